@@ -1,0 +1,55 @@
+# make demo: see torvex run.  make test: everything CI checks.
+# Every target bootstraps first; that is instant once the machine is set up.
+
+.DEFAULT_GOAL := build
+SHELL := /bin/bash
+.SHELLFLAGS := -euo pipefail -c
+
+NPROC := $(shell nproc 2>/dev/null || echo 2)
+VENV := .venv
+# Every build uses the venv's CMake and Ninja (Debian 12's CMake is too old for abi3 modules).
+export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
+export CMAKE_BUILD_PARALLEL_LEVEL := $(NPROC)
+
+.PHONY: bootstrap build test demo sanitize bench clean distclean
+
+bootstrap:
+	@bash scripts/bootstrap.sh
+
+# Core library, core tests and C++ examples in build/.
+build: bootstrap
+	@bash scripts/build.sh build -DTORVEX_BUILD_TESTS=ON
+
+test: bootstrap
+	@bash scripts/test.sh
+
+demo: build
+	@if [[ -f examples/quickstart.py ]]; then \
+	  bash scripts/wheel.sh $(VENV) && $(VENV)/bin/python examples/quickstart.py; \
+	elif [[ -x build/examples/pipeline_demo ]]; then \
+	  build/examples/pipeline_demo; \
+	else \
+	  echo "demo: neither examples/quickstart.py nor examples/pipeline_demo.cpp exists yet"; \
+	fi
+
+# Core tests under AddressSanitizer and UBSan, in their own tree.
+sanitize: bootstrap
+	@bash scripts/build.sh build-asan -DTORVEX_SANITIZE=ON -DTORVEX_BUILD_TESTS=ON \
+	  -DTORVEX_BUILD_EXAMPLES=OFF
+	ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
+	UBSAN_OPTIONS=print_stacktrace=1 \
+	  $(VENV)/bin/ctest --test-dir build-asan --output-on-failure -j $(NPROC)
+
+bench: build
+	@if [[ -f bench/run.sh ]]; then \
+	  bash scripts/wheel.sh $(VENV) && bash bench/run.sh; \
+	else \
+	  echo "bench: no bench/run.sh yet"; \
+	fi
+
+clean:
+	rm -rf build build-asan
+
+# Also drops the virtual environments; the next target recreates them.
+distclean: clean
+	rm -rf $(VENV) $(VENV)-3.*

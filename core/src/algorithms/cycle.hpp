@@ -1,0 +1,28 @@
+// Cycle test for a new edge, and strongly connected components.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "graph/cache.hpp"
+#include "graph/stable_graph.hpp"
+
+namespace torvex {
+struct CycleScratch;
+}
+
+namespace torvex::algorithms {
+
+// Would an edge from -> to close a cycle? Returns the shortest path from `to` to `from` found by
+// a breadth-first search along outgoing edges (newest edge first), or nothing.
+// from == to gives the one-node path [from]. `scratch`, when given, is reused between calls.
+// Complexity: O(nodes reachable from `to` and their out-edges); stops at the first edge into from.
+std::optional<IndexList> would_create_cycle(const StableGraph& graph, NodeIndex from, NodeIndex to,
+                                            CycleScratch* scratch = nullptr);
+
+// Tarjan's strongly connected components: searches start from live slots in index order and follow
+// outgoing lists in list order; components in completion order, nodes in finishing order with the
+// component's root last. Iterative.
+std::vector<IndexList> tarjan_scc(const StableGraph& graph);
+
+}  // namespace torvex::algorithms

@@ -1,0 +1,204 @@
+#include "algorithms/toposort.hpp"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace torvex::algorithms {
+
+namespace {
+
+// In-degree of every live slot (parallel edges counted each); vacant slots stay 0 and are skipped.
+std::vector<std::uint64_t> in_degrees(const StableGraph& g) {
+  std::vector<std::uint64_t> degree(g.node_bound(), 0);
+  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
+    if (!g.is_live(n)) continue;
+    g.for_each_successor(n, [&](NodeIndex v) { ++degree[v]; });
+  }
+  return degree;
+}
+
+IndexList zero_degree_nodes(const StableGraph& g, const std::vector<std::uint64_t>& degree) {
+  IndexList out;
+  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
+    if (g.is_live(n) && degree[n] == 0) out.push_back(n);
+  }
+  sort_by_name(g, out);
+  return out;
+}
+
+void sorted_successors(const StableGraph& g, NodeIndex n, IndexList& out) {
+  out.clear();
+  g.for_each_successor(n, [&](NodeIndex v) { out.push_back(v); });
+  sort_by_name(g, out);
+}
+
+TorvexError cycle() { return TorvexError::cycle(kGraphHasCycle); }
+
+}  // namespace
+
+void sort_by_name(const StableGraph& graph, IndexList& nodes) {
+  if (nodes.size() < 2) return;
+  std::stable_sort(nodes.begin(), nodes.end(), [&](NodeIndex a, NodeIndex b) {
+    return name_less(graph.name(a), graph.name(b));
+  });
+}
+
+Result<IndexList> topological_sort_kahn(const StableGraph& graph) {
+  std::vector<std::uint64_t> degree = in_degrees(graph);
+  // The output doubles as the FIFO queue: nodes leave the queue in the order they entered it.
+  IndexList order = zero_degree_nodes(graph, degree);
+  order.reserve(graph.node_count());
+  IndexList children;
+  for (std::size_t head = 0; head < order.size(); ++head) {
+    sorted_successors(graph, order[head], children);
+    for (NodeIndex v : children) {
+      if (--degree[v] == 0) order.push_back(v);
+    }
+  }
+  if (order.size() != graph.node_count()) return cycle();
+  return order;
+}
+
+Result<IndexList> topological_sort_dfs(const StableGraph& graph) {
+  enum : std::uint8_t { kUnvisited, kOnStack, kDone };
+  std::vector<std::uint8_t> state(graph.node_bound(), kUnvisited);
+  IndexList postorder;
+  postorder.reserve(graph.node_count());
+
+  // Explicit stack of frames; each frame's sorted children live in one shared buffer.
+  struct Frame {
+    NodeIndex node;
+    std::size_t begin;  // this frame's children are pending[begin, end)
+    std::size_t next;   // the next child to visit
+    std::size_t end;
+  };
+  std::vector<Frame> frames;
+  IndexList pending;
+  IndexList children;
+  auto enter = [&](NodeIndex n) {
+    state[n] = kOnStack;
+    sorted_successors(graph, n, children);
+    const std::size_t begin = pending.size();
+    pending.insert(pending.end(), children.begin(), children.end());
+    frames.push_back(Frame{n, begin, begin, pending.size()});
+  };
+
+  IndexList starts = [&] {
+    IndexList all;
+    for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+      if (graph.is_live(n)) all.push_back(n);
+    }
+    sort_by_name(graph, all);
+    return all;
+  }();
+  for (NodeIndex s : starts) {
+    if (state[s] != kUnvisited) continue;
+    enter(s);
+    while (!frames.empty()) {
+      Frame& top = frames.back();
+      if (top.next < top.end) {
+        const NodeIndex c = pending[top.next++];
+        if (state[c] == kOnStack) return cycle();
+        if (state[c] == kUnvisited) enter(c);  // invalidates `top`
+        continue;
+      }
+      state[top.node] = kDone;
+      postorder.push_back(top.node);
+      pending.resize(top.begin);
+      frames.pop_back();
+    }
+  }
+  std::reverse(postorder.begin(), postorder.end());
+  return postorder;
+}
+
+Result<Levels> topological_levels(const StableGraph& graph) {
+  std::vector<std::uint64_t> degree = in_degrees(graph);
+  Levels levels;
+  IndexList current = zero_degree_nodes(graph, degree);
+  std::size_t processed = 0;
+  while (!current.empty()) {
+    processed += current.size();
+    IndexList next;
+    for (NodeIndex u : current) {
+      graph.for_each_successor(u, [&](NodeIndex v) {
+        if (--degree[v] == 0) next.push_back(v);
+      });
+    }
+    sort_by_name(graph, next);
+    levels.push_back(std::move(current));
+    current = std::move(next);
+  }
+  if (processed != graph.node_count()) return cycle();
+  return levels;
+}
+
+Result<std::vector<IndexList>> all_topological_orderings(const StableGraph& graph,
+                                                         std::optional<std::size_t> limit) {
+  std::vector<std::uint64_t> degree = in_degrees(graph);
+  std::vector<IndexList> results;
+  IndexList first_ready = zero_degree_nodes(graph, degree);
+  if (graph.node_count() > 0 && first_ready.empty()) return cycle();
+
+  auto limit_reached = [&] { return limit && results.size() >= *limit; };
+  // A frame holds the ready list of one depth and the position of the next node to try there.
+  struct Frame {
+    IndexList ready;
+    std::size_t next = 0;
+    bool placed = false;  // ready[next - 1] is currently placed
+  };
+  std::vector<Frame> frames;
+  IndexList current;
+  IndexList released;  // successors of the node just placed whose count reached 0
+
+  // Opens a depth with the given ready list, or records a complete ordering when it is empty.
+  auto enter = [&](IndexList ready) {
+    if (limit_reached()) return;
+    if (ready.empty()) {
+      if (!current.empty()) results.push_back(current);
+      return;
+    }
+    frames.push_back(Frame{std::move(ready)});
+  };
+  auto place = [&](NodeIndex u) {
+    current.push_back(u);
+    released.clear();
+    graph.for_each_successor(u, [&](NodeIndex v) {
+      if (--degree[v] == 0) released.push_back(v);
+    });
+  };
+  auto unplace = [&](NodeIndex u) {
+    graph.for_each_successor(u, [&](NodeIndex v) { ++degree[v]; });
+    current.pop_back();
+  };
+
+  enter(std::move(first_ready));
+  while (!frames.empty()) {
+    Frame& top = frames.back();
+    if (top.placed) {
+      unplace(top.ready[top.next - 1]);
+      top.placed = false;
+    }
+    if (top.next == top.ready.size() || limit_reached()) {
+      frames.pop_back();
+      continue;
+    }
+    const NodeIndex u = top.ready[top.next++];
+    top.placed = true;
+    place(u);
+    // The next depth's ready list: this one without u, plus what u released.
+    IndexList ready;
+    ready.reserve(top.ready.size() - 1 + released.size());
+    for (NodeIndex r : top.ready) {
+      if (r != u) ready.push_back(r);
+    }
+    ready.insert(ready.end(), released.begin(), released.end());
+    sort_by_name(graph, ready);
+    enter(std::move(ready));  // may invalidate `top`
+  }
+
+  if (results.empty() || results.front().size() == graph.node_count()) return results;
+  return cycle();
+}
+
+}  // namespace torvex::algorithms

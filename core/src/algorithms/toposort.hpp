@@ -1,0 +1,37 @@
+// Topological orders over the stable graph: Kahn, depth-first, levels, and all orderings.
+// Every list of candidates is sorted by name before use, so every result is deterministic.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+#include "errors.hpp"
+#include "graph/cache.hpp"
+#include "graph/stable_graph.hpp"
+
+namespace torvex::algorithms {
+
+// Kahn's order: sources by name into a FIFO queue; each node's successors released in name order.
+// Errors: Cycle "Graph contains a cycle". Complexity: O(V + E + sorting of successor lists).
+Result<IndexList> topological_sort_kahn(const StableGraph& graph);
+
+// Reversed postorder of a depth-first search started from every node in name order, children
+// visited in name order. Iterative: safe on chains of any length.
+// Errors: Cycle "Graph contains a cycle".
+Result<IndexList> topological_sort_dfs(const StableGraph& graph);
+
+// Level k holds the nodes whose longest path from a source has k edges, each level in name order.
+// Errors: Cycle "Graph contains a cycle".
+Result<Levels> topological_levels(const StableGraph& graph);
+
+// Every topological ordering in lexicographic name order, the first `limit` of them when given.
+// The empty graph gives no ordering. Errors: Cycle "Graph contains a cycle".
+// Complexity: up to n! orderings without a limit.
+Result<std::vector<IndexList>> all_topological_orderings(const StableGraph& graph,
+                                                         std::optional<std::size_t> limit);
+
+// Sorts node indices by name (stable; equal entries are repeats of one node).
+void sort_by_name(const StableGraph& graph, IndexList& nodes);
+
+}  // namespace torvex::algorithms

@@ -1,0 +1,35 @@
+// Derived node lists held between calls, valid for one generation of the graph.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "types.hpp"
+
+namespace torvex {
+
+using IndexList = std::vector<NodeIndex>;
+using Levels = std::vector<IndexList>;
+// Cached lists are immutable and shared, so a hit hands out the list without copying it.
+using SharedIndexList = std::shared_ptr<const IndexList>;
+using SharedLevels = std::shared_ptr<const Levels>;
+
+struct DagCache {
+  SharedIndexList roots;
+  SharedIndexList leaves;
+  SharedIndexList topo_sort;
+  SharedIndexList topo_sort_dfs;
+  SharedLevels topo_levels;
+  std::uint64_t cached_generation = 0;
+  std::uint64_t hits = 0;
+  std::uint64_t misses = 0;
+
+  // Empties the five slots; the generation and the counters stay.
+  void invalidate() noexcept;
+  // Number of filled slots, 0 to 5.
+  std::size_t size() const noexcept;
+};
+
+}  // namespace torvex

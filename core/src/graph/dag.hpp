@@ -1,0 +1,213 @@
+// The DAG store: a stable graph of named nodes that never holds a cycle, with a name index,
+// node epochs for handles, a generation counter and the cache of derived lists.
+//
+// Concurrency: mutators need exclusive access (the caller guarantees it); everything else may
+// run on several threads at once, their only shared writes going to the cache under its lock.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <boost/unordered/unordered_flat_set.hpp>
+
+#include "errors.hpp"
+#include "graph/cache.hpp"
+#include "graph/dynamic_order.hpp"
+#include "graph/stable_graph.hpp"
+#include "hash.hpp"
+#include "node.hpp"
+
+namespace torvex {
+
+// Reusable search state for the cycle test, so that each insertion costs only what it visits.
+struct CycleScratch {
+  std::vector<std::uint32_t> mark;
+  std::vector<NodeIndex> parent;
+  std::vector<NodeIndex> queue;
+  std::uint32_t stamp = 0;
+};
+
+// Everything of the store but the payloads: names, topology, epochs, generation, cache.
+class GraphStore {
+ public:
+  GraphStore();
+  GraphStore(const GraphStore&) = delete;
+  GraphStore& operator=(const GraphStore&) = delete;
+  ~GraphStore();
+
+  const StableGraph& graph() const noexcept { return graph_; }
+
+  // --- resolution (construction topic) --------------------------------------------------
+  // Errors: NodeNotFound with the name.
+  Result<NodeIndex> resolve_name(std::string_view name) const;
+  // Errors: NodeNotFound when the name has no node, StaleNodeRef when its epoch differs.
+  Result<NodeIndex> resolve_ref(const NodeHandle& handle) const;
+  std::optional<NodeIndex> find(std::string_view name) const noexcept;
+  bool contains(std::string_view name) const noexcept { return find(name).has_value(); }
+  // A handle for the live node of that name, or nothing.
+  std::optional<NodeHandle> node_ref(std::string_view name) const;
+  std::uint64_t epoch(NodeIndex n) const noexcept { return epochs_[n]; }
+  std::uint64_t next_epoch() const noexcept { return next_epoch_; }
+  std::uint64_t generation() const noexcept { return generation_; }
+  // Only for copies that take their source's counter.
+  void set_generation(std::uint64_t g) noexcept { generation_ = g; }
+
+  // --- structural changes (exclusive access) --------------------------------------------
+  // Resolves from, then to; refuses an edge that would close a cycle.
+  // Errors: NodeNotFound; Cycle "Edge {} -> {} would create a cycle: {}".
+  // Invalidates: the cache; bumps the generation.
+  // Complexity: O(nodes reachable from `to`) for the cycle test.
+  Status add_edge(std::string_view from, std::string_view to, std::optional<double> weight,
+                  std::optional<std::string> label);
+  // The steps of add_edge after resolution, for callers that run the cycle test themselves:
+  // the cycle error for a path found by would_create_cycle, and the insertion itself.
+  TorvexError cycle_error(NodeIndex from, NodeIndex to, const IndexList& path) const;
+  // Inserts without a cycle test (the caller has run it) and bumps the generation.
+  Status insert_edge(NodeIndex from, NodeIndex to, std::optional<double> weight,
+                     std::optional<std::string> label);
+  // The cycle test of add_edge: the path of would_create_cycle when the edge would close a
+  // cycle, else nothing. Keeps the store's incremental topological order ready for the edge, so
+  // the common case needs no search. Exclusive access only.
+  std::optional<IndexList> find_cycle_path(NodeIndex from, NodeIndex to);
+  // Removes the most recently added edge from -> to.
+  // Errors: NodeNotFound (source first), EdgeNotFound.
+  Status remove_edge(std::string_view from, std::string_view to);
+  // Errors: NodeNotFound (source first).
+  Result<bool> has_edge(std::string_view from, std::string_view to) const;
+  // generation += 1 and the cache emptied.
+  void bump_generation();
+
+  // --- introspection --------------------------------------------------------------------
+  std::size_t node_count() const noexcept { return graph_.node_count(); }
+  std::size_t edge_count() const noexcept { return graph_.edge_count(); }
+  IndexList nodes() const;                    // live slots in index order
+  std::vector<std::string> node_names() const;
+  // (source, target) of every live edge, in edge slot order.
+  std::vector<std::pair<NodeIndex, NodeIndex>> edges() const;
+  SharedIndexList roots() const;   // cached
+  SharedIndexList leaves() const;  // cached
+  // Errors: NodeNotFound.
+  Result<IndexList> successors(std::string_view name) const;
+  Result<IndexList> predecessors(std::string_view name) const;
+  Result<std::size_t> out_degree(std::string_view name) const;
+  Result<std::size_t> in_degree(std::string_view name) const;
+  // True when `descendant` is reachable from `ancestor` or both are the same node.
+  // Errors: NodeNotFound (ancestor first).
+  Result<bool> is_ancestor(std::string_view ancestor, std::string_view descendant) const;
+  // Errors: Cycle "Graph contains {} cycle(s): [{}]" should the graph ever hold one.
+  Status validate() const;
+
+  // --- orders (cached except the enumeration) ---------------------------------------------
+  Result<SharedIndexList> topological_sort() const;
+  Result<SharedIndexList> topological_sort_dfs() const;
+  Result<SharedLevels> topological_levels() const;
+  Result<std::vector<IndexList>> all_topological_orderings(std::optional<std::size_t> limit) const;
+
+  // --- cache ----------------------------------------------------------------------------
+  std::uint64_t cache_hits() const;
+  std::uint64_t cache_misses() const;
+  std::size_t cache_size() const;
+  void clear_cache();
+
+  // NodeId records for a list of live indices.
+  std::vector<NodeId> node_ids(const IndexList& indices) const;
+
+ protected:
+  // Inserts a node with a fresh epoch and bumps the generation.
+  // Errors: DuplicateNode; Graph when the slot space is exhausted.
+  Result<NodeHandle> insert_node(std::string name, NodeIndex* index_out);
+  // Removes a resolved node with its edges and bumps the generation.
+  void erase_node(NodeIndex n);
+
+ private:
+  template <class T, class Compute>
+  std::shared_ptr<const T> with_cache(std::shared_ptr<const T> DagCache::*slot,
+                                      Compute&& compute) const;
+  template <class T, class Compute>
+  Result<std::shared_ptr<const T>> with_cache_result(std::shared_ptr<const T> DagCache::*slot,
+                                                     Compute&& compute) const;
+
+  // Hashes a node slot by its name, so the index holds 4-byte entries and names live once.
+  struct NameHash {
+    using is_transparent = void;
+    const StableGraph* graph;
+    std::uint64_t seed;
+    std::size_t operator()(NodeIndex n) const noexcept { return hash_bytes(graph->name(n), seed); }
+    std::size_t operator()(std::string_view s) const noexcept { return hash_bytes(s, seed); }
+  };
+  struct NameEq {
+    using is_transparent = void;
+    const StableGraph* graph;
+    bool operator()(NodeIndex a, NodeIndex b) const noexcept { return a == b; }
+    bool operator()(std::string_view s, NodeIndex n) const noexcept { return graph->name(n) == s; }
+    bool operator()(NodeIndex n, std::string_view s) const noexcept { return graph->name(n) == s; }
+  };
+
+  StableGraph graph_;
+  boost::unordered_flat_set<NodeIndex, NameHash, NameEq> name_index_;
+  std::vector<std::uint64_t> epochs_;  // by slot; meaningful for live slots only
+  std::uint64_t next_epoch_ = 0;
+  std::uint64_t generation_ = 0;
+  mutable std::shared_mutex cache_lock_;
+  mutable DagCache cache_;
+  CycleScratch scratch_;
+  DynamicTopoOrder order_;
+};
+
+// The store with a payload per node. Payload must be default-constructible and movable;
+// the default value stands in vacant slots.
+template <class Payload>
+class DAG : public GraphStore {
+ public:
+  DAG() = default;
+
+  // Errors: DuplicateNode (the payload is dropped); Graph when the slot space is exhausted.
+  // Invalidates: the cache; bumps the generation.
+  Result<NodeHandle> add_node(std::string name, Payload payload) {
+    NodeIndex n = kEnd;
+    // Room first, so that a failed allocation leaves the store as it was.
+    if (payloads_.capacity() < graph().node_bound() + std::size_t{1}) {
+      payloads_.reserve(std::max<std::size_t>(payloads_.capacity() * 2, graph().node_bound() + 1));
+    }
+    auto handle = insert_node(std::move(name), &n);
+    if (!handle.ok()) return handle;
+    if (n >= payloads_.size()) payloads_.resize(std::size_t{n} + 1);  // capacity reserved above
+    payloads_[n] = std::move(payload);
+    return handle;
+  }
+
+  // Removes the node, its edges and its payload.
+  // Errors: NodeNotFound. Invalidates: the node's index and handles; the cache.
+  Status remove_node(std::string_view name) {
+    TORVEX_TRY(n, resolve_name(name));
+    payloads_[n] = Payload();  // drops the node's payload
+    erase_node(n);
+    return {};
+  }
+
+  // Neither changes the generation or the cache. Errors: NodeNotFound.
+  Result<const Payload*> get_payload(std::string_view name) const {
+    TORVEX_TRY(n, resolve_name(name));
+    return &payloads_[n];
+  }
+  Result<Payload*> get_payload_mut(std::string_view name) {
+    TORVEX_TRY(n, resolve_name(name));
+    return &payloads_[n];
+  }
+  // Requires: graph().is_live(n).
+  const Payload& payload(NodeIndex n) const noexcept { return payloads_[n]; }
+  Payload& payload(NodeIndex n) noexcept { return payloads_[n]; }
+
+ private:
+  std::vector<Payload> payloads_;
+};
+
+}  // namespace torvex

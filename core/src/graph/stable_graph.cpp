@@ -1,0 +1,114 @@
+#include "graph/stable_graph.hpp"
+
+#include <algorithm>
+
+namespace torvex {
+
+namespace {
+constexpr std::size_t kMaxSlots = kEnd;  // slot kEnd itself is never used
+
+// Geometric growth, so that the later push_back of a freed slot never allocates.
+template <class V>
+void grow_to_hold(V& v, std::size_t n) {
+  if (v.capacity() < n) v.reserve(std::max(n, v.capacity() * 2));
+}
+}  // namespace
+
+std::size_t StableGraph::degree(NodeIndex n, Direction d) const noexcept {
+  std::size_t count = 0;
+  const int k = static_cast<int>(d);
+  for (EdgeIndex e = nodes_[n].first[k]; e != kEnd; e = edges_[e].next[k]) ++count;
+  return count;
+}
+
+EdgeIndex StableGraph::find_edge(NodeIndex a, NodeIndex b) const noexcept {
+  for (EdgeIndex e = nodes_[a].first[0]; e != kEnd; e = edges_[e].next[0]) {
+    if (edges_[e].target == b) return e;
+  }
+  return kEnd;
+}
+
+Result<NodeIndex> StableGraph::add_node(std::string name) {
+  NodeIndex n;
+  if (!vacant_nodes_.empty()) {
+    n = vacant_nodes_.back();
+    vacant_nodes_.pop_back();
+  } else {
+    if (nodes_.size() >= kMaxSlots) {
+      return TorvexError::graph("Node index space exhausted");
+    }
+    // remove_node must not allocate: keep the vacant stack able to hold every slot.
+    grow_to_hold(vacant_nodes_, nodes_.size() + 1);
+    nodes_.emplace_back();
+    n = static_cast<NodeIndex>(nodes_.size() - 1);
+  }
+  NodeSlot& slot = nodes_[n];
+  slot.name = std::move(name);
+  slot.first[0] = slot.first[1] = kEnd;
+  slot.live = true;
+  ++node_count_;
+  return n;
+}
+
+Result<EdgeIndex> StableGraph::add_edge(NodeIndex a, NodeIndex b, double weight,
+                                        std::unique_ptr<std::string> label) {
+  EdgeIndex e;
+  if (!vacant_edges_.empty()) {
+    e = vacant_edges_.back();
+    vacant_edges_.pop_back();
+  } else {
+    if (edges_.size() >= kMaxSlots) {
+      return TorvexError::graph("Edge index space exhausted");
+    }
+    grow_to_hold(vacant_edges_, edges_.size() + 1);
+    edges_.emplace_back();
+    e = static_cast<EdgeIndex>(edges_.size() - 1);
+  }
+  EdgeSlot& slot = edges_[e];
+  slot.weight = weight;
+  slot.source = a;
+  slot.target = b;
+  slot.label = std::move(label);
+  slot.next[0] = nodes_[a].first[0];
+  nodes_[a].first[0] = e;
+  slot.next[1] = nodes_[b].first[1];
+  nodes_[b].first[1] = e;
+  ++edge_count_;
+  return e;
+}
+
+void StableGraph::unlink(EdgeIndex e, Direction d) noexcept {
+  const int k = static_cast<int>(d);
+  const NodeIndex owner = d == Direction::Outgoing ? edges_[e].source : edges_[e].target;
+  EdgeIndex* link = &nodes_[owner].first[k];
+  while (*link != e) link = &edges_[*link].next[k];
+  *link = edges_[e].next[k];
+}
+
+void StableGraph::remove_edge(EdgeIndex e) noexcept {
+  unlink(e, Direction::Outgoing);
+  unlink(e, Direction::Incoming);
+  EdgeSlot& slot = edges_[e];
+  slot.label.reset();
+  slot.source = slot.target = kEnd;
+  slot.next[0] = slot.next[1] = kEnd;
+  vacant_edges_.push_back(e);  // capacity reserved in add_edge
+  --edge_count_;
+}
+
+void StableGraph::remove_node(NodeIndex n) noexcept {
+  while (nodes_[n].first[0] != kEnd) remove_edge(nodes_[n].first[0]);
+  while (nodes_[n].first[1] != kEnd) remove_edge(nodes_[n].first[1]);
+  NodeSlot& slot = nodes_[n];
+  slot.name = std::string();
+  slot.live = false;
+  vacant_nodes_.push_back(n);  // capacity reserved in add_node
+  --node_count_;
+}
+
+void StableGraph::reserve(std::size_t nodes, std::size_t edges) {
+  nodes_.reserve(nodes_.size() + nodes);
+  edges_.reserve(edges_.size() + edges);
+}
+
+}  // namespace torvex

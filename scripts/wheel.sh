@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Usage: scripts/wheel.sh [VENV...]   (default: .venv)
+# Builds the abi3 wheel once (incrementally, in build/wheel) and installs that same file into
+# every given venv: the one stable-ABI module must load under each interpreter.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+(( $# )) || set -- .venv
+dist=build/dist
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc 2>/dev/null || echo 2)}"
+export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1
+# The venv's cmake and ninja, never the system's.
+export PATH="$PWD/.venv/bin:$PATH"
+
+mkdir -p "$dist"
+rm -f "$dist"/torvex-*.whl
+echo "wheel: building"
+.venv/bin/python -m pip wheel . --no-build-isolation --no-deps -q -w "$dist"
+wheels=("$dist"/torvex-*.whl)
+[[ -f "${wheels[0]}" ]] || { echo "wheel: no wheel in $dist" >&2; exit 1; }
+echo "wheel: ${wheels[0]##*/}"
+
+for venv in "$@"; do
+  "$venv/bin/python" -m pip install -q --force-reinstall --no-deps "${wheels[0]}"
+done
