@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "algorithms/cycle.hpp"
+#include "algorithms/toposort.hpp"
 #include "algorithms/traversal.hpp"
 #include "test_support.hpp"
 
@@ -71,8 +72,8 @@ TEST(ValidationTest, StronglyConnectedComponentsOfACycle) {
   add_nodes(dag, {"a", "b", "c"});
   add_edges(dag, {{"a", "b"}, {"b", "c"}});
   auto components = algorithms::tarjan_scc(dag.graph());
-  ASSERT_EQ(components.size(), 3u);
-  EXPECT_EQ(names(dag, components[0]), (Names{"c"}));  // completed first
+  ASSERT_EQ(components.count(), 3u);
+  EXPECT_EQ(names(dag, components.nodes), (Names{"c", "b", "a"}));  // completion order
   EXPECT_TRUE(dag.validate().ok());
 }
 
@@ -90,6 +91,34 @@ TEST(ScaleTest, LongChainNeedsNoDeepStack) {
   EXPECT_EQ(algorithms::bfs_directed(dag.graph(), 0, Direction::Outgoing).size(),
             std::size_t{kLength - 1});
   EXPECT_TRUE(testing::is_topo_order(dag, *dag.topological_sort().value()));
+}
+
+}  // namespace
+}  // namespace torvex
+
+namespace torvex {
+namespace {
+
+// The store never holds a cycle, so build one in a bare StableGraph to check the reports.
+TEST(ValidationTest, CyclicGraphsAreReported) {
+  StableGraph g;
+  for (const char* name : {"a", "b", "c", "d", "s"}) ASSERT_TRUE(g.add_node(name).ok());
+  auto edge = [&](NodeIndex x, NodeIndex y) { ASSERT_TRUE(g.add_edge(x, y, 1.0, nullptr).ok()); };
+  edge(0, 1);
+  edge(1, 2);
+  edge(2, 0);
+  edge(4, 4);
+  auto report = algorithms::validate_acyclic(g);
+  ASSERT_FALSE(report.ok());
+  EXPECT_EQ(report.error().kind(), ErrorKind::Cycle);
+  EXPECT_EQ(report.error().text(), "Graph contains 2 cycle(s): [c -> b -> a, s]");
+  for (const auto& failure :
+       {algorithms::topological_sort_kahn(g).ok(), algorithms::topological_sort_dfs(g).ok(),
+        algorithms::topological_levels(g).ok(),
+        algorithms::all_topological_orderings(g, std::nullopt).ok()}) {
+    EXPECT_FALSE(failure);
+  }
+  EXPECT_EQ(algorithms::topological_sort_kahn(g).error().text(), "Graph contains a cycle");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 
 #include "graph/dag.hpp"
 
@@ -58,14 +59,16 @@ std::optional<IndexList> would_create_cycle(const StableGraph& graph, NodeIndex 
   return std::nullopt;
 }
 
-std::vector<IndexList> tarjan_scc(const StableGraph& graph) {
+Components tarjan_scc(const StableGraph& graph) {
   constexpr std::uint32_t kUnseen = kEnd;
   const NodeIndex bound = graph.node_bound();
   std::vector<std::uint32_t> index(bound, kUnseen);
   std::vector<std::uint32_t> lowlink(bound, 0);
   std::vector<bool> on_stack(bound, false);
   IndexList stack;
-  std::vector<IndexList> components;
+  Components components;
+  components.nodes.reserve(graph.node_count());
+  components.starts.push_back(0);
   std::uint32_t counter = 0;
 
   struct Frame {
@@ -102,19 +105,44 @@ std::vector<IndexList> tarjan_scc(const StableGraph& graph) {
         lowlink[parent] = std::min(lowlink[parent], lowlink[n]);
       }
       if (lowlink[n] == index[n]) {
-        IndexList component;
         NodeIndex w;
         do {
           w = stack.back();
           stack.pop_back();
           on_stack[w] = false;
-          component.push_back(w);
+          components.nodes.push_back(w);
         } while (w != n);
-        components.push_back(std::move(component));
+        components.starts.push_back(components.nodes.size());
       }
     }
   }
   return components;
+}
+
+}  // namespace torvex::algorithms
+
+namespace torvex::algorithms {
+
+Status validate_acyclic(const StableGraph& graph) {
+  const Components components = tarjan_scc(graph);
+  std::vector<IndexList> kept;
+  for (std::size_t c = 0; c < components.count(); ++c) {
+    const auto first = components.nodes.begin() + static_cast<std::ptrdiff_t>(components.starts[c]);
+    const auto last = components.nodes.begin() + static_cast<std::ptrdiff_t>(components.starts[c + 1]);
+    const bool self_loop = last - first == 1 && graph.find_edge(*first, *first) != kEnd;
+    if (last - first >= 2 || self_loop) kept.emplace_back(first, last);
+  }
+  if (kept.empty()) return {};
+  std::string text = "Graph contains " + std::to_string(kept.size()) + " cycle(s): [";
+  for (std::size_t c = 0; c < kept.size(); ++c) {
+    if (c) text.append(", ");
+    for (std::size_t i = 0; i < kept[c].size(); ++i) {
+      if (i) text.append(" -> ");
+      text.append(graph.name(kept[c][i]));
+    }
+  }
+  text.append("]");
+  return TorvexError::cycle(std::move(text));
 }
 
 }  // namespace torvex::algorithms

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "errors.hpp"
 #include "graph/cache.hpp"
 #include "graph/stable_graph.hpp"
 
@@ -23,6 +24,15 @@ std::optional<IndexList> would_create_cycle(const StableGraph& graph, NodeIndex 
 // Tarjan's strongly connected components: searches start from live slots in index order and follow
 // outgoing lists in list order; components in completion order, nodes in finishing order with the
 // component's root last. Iterative.
-std::vector<IndexList> tarjan_scc(const StableGraph& graph);
+struct Components {
+  IndexList nodes;                 // every component's nodes, one component after another
+  std::vector<std::size_t> starts; // component i is nodes[starts[i], starts[i + 1]); ends with size
+  std::size_t count() const noexcept { return starts.size() - 1; }
+};
+Components tarjan_scc(const StableGraph& graph);
+
+// True (ok) when the graph has no cycle; otherwise Cycle "Graph contains {} cycle(s): [{}]"
+// naming each non-trivial component (or self-loop) in Tarjan's order.
+Status validate_acyclic(const StableGraph& graph);
 
 }  // namespace torvex::algorithms
