@@ -9,10 +9,10 @@ namespace {
 
 // In-degree of every live slot (parallel edges counted each); vacant slots stay 0 and are skipped.
 std::vector<std::uint64_t> in_degrees(const StableGraph& g) {
+  // A sequential pass over the edge slots counts the same as walking every out-list, faster.
   std::vector<std::uint64_t> degree(g.node_bound(), 0);
-  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
-    if (!g.is_live(n)) continue;
-    g.for_each_successor(n, [&](NodeIndex v) { ++degree[v]; });
+  for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
+    if (g.is_edge_live(e)) ++degree[g.edge_target(e)];
   }
   return degree;
 }

@@ -1,0 +1,32 @@
+// Selecting nodes by name: regular expressions (RE2 syntax) and globs with * and ?.
+//
+// Matching runs in time linear in the length of each name, whatever the pattern: RE2 has no
+// backtracking, so it refuses backreferences and look-around instead of risking exponential time.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "errors.hpp"
+#include "graph/cache.hpp"
+#include "graph/stable_graph.hpp"
+
+namespace torvex::algorithms {
+
+// Translates a glob into an anchored regular expression that matches whole names: `*` becomes
+// ".*", `?` becomes ".", the twelve characters $ ( ) + . [ \ ] ^ { | } are escaped, and every
+// other character stands for itself (globs have no classes, braces or escapes).
+// Returns: "^" + translation + "$"; never fails, and the result always parses.
+// Complexity: O(glob length).
+std::string glob_to_regex(std::string_view glob);
+
+// The live nodes whose name contains a match of `pattern` anywhere, in index order.
+// The pattern is UTF-8 and case-sensitive; `.` and classes match whole characters, `.` skips a
+// line feed, and `^` / `$` match only at the very start and end of a name.
+// Errors: Graph "Invalid regex pattern: {}" for a syntax error, a backreference or look-around,
+// or a pattern whose compiled form would exceed the size limit.
+// Complexity: one compilation, then time linear in the total length of the names (times the
+// pattern's compiled size at worst); O(V) extra space.
+Result<IndexList> nodes_matching_regex(const StableGraph& graph, std::string_view pattern);
+
+}  // namespace torvex::algorithms

@@ -1,0 +1,89 @@
+#include "graph/matching.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "algorithms/matching.hpp"
+#include "test_support.hpp"
+
+namespace torvex {
+namespace {
+
+using Names = std::vector<std::string>;
+
+// The names of a match result, after checking that it lists its nodes in index order.
+Names matched(const GraphStore& dag, const Result<std::vector<NodeId>>& result) {
+  if (!result.ok()) return {"error: " + result.error().display()};
+  Names out;
+  for (std::size_t i = 0; i < result->size(); ++i) {
+    const NodeId& id = (*result)[i];
+    EXPECT_EQ(dag.graph().name(id.index), id.name);
+    EXPECT_TRUE(i == 0 || (*result)[i - 1].index < id.index);
+    out.push_back(id.name);
+  }
+  return out;
+}
+
+std::string repeat(const std::string& unit, int times) {
+  std::string s;
+  for (int i = 0; i < times; ++i) s += unit;
+  return s;
+}
+
+TEST(Glob, OnlyStarAndQuestionMarkAreWildcards) {
+  testing::TestDag dag;
+  testing::add_nodes(dag, {"task_1", "task_", "my_task_1", "node_a", "node_", "node_ab", "a.b",
+                           "axb", "[ab]", "a", "a{1,2}", "50%+", "a\\x", "", "é", "line\nfeed",
+                           "$()+.[\\]^{|}"});
+  auto glob = [&](std::string_view g) { return matched(dag, nodes_matching_glob(dag, g)); };
+  EXPECT_EQ(glob("task_*"), (Names{"task_1", "task_"}));
+  EXPECT_EQ(glob("node_?"), (Names{"node_a"}));
+  EXPECT_EQ(glob("?"), (Names{"a", "é"}));  // one character, however many bytes
+  EXPECT_EQ(glob(""), (Names{""}));
+  EXPECT_EQ(glob("*").size(), dag.node_count() - 1);  // all but the name with a line feed
+  EXPECT_EQ(glob("line?feed").size() + glob("*feed").size(), 0u);
+  for (const char* literal : {"a.b", "[ab]", "a{1,2}", "50%+", "$()+.[\\]^{|}"}) {
+    EXPECT_EQ(glob(literal), (Names{literal}));
+  }
+  EXPECT_EQ(glob("a\\*"), (Names{"a\\x"}));
+  EXPECT_EQ(algorithms::glob_to_regex("$()+.[\\]^{|}*?é-"),
+            "^\\$\\(\\)\\+\\.\\[\\\\\\]\\^\\{\\|\\}.*.é-$");
+}
+
+TEST(Regex, UnanchoredSearchInIndexOrder) {
+  testing::TestDag dag;
+  testing::add_nodes(dag, {"apple", "banana", "Apple", "é", "line\nend"});
+  auto regex = [&](std::string_view p) { return matched(dag, nodes_matching_regex(dag, p)); };
+  EXPECT_EQ(regex("a"), (Names{"apple", "banana"}));
+  EXPECT_EQ(regex("^a"), (Names{"apple"}));
+  EXPECT_EQ(regex("").size(), 5u);
+  EXPECT_EQ(regex("^.$"), (Names{"é"}));
+  EXPECT_EQ(regex("line$|line.end"), (Names{}));  // no multi-line mode; `.` skips a line feed
+  ASSERT_TRUE(dag.remove_node("apple").ok());
+  testing::add_nodes(dag, {"pineapple"});  // into the freed slot 0
+  EXPECT_EQ(regex("pp"), (Names{"pineapple", "Apple"}));
+}
+
+TEST(Regex, InvalidPatternsAreGraphErrors) {
+  testing::TestDag dag;
+  auto error = [&](const std::string& p) { return matched(dag, nodes_matching_regex(dag, p)); };
+  const std::string prefix = "error: Graph error: Invalid regex pattern: ";
+  for (const char* p : {"a)", "[a", "a**", "x{1001}", "\\p{Nope}", "\\", "\xff"}) {
+    EXPECT_EQ(error(p).at(0).rfind(prefix, 0), 0u) << p;
+  }
+  EXPECT_EQ(error("("), (Names{prefix + "unclosed group: `(`"}));
+  EXPECT_EQ(error("(a)\\1"),
+            (Names{prefix + "invalid escape sequence: `\\1` (backreferences are not supported)"}));
+  EXPECT_EQ(error("(?<!a)b"), (Names{prefix + "look-around is not supported: `(?<`"}));
+  // Too large: by length, by Unicode classes or counted repetitions to parse, or compiled.
+  const Names too_large{prefix + "pattern too large: its compiled form exceeds the size limit"};
+  for (const std::string& p : {std::string(300000, 'a'), repeat("\\pL", 5000),
+                               repeat("x{0,1000}", 1000), repeat("\\pL{100}", 30)}) {
+    EXPECT_EQ(error(p), too_large) << p.substr(0, 12);
+  }
+}
+
+}  // namespace
+}  // namespace torvex
