@@ -1,0 +1,247 @@
+// The serialization topic: the JSON document, the binary form (bytes and files), and DOT and
+// Mermaid text of a whole graph.
+//
+// Every form lists the live node slots in index order, then the live edge slots in index
+// order. Payloads leave and enter only through the caller's hooks; a hook that throws
+// anything but std::bad_alloc counts as one that gave nothing. Readers build a new graph
+// through add_node and add_edge, so its indices and epochs follow the input and its
+// generation counts the insertions; on any error nothing of it survives.
+//
+// The templates are thin front ends for DAG<Payload>; the work is done by the non-template
+// functions here and in namespace detail, which see payloads only as node slots.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <new>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include "errors.hpp"
+#include "graph/dag.hpp"
+#include "serialization/json_value.hpp"
+#include "serialization/records.hpp"
+
+namespace torvex {
+
+// A node's payload as a JSON value; nothing means the node has no payload.
+template <class Payload>
+using PayloadWriter = std::function<std::optional<JsonValue>(const Payload&)>;
+// A payload from a JSON value; nothing means the hook failed and the node gets none.
+template <class Payload>
+using PayloadReader = std::function<std::optional<Payload>(const JsonValue&)>;
+// DOT attribute text for a node (name, payload); nothing means plain.
+template <class Payload>
+using NodeAttrHook = std::function<std::optional<std::string>(std::string_view, const Payload&)>;
+
+// --- payload-free forms -------------------------------------------------------------------------
+
+// The records of the graph with every payload absent.
+// Complexity: O(V + E) time and a copy of every name and label.
+SerializableGraph to_serializable(const GraphStore& store);
+
+// The pretty JSON text of records (two-space indent, no final newline).
+std::string write_json_document(const SerializableGraph& graph);
+
+// Byte length of the binary form with every payload tag 0. Complexity: O(V + E).
+std::size_t bincode_size(const GraphStore& store);
+
+// Writes the binary form without payloads from the start of `out`.
+// Errors: Graph "Bincode write error: io error: failed to write whole buffer" when `out` is
+// smaller than bincode_size(); its content is then unspecified.
+Status to_bincode_writer(const GraphStore& store, std::span<char> out);
+
+// Mermaid flowchart text: "graph TD", then a line per node and per edge, each ending with a
+// newline. Names and labels go in verbatim, unescaped; an edge is annotated with its label,
+// or else with its weight's plain text when that differs from 1.0 by more than 2^-52.
+// Never fails. Complexity: O(V + E).
+std::string to_mermaid(const GraphStore& store);
+
+namespace detail {
+
+// Hooks by node slot.
+using SlotPayloadWriter = std::function<std::optional<JsonValue>(NodeIndex)>;
+using SlotAttrWriter = std::function<std::optional<std::string>(NodeIndex)>;
+// Adds one decoded node to the graph being built; `payload` is null when it has none.
+using AddNode = std::function<Status(std::string name, const JsonValue* payload)>;
+
+SerializableGraph to_serializable(const GraphStore& store, const SlotPayloadWriter& payloads);
+// Straight from the store to the pretty text, without records in between.
+std::string to_json(const GraphStore& store, const SlotPayloadWriter& payloads);
+// Errors: Graph "JSON deserialization failed: {}" with the reader's message.
+Result<SerializableGraph> read_json_records(std::string_view text);
+// Nodes, then edges, in record order; stops at the first add_node or add_edge error.
+Status build_from_records(SerializableGraph&& graph, GraphStore& store, const AddNode& add_node);
+
+std::string to_bincode(const GraphStore& store, const SlotPayloadWriter& payloads);
+Status to_bincode_file(const GraphStore& store, const std::string& path,
+                       const SlotPayloadWriter& payloads);
+// Decodes record by record, adding each node and edge before reading the next; payload texts
+// are parsed only when `read_payloads`.
+Status decode_bincode(std::span<const std::uint8_t> data, bool read_payloads, GraphStore& store,
+                      const AddNode& add_node);
+// Errors: Graph "Failed to open file {}: {}" or "Failed to mmap file {}: {}"; then as
+// decode_bincode.
+Status decode_bincode_file(const std::string& path, bool read_payloads, GraphStore& store,
+                           const AddNode& add_node);
+
+std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs);
+
+// Calls a hook; an exception other than std::bad_alloc becomes "nothing".
+template <class F>
+auto call_hook(F&& f) -> decltype(f()) {
+  try {
+    return f();
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+template <class Payload>
+SlotPayloadWriter slot_writer(const DAG<Payload>& dag, const PayloadWriter<Payload>& hook) {
+  if (!hook)
+    return {};
+  return [&dag, &hook](NodeIndex n) { return call_hook([&] { return hook(dag.payload(n)); }); };
+}
+
+template <class Payload>
+AddNode node_adder(DAG<Payload>& dag, const PayloadReader<Payload>& hook) {
+  return [&dag, &hook](std::string name, const JsonValue* value) -> Status {
+    Payload payload{};
+    if (value != nullptr && hook) {
+      if (auto read = call_hook([&] { return hook(*value); }))
+        payload = std::move(*read);
+    }
+    auto added = dag.add_node(std::move(name), std::move(payload));
+    if (!added.ok())
+      return std::move(added).error();
+    return {};
+  };
+}
+
+template <class Payload>
+using Built = Result<std::unique_ptr<DAG<Payload>>>;
+
+template <class Payload, class Build>
+Built<Payload> build_dag(Build&& build) {
+  auto dag = std::make_unique<DAG<Payload>>();
+  Status status = build(*dag);
+  if (!status.ok())
+    return std::move(status).error();
+  return Built<Payload>(std::move(dag));
+}
+
+}  // namespace detail
+
+// --- the JSON document --------------------------------------------------------------------------
+
+// The records with each node's payload from `hook` (absent without one).
+template <class Payload>
+SerializableGraph to_serializable(const DAG<Payload>& dag,
+                                  const std::type_identity_t<PayloadWriter<Payload>>& hook) {
+  return detail::to_serializable(dag, detail::slot_writer(dag, hook));
+}
+
+// The pretty document; "payload" members only where `hook` gave a value. Never fails.
+// Complexity: O(V + E) plus the payload texts.
+template <class Payload>
+std::string to_json(const DAG<Payload>& dag,
+                    const std::type_identity_t<PayloadWriter<Payload>>& hook = {}) {
+  return detail::to_json(dag, detail::slot_writer(dag, hook));
+}
+
+// A new graph from records. A record's payload goes through `hook` when both are present.
+// Errors: DuplicateNode for a repeated name; NodeNotFound for an edge endpoint that no record
+// names (source first); Cycle "Edge {} -> {} would create a cycle: {}".
+template <class Payload>
+detail::Built<Payload> from_serializable(
+    SerializableGraph graph, const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+  return detail::build_dag<Payload>([&](DAG<Payload>& dag) {
+    return detail::build_from_records(std::move(graph), dag, detail::node_adder(dag, hook));
+  });
+}
+
+// Reads the whole text into records, then builds as from_serializable.
+// Errors: Graph "JSON deserialization failed: {}" with the reader's message; then as
+// from_serializable.
+template <class Payload>
+detail::Built<Payload> from_json(std::string_view text,
+                                 const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+  TORVEX_TRY(records, detail::read_json_records(text));
+  return from_serializable<Payload>(std::move(records), hook);
+}
+
+// --- the binary form ----------------------------------------------------------------------------
+
+// The binary form with payloads from `hook` (tag 0 without one), in a growing buffer.
+template <class Payload>
+std::string to_bincode(const DAG<Payload>& dag,
+                       const std::type_identity_t<PayloadWriter<Payload>>& hook = {}) {
+  return detail::to_bincode(dag, detail::slot_writer(dag, hook));
+}
+
+// Saves the binary form to `path` (payloads as to_bincode). A regular file is replaced only
+// once the new content is complete and synced; on failure it stays as it was and no stray
+// file remains. A symbolic link's target is replaced; a device or pipe is written in place.
+// Errors: Graph "Failed to create file {}: {}" (the path as given, then the operating
+// system's reason), "Bincode write error: io error: {}".
+template <class Payload>
+Status to_bincode_file(const DAG<Payload>& dag, const std::string& path,
+                       const std::type_identity_t<PayloadWriter<Payload>>& hook = {}) {
+  return detail::to_bincode_file(dag, path, detail::slot_writer(dag, hook));
+}
+
+// Decodes a graph from bytes; bytes after the last edge record are ignored. A payload text
+// that is no JSON value (or nests too deep) gives a node without payload.
+// Errors: Graph "Bincode read error: {}" (truncated input, a tag other than 0 and 1, a text
+// that is not UTF-8); DuplicateNode, NodeNotFound, Cycle as from_serializable.
+// Complexity: O(input) besides the insertions; nothing is reserved from counts in the input.
+template <class Payload>
+detail::Built<Payload> from_bincode_reader(
+    std::span<const std::uint8_t> data,
+    const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+  return detail::build_dag<Payload>([&](DAG<Payload>& dag) {
+    return detail::decode_bincode(data, static_cast<bool>(hook), dag,
+                                  detail::node_adder(dag, hook));
+  });
+}
+
+// As from_bincode_reader over a read-only memory map of the file.
+// Errors: Graph "Failed to open file {}: {}", "Failed to mmap file {}: {}"; then as
+// from_bincode_reader.
+template <class Payload>
+detail::Built<Payload> from_bincode_file(
+    const std::string& path, const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+  return detail::build_dag<Payload>([&](DAG<Payload>& dag) {
+    return detail::decode_bincode_file(path, static_cast<bool>(hook), dag,
+                                       detail::node_adder(dag, hook));
+  });
+}
+
+// --- DOT ----------------------------------------------------------------------------------------
+
+// DOT text: "digraph {", a line per node and per edge, and "}" with no newline after it.
+// Names, labels and attribute texts go in verbatim; edges are annotated as in to_mermaid.
+// `hook` is called once per node, in node order, for the text of its bracketed attributes.
+// Never fails. Complexity: O(V + E) plus the hook calls.
+template <class Payload>
+std::string to_dot_with(const DAG<Payload>& dag,
+                        const std::type_identity_t<NodeAttrHook<Payload>>& hook = {}) {
+  detail::SlotAttrWriter attrs;
+  if (hook) {
+    attrs = [&](NodeIndex n) {
+      return detail::call_hook([&] { return hook(dag.graph().name(n), dag.payload(n)); });
+    };
+  }
+  return detail::to_dot_with(dag, attrs);
+}
+
+}  // namespace torvex

@@ -1,0 +1,28 @@
+#include "serialization/json_value.hpp"
+
+#include <cmath>
+
+namespace torvex {
+
+JsonValue::JsonValue(std::int64_t i) noexcept {
+  if (i >= 0) {
+    v_ = static_cast<std::uint64_t>(i);
+  } else {
+    v_ = i;
+  }
+}
+
+JsonValue::JsonValue(double d) noexcept {
+  if (std::isfinite(d))
+    v_ = d;
+}
+
+void JsonValue::set(std::string key, JsonValue value) {
+  as_object().insert_or_assign(std::move(key), std::move(value));
+}
+
+bool operator==(const JsonValue& a, const JsonValue& b) {
+  return a.v_ == b.v_;
+}
+
+}  // namespace torvex

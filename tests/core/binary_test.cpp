@@ -1,0 +1,409 @@
+// The binary form: layout and size, the three writers, decoding faults, and files (memory
+// mapped reading, replacement that never loses the old file).
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "golden.hpp"
+#include "graph/serialization.hpp"
+#include "serialization/bincode.hpp"
+#include "serialization/json_reader.hpp"
+#include "serialization/json_writer.hpp"
+#include "test_support.hpp"
+
+namespace torvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Payloads kept as compact JSON text; "" is no payload.
+using TextDag = DAG<std::string>;
+
+const PayloadWriter<std::string> kWriteText = [](const std::string& p) -> std::optional<JsonValue> {
+  if (p.empty())
+    return std::nullopt;
+  return *parse_json_value(p);
+};
+const PayloadReader<std::string> kReadText = [](const JsonValue& v) {
+  return std::optional<std::string>(to_compact_json(v));
+};
+
+const char* kTruncated = "Bincode read error: io error: failed to fill whole buffer";
+
+std::span<const std::uint8_t> bytes_of(const std::string& s) {
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+// Hand-made input, field by field.
+struct Bytes {
+  std::string out;
+  Bytes& u64(std::uint64_t v) {
+    out.append(reinterpret_cast<const char*>(&v), 8);
+    return *this;
+  }
+  Bytes& text(std::string_view s) {
+    u64(s.size());
+    out += s;
+    return *this;
+  }
+  Bytes& tag(char t) {
+    out += t;
+    return *this;
+  }
+  Bytes& f64(double v) { return u64(std::bit_cast<std::uint64_t>(v)); }
+};
+
+TorvexError read_fault(const std::string& data) {
+  auto dag = from_bincode_reader<std::string>(bytes_of(data), kReadText);
+  return dag.ok() ? TorvexError::graph("(read)") : dag.error();
+}
+
+// A graph with everything the form carries: reused slots, parallel edges, empty and non-ASCII
+// texts, payloads, and weights whose bits must survive.
+void fill_rich_graph(TextDag& dag) {
+  ASSERT_TRUE(dag.add_node("gone", "").ok());
+  ASSERT_TRUE(dag.add_node("", R"({"k":[1,-2,2.5,"\u0001"]})").ok());
+  ASSERT_TRUE(dag.add_node("\xc3\xa9t\xc3\xa9", "null").ok());
+  ASSERT_TRUE(dag.remove_node("gone").ok());
+  ASSERT_TRUE(dag.add_node("z", "").ok());
+  const double weights[] = {std::bit_cast<double>(0x7ff8000000000123ull),
+                            -std::numeric_limits<double>::quiet_NaN(),
+                            INFINITY,
+                            -INFINITY,
+                            -0.0,
+                            5e-324};
+  for (double w : weights)
+    ASSERT_TRUE(dag.add_edge("z", "", w, std::nullopt).ok());
+  ASSERT_TRUE(dag.add_edge("", "\xc3\xa9t\xc3\xa9", 1.0, "").ok());
+  ASSERT_TRUE(dag.add_edge("z", "\xc3\xa9t\xc3\xa9", 2.0, "label").ok());
+}
+
+TEST(Binary, EmptyGraphIsTwoZeroCounts) {
+  TextDag dag;
+  EXPECT_EQ(bincode_size(dag), 16u);
+  EXPECT_EQ(to_bincode(dag), std::string(16, '\0'));
+  auto back = from_bincode_reader<std::string>(bytes_of(std::string(16, '\0')));
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ((*back)->node_count(), 0u);
+}
+
+TEST(Binary, TwoNodesAndOneEdgeTake63Bytes) {
+  TextDag dag;
+  ASSERT_TRUE(dag.add_node("a", R"("ignored without a hook")").ok());
+  ASSERT_TRUE(dag.add_node("b", "").ok());
+  ASSERT_TRUE(dag.add_edge("a", "b", std::nullopt, std::nullopt).ok());
+  const std::string expected = testing::read_golden_hex("two_nodes_one_edge.hex");
+  ASSERT_EQ(expected.size(), 63u);
+  EXPECT_EQ(bincode_size(dag), 63u);
+  EXPECT_EQ(to_bincode(dag), expected);
+
+  std::string buffer(63, '\0');
+  ASSERT_TRUE(to_bincode_writer(dag, buffer).ok());
+  EXPECT_EQ(buffer, expected);
+  std::string short_buffer(62, '\0');
+  auto status = to_bincode_writer(dag, short_buffer);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error(),
+            TorvexError::graph("Bincode write error: io error: failed to write whole buffer"));
+}
+
+TEST(Binary, RoundTripKeepsSlotOrderTextsPayloadsAndWeightBits) {
+  TextDag dag;
+  fill_rich_graph(dag);
+  const std::string data = to_bincode(dag, kWriteText);
+  // Two payload texts, each a length and its bytes.
+  EXPECT_EQ(data.size(), bincode_size(dag) + 8 + dag.payload(1).size() + 8 + 4);
+
+  auto back = from_bincode_reader<std::string>(bytes_of(data), kReadText);
+  ASSERT_TRUE(back.ok()) << back.error().text();
+  const TextDag& copy = **back;
+  EXPECT_EQ(testing::names(copy, copy.nodes()), testing::names(dag, dag.nodes()));
+  EXPECT_EQ(copy.nodes(), (IndexList{0, 1, 2}));
+  EXPECT_EQ(copy.generation(), 3u + 8u);
+  EXPECT_EQ(copy.payload(2), "null") << "a null payload reaches the reader hook";
+  EXPECT_EQ(to_bincode(copy, kWriteText), data);
+  for (EdgeIndex e = 0; e < 6; ++e) {
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(copy.graph().edge_weight(e)),
+              std::bit_cast<std::uint64_t>(dag.graph().edge_weight(e)));
+  }
+
+  // Without a reader hook every payload is absent; trailing bytes change nothing.
+  auto plain = from_bincode_reader<std::string>(bytes_of(data + "trailing"));
+  ASSERT_TRUE(plain.ok());
+  EXPECT_EQ((*plain)->payload(0), "");
+  EXPECT_EQ(to_bincode(**plain), to_bincode(dag));
+}
+
+TEST(Binary, PayloadTextThatIsNoJsonValueLeavesTheNodeWithout) {
+  const std::string deep = std::string(128, '[') + std::string(128, ']');
+  for (const std::string& text : {std::string("{oops"), std::string("1 2"), deep}) {
+    int calls = 0;
+    const std::string data = Bytes().u64(1).text("a").tag(1).text(text).u64(0).out;
+    auto dag = from_bincode_reader<std::string>(bytes_of(data), [&](const JsonValue&) {
+      ++calls;
+      return std::optional<std::string>("x");
+    });
+    ASSERT_TRUE(dag.ok()) << text;
+    EXPECT_EQ((*dag)->payload(0), "");
+    EXPECT_EQ(calls, 0);
+  }
+}
+
+TEST(Binary, EveryTruncatedPrefixFailsWithTheTruncationError) {
+  TextDag dag;
+  fill_rich_graph(dag);
+  const std::string data = to_bincode(dag, kWriteText);
+  for (std::size_t n = 0; n < data.size(); ++n) {
+    EXPECT_EQ(read_fault(data.substr(0, n)), TorvexError::graph(kTruncated)) << n;
+  }
+}
+
+TEST(Binary, RefusesBadTagsHugeLengthsAndInvalidUtf8) {
+  EXPECT_EQ(read_fault(Bytes().u64(1).text("a").tag(2).out),
+            TorvexError::graph("Bincode read error: tag for enum is not valid, found 2"));
+  EXPECT_EQ(read_fault(Bytes()
+                           .u64(2)
+                           .text("a")
+                           .tag(0)
+                           .text("b")
+                           .tag(0)
+                           .u64(1)
+                           .text("a")
+                           .text("b")
+                           .f64(1)
+                           .tag(7)
+                           .out),
+            TorvexError::graph("Bincode read error: tag for enum is not valid, found 7"));
+  // Lengths and counts far beyond the input are found out before anything is reserved.
+  EXPECT_EQ(read_fault(Bytes().u64(1).u64(std::uint64_t{1} << 63).text("abc").out),
+            TorvexError::graph(kTruncated));
+  EXPECT_EQ(read_fault(Bytes().u64(~std::uint64_t{0}).text("a").tag(0).out),
+            TorvexError::graph(kTruncated));
+  EXPECT_EQ(read_fault(Bytes().u64(1).text("a\xff").out),
+            TorvexError::graph("Bincode read error: string is not valid utf8: "
+                               "invalid utf-8 sequence of 1 bytes from index 1"));
+
+  const std::pair<const char*, const char*> utf8_cases[] = {
+      {"\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xc0\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"ab\xe2\x82", "incomplete utf-8 byte sequence from index 2"},
+      {"\xe2\x82x", "invalid utf-8 sequence of 2 bytes from index 0"},
+      {"\xed\xa0\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\xf0\x9f\x98x", "invalid utf-8 sequence of 3 bytes from index 0"},
+      {"\xf4\x90\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"ok \xf0\x9f\x98", "incomplete utf-8 byte sequence from index 3"},
+  };
+  for (auto [text, message] : utf8_cases)
+    EXPECT_EQ(utf8_error(text), message) << text;
+  EXPECT_EQ(utf8_error("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"), std::nullopt);
+}
+
+TEST(Binary, CorruptedInputFailsCleanlyOrBuildsASoundGraph) {
+  TextDag dag;
+  fill_rich_graph(dag);
+  const std::string data = to_bincode(dag, kWriteText);
+  std::mt19937 rng(7);
+  for (int i = 0; i < 3000; ++i) {
+    std::string bad = data;
+    for (int k = 0; k < 3; ++k)
+      bad[rng() % bad.size()] = static_cast<char>(rng());
+    auto back = from_bincode_reader<std::string>(bytes_of(bad), kReadText);
+    if (back.ok()) {
+      EXPECT_TRUE(testing::check_store_invariants(**back));
+    }
+  }
+}
+
+TEST(Binary, GraphFaultsKeepTheirOwnKinds) {
+  const std::string two_a = Bytes().u64(2).text("a").tag(0).text("a").tag(0).u64(0).out;
+  EXPECT_EQ(read_fault(two_a), TorvexError::duplicate_node("a"));
+  const std::string dangling =
+      Bytes().u64(1).text("a").tag(0).u64(1).text("a").text("b").f64(1).tag(0).out;
+  EXPECT_EQ(read_fault(dangling), TorvexError::node_not_found("b"));
+  const std::string loop =
+      Bytes().u64(1).text("a").tag(0).u64(1).text("a").text("a").f64(1).tag(0).out;
+  EXPECT_EQ(read_fault(loop), TorvexError::cycle("Edge a -> a would create a cycle: a"));
+}
+
+// --- files ------------------------------------------------------------------------------------
+
+class BinaryFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/torvex-binary-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ASSERT_TRUE(dag_.add_node("a", R"([1])").ok());
+    ASSERT_TRUE(dag_.add_node("b", "").ok());
+    ASSERT_TRUE(dag_.add_edge("a", "b", 0.5, "x").ok());
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+  static std::string contents(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static void put(const std::string& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary) << bytes;
+  }
+  std::vector<std::string> entries() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir_))
+      out.push_back(e.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  static std::string load_fault(const std::string& p) {
+    auto dag = from_bincode_file<std::string>(p);
+    return dag.ok() ? "(loaded)" : dag.error().text();
+  }
+
+  fs::path dir_;
+  TextDag dag_;
+};
+
+TEST_F(BinaryFile, SaveAndLoadRoundTripWithPayloads) {
+  const std::string p = path("g.bin");
+  ASSERT_TRUE(to_bincode_file(dag_, p, kWriteText).ok());
+  EXPECT_EQ(contents(p), to_bincode(dag_, kWriteText));
+  auto back = from_bincode_file<std::string>(p, kReadText);
+  ASSERT_TRUE(back.ok()) << back.error().text();
+  EXPECT_EQ((*back)->payload(0), "[1]");
+  EXPECT_EQ(to_bincode(**back, kWriteText), contents(p));
+
+  // Larger than the write buffer, and saved without payloads.
+  TextDag big;
+  for (int i = 0; i < 3000; ++i)
+    ASSERT_TRUE(big.add_node("node" + std::to_string(i), "").ok());
+  ASSERT_TRUE(to_bincode_file(big, p).ok());
+  EXPECT_EQ(contents(p), to_bincode(big));
+  EXPECT_EQ(entries(), std::vector<std::string>{"g.bin"});
+}
+
+TEST_F(BinaryFile, LoadReportsOpenMapAndDecodeFaults) {
+  EXPECT_EQ(load_fault(path("missing")),
+            "Failed to open file " + path("missing") + ": No such file or directory (os error 2)");
+  put(path("empty"), "");
+  EXPECT_EQ(load_fault(path("empty")), kTruncated);
+  EXPECT_EQ(load_fault(dir_.string()).rfind("Failed to mmap file " + dir_.string() + ": ", 0), 0u);
+  EXPECT_EQ(load_fault(std::string("a\0b", 3)).rfind("Failed to open file a", 0), 0u);
+  EXPECT_EQ(load_fault("/dev/null"), kTruncated);
+  if (::geteuid() != 0) {  // root reads everything
+    put(path("secret"), to_bincode(dag_));
+    ::chmod(path("secret").c_str(), 0200);
+    EXPECT_EQ(load_fault(path("secret")),
+              "Failed to open file " + path("secret") + ": Permission denied (os error 13)");
+  }
+}
+
+TEST_F(BinaryFile, SaveReportsCreateAndWriteFaults) {
+  auto save_fault = [&](const std::string& p) {
+    auto status = to_bincode_file(dag_, p);
+    return status.ok() ? "(saved)" : status.error().text();
+  };
+  const std::string nowhere = path("no/such/dir/g.bin");
+  EXPECT_EQ(save_fault(nowhere),
+            "Failed to create file " + nowhere + ": No such file or directory (os error 2)");
+  EXPECT_EQ(save_fault(dir_.string()),
+            "Failed to create file " + dir_.string() + ": Is a directory (os error 21)");
+  EXPECT_EQ(save_fault("/dev/full"),
+            "Bincode write error: io error: No space left on device (os error 28)");
+  EXPECT_EQ(save_fault("/dev/null"), "(saved)");
+  if (::geteuid() != 0) {  // root writes everything
+    put(path("locked"), "old");
+    ::chmod(path("locked").c_str(), 0444);
+    EXPECT_EQ(save_fault(path("locked")),
+              "Failed to create file " + path("locked") + ": Permission denied (os error 13)");
+    EXPECT_EQ(contents(path("locked")), "old");
+    ::unlink(path("locked").c_str());
+  }
+  struct stat st{};
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode)) << "devices are written in place, never replaced";
+  EXPECT_TRUE(entries().empty());
+}
+
+TEST_F(BinaryFile, FailedSaveLeavesTheOldFileAndNoStrayFile) {
+  const std::string p = path("g.bin");
+  ASSERT_TRUE(to_bincode_file(dag_, p).ok());
+  const std::string old = contents(p);
+
+  // A file size limit makes the write fail midway, as a full disk would.
+  TextDag big;
+  for (int i = 0; i < 2000; ++i)
+    ASSERT_TRUE(big.add_node("node" + std::to_string(i), "").ok());
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 10000;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  auto status = to_bincode_file(big, p);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previous);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().text(), "Bincode write error: io error: File too large (os error 27)");
+  EXPECT_EQ(contents(p), old);
+  EXPECT_EQ(entries(), std::vector<std::string>{"g.bin"});
+
+  // A hook that runs out of memory midway: the exception passes, the old file stays.
+  int calls = 0;
+  PayloadWriter<std::string> failing = [&](const std::string&) -> std::optional<JsonValue> {
+    if (++calls == 1500)
+      throw std::bad_alloc();
+    return JsonValue(1);
+  };
+  EXPECT_THROW((void)to_bincode_file(big, p, failing), std::bad_alloc);
+  EXPECT_EQ(contents(p), old);
+  EXPECT_EQ(entries(), std::vector<std::string>{"g.bin"});
+}
+
+TEST_F(BinaryFile, ReplacementKeepsModeAndWritesThroughLinks) {
+  const std::string p = path("g.bin");
+  put(p, "old");
+  ASSERT_EQ(::chmod(p.c_str(), 0640), 0);
+  ASSERT_TRUE(to_bincode_file(dag_, p).ok());
+  struct stat st{};
+  ASSERT_EQ(::stat(p.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ASSERT_TRUE(to_bincode_file(dag_, path("new.bin")).ok());
+  ASSERT_EQ(::stat(path("new.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
+
+  // A link (to a relative target, through a second link) stays a link; its target is replaced.
+  fs::create_directory(dir_ / "sub");
+  fs::create_symlink("../g.bin", dir_ / "sub" / "inner");
+  fs::create_symlink("sub/inner", dir_ / "outer");
+  TextDag other;
+  ASSERT_TRUE(other.add_node("only", "").ok());
+  ASSERT_TRUE(to_bincode_file(other, path("outer")).ok());
+  EXPECT_TRUE(fs::is_symlink(dir_ / "outer"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "sub" / "inner"));
+  EXPECT_EQ(contents(p), to_bincode(other));
+  EXPECT_EQ(entries(), (std::vector<std::string>{"g.bin", "new.bin", "outer", "sub"}));
+
+  // A dangling link creates its target.
+  fs::create_symlink("made.bin", dir_ / "dangling");
+  ASSERT_TRUE(to_bincode_file(other, path("dangling")).ok());
+  EXPECT_EQ(contents(path("made.bin")), to_bincode(other));
+}
+
+}  // namespace
+}  // namespace torvex

@@ -1,0 +1,121 @@
+// DOT and Mermaid text: layout, edge annotations and the plain text form of weights.
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+#include "golden.hpp"
+#include "graph/serialization.hpp"
+#include "serialization/number_text.hpp"
+#include "test_support.hpp"
+
+namespace torvex {
+namespace {
+
+using testing::TestDag;
+
+// The single edge line of a two-node graph a -> b, in both forms.
+struct EdgeLines {
+  std::string dot;
+  std::string mermaid;
+};
+
+EdgeLines edge_lines(double weight, std::optional<std::string> label) {
+  TestDag dag;
+  testing::add_nodes(dag, {"a", "b"});
+  EXPECT_TRUE(dag.add_edge("a", "b", weight, std::move(label)).ok());
+  const std::string dot = to_dot_with(dag);
+  const std::string mermaid = to_mermaid(dag);
+  const std::size_t dot_start = dot.find("    \"a\" ->");
+  const std::size_t mermaid_start = mermaid.find("    a -");
+  return {dot.substr(dot_start, dot.find('\n', dot_start) - dot_start),
+          mermaid.substr(mermaid_start, mermaid.find('\n', mermaid_start) - mermaid_start)};
+}
+
+TEST(TextForms, WriteTheExampleGraph) {
+  TestDag dag;
+  testing::add_nodes(dag, {"a", "b", "c"});
+  ASSERT_TRUE(dag.add_edge("a", "b", 2.0, std::nullopt).ok());
+  ASSERT_TRUE(dag.add_edge("a", "c", 1.0, "x").ok());
+  ASSERT_TRUE(dag.add_edge("b", "c", 1.0, std::nullopt).ok());
+  const NodeAttrHook<int> box_a = [](std::string_view name,
+                                     const int&) -> std::optional<std::string> {
+    if (name == "a")
+      return "shape=box";
+    return std::nullopt;
+  };
+  EXPECT_EQ(to_dot_with(dag, box_a), testing::read_golden("example.dot"));
+  EXPECT_EQ(to_mermaid(dag), testing::read_golden("example.mmd"));
+}
+
+TEST(TextForms, EmptyGraph) {
+  EXPECT_EQ(to_dot_with(TestDag()), "digraph {\n}");
+  EXPECT_EQ(to_mermaid(TestDag()), "graph TD\n");
+}
+
+TEST(TextForms, EdgesCarryTheirLabelOrAWeightOtherThanOne) {
+  const struct {
+    double weight;
+    std::optional<std::string> label;
+    const char* dot;
+    const char* mermaid;
+  } cases[] = {
+      {2.0, std::nullopt, R"(    "a" -> "b" [label="2"];)", R"(    a -->|"2"| b)"},
+      {0.5, std::nullopt, R"(    "a" -> "b" [label="0.5"];)", R"(    a -->|"0.5"| b)"},
+      {1.0000000000000002, std::nullopt, R"(    "a" -> "b";)", "    a --> b"},
+      {1.0, "", R"(    "a" -> "b" [label=""];)", R"(    a -->|""| b)"},
+      {3.0, "x", R"(    "a" -> "b" [label="x"];)", R"(    a -->|"x"| b)"},
+      {INFINITY, std::nullopt, R"(    "a" -> "b" [label="inf"];)", R"(    a -->|"inf"| b)"},
+      {-INFINITY, std::nullopt, R"(    "a" -> "b" [label="-inf"];)", R"(    a -->|"-inf"| b)"},
+      {std::nan(""), std::nullopt, R"(    "a" -> "b";)", "    a --> b"},
+  };
+  for (const auto& c : cases) {
+    const EdgeLines lines = edge_lines(c.weight, c.label);
+    EXPECT_EQ(lines.dot, c.dot) << c.weight;
+    EXPECT_EQ(lines.mermaid, c.mermaid) << c.weight;
+  }
+}
+
+TEST(TextForms, NamesGoInVerbatimAndEveryEdgeGetsItsLine) {
+  TestDag dag;
+  testing::add_nodes(dag, {"say \"hi\"", "[x]\ny"});
+  ASSERT_TRUE(dag.add_edge("say \"hi\"", "[x]\ny", std::nullopt, std::nullopt).ok());
+  ASSERT_TRUE(dag.add_edge("say \"hi\"", "[x]\ny", std::nullopt, "again").ok());
+  EXPECT_EQ(to_mermaid(dag),
+            "graph TD\n    say \"hi\"[\"say \"hi\"\"]\n    [x]\ny[\"[x]\ny\"]\n"
+            "    say \"hi\" --> [x]\ny\n    say \"hi\" -->|\"again\"| [x]\ny\n");
+
+  // A hook that throws counts as no attributes; an empty text gives empty brackets.
+  const NodeAttrHook<int> hook = [](std::string_view name,
+                                    const int&) -> std::optional<std::string> {
+    if (name == "[x]\ny")
+      throw std::runtime_error("no");
+    return "";
+  };
+  EXPECT_EQ(
+      to_dot_with(dag, hook),
+      "digraph {\n    \"say \"hi\"\" [];\n    \"[x]\ny\";\n"
+      "    \"say \"hi\"\" -> \"[x]\ny\";\n    \"say \"hi\"\" -> \"[x]\ny\" [label=\"again\"];\n}");
+}
+
+TEST(TextForms, PlainNumbersNeverUseAnExponent) {
+  const std::pair<double, const char*> cases[] = {
+      {2.0, "2"},
+      {0.5, "0.5"},
+      {1.5, "1.5"},
+      {100.0, "100"},
+      {1e21, "1000000000000000000000"},
+      {1e-7, "0.0000001"},
+      {-0.0, "-0"},
+      {1.0000000000000002, "1.0000000000000002"},
+      {-2.25, "-2.25"},
+      {INFINITY, "inf"},
+      {-INFINITY, "-inf"},
+      {std::nan(""), "NaN"},
+  };
+  for (auto [value, text] : cases)
+    EXPECT_EQ(plain_float(value), text) << value;
+}
+
+}  // namespace
+}  // namespace torvex
