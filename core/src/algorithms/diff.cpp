@@ -1,0 +1,152 @@
+#include "algorithms/diff.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "graph/cache.hpp"
+
+namespace torvex::algorithms {
+namespace {
+
+// The first eight bytes of a name, big-endian and zero-padded: comparing keys agrees with the
+// name order wherever the keys differ.
+std::uint64_t name_prefix(std::string_view name) noexcept {
+  unsigned char bytes[8] = {};
+  std::memcpy(bytes, name.data(), std::min<std::size_t>(sizeof bytes, name.size()));
+  std::uint64_t key = 0;
+  for (unsigned char byte : bytes)
+    key = (key << 8) | byte;
+  return key;
+}
+
+// The live slots of a graph in name order, and each slot's position in that order.
+struct NameOrder {
+  IndexList sorted;
+  std::vector<NodeIndex> rank;  // by slot
+
+  explicit NameOrder(const StableGraph& graph) : rank(graph.node_bound(), kEnd) {
+    // Sorting on inline prefixes touches the names themselves only on ties: several times
+    // faster than chasing every name on large graphs.
+    std::vector<std::pair<std::uint64_t, NodeIndex>> keyed;
+    keyed.reserve(graph.node_count());
+    for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+      if (graph.is_live(n))
+        keyed.emplace_back(name_prefix(graph.name(n)), n);
+    }
+    std::sort(keyed.begin(), keyed.end(), [&](const auto& x, const auto& y) {
+      if (x.first != y.first)
+        return x.first < y.first;
+      return name_less(graph.name(x.second), graph.name(y.second));
+    });
+    sorted.reserve(keyed.size());
+    for (const auto& entry : keyed) {
+      rank[entry.second] = static_cast<NodeIndex>(sorted.size());
+      sorted.push_back(entry.second);
+    }
+  }
+
+  // Ranks of both ends as one key: sorting keys sorts pairs by source name, then target name.
+  std::uint64_t key(NodeIndex source, NodeIndex target) const noexcept {
+    return (std::uint64_t{rank[source]} << 32) | rank[target];
+  }
+  NamePair names(const StableGraph& graph, std::uint64_t key) const {
+    return {std::string(graph.name(sorted[key >> 32])),
+            std::string(graph.name(sorted[static_cast<NodeIndex>(key)]))};
+  }
+};
+
+// Walks every distinct (source, target) pair of `from` once, with its most recently added edge
+// (the first met on the source's outgoing list), and tells whether `to` holds the matched pair
+// and by which edge: f(source, target, edge in from, edge in to or kEnd).
+template <class F>
+void for_each_pair(const StableGraph& from, const StableGraph& to,
+                   const std::vector<NodeIndex>& match, F&& f) {
+  std::vector<NodeIndex> from_seen(from.node_bound(), kEnd);  // last source that met the target
+  std::vector<NodeIndex> to_seen(to.node_bound(), kEnd);
+  std::vector<EdgeIndex> to_edge(to.node_bound(), kEnd);
+  for (NodeIndex u = 0; u < from.node_bound(); ++u) {
+    if (!from.is_live(u))
+      continue;
+    const NodeIndex mu = match[u];
+    if (mu != kEnd) {
+      to.for_each_edge(mu, Direction::Outgoing, [&](NodeIndex v, EdgeIndex e) {
+        if (to_seen[v] != mu)
+          to_seen[v] = mu, to_edge[v] = e;
+      });
+    }
+    from.for_each_edge(u, Direction::Outgoing, [&](NodeIndex v, EdgeIndex e) {
+      if (from_seen[v] == u)
+        return;  // a parallel edge
+      from_seen[v] = u;
+      const NodeIndex mv = match[v];
+      const bool shared = mu != kEnd && mv != kEnd && to_seen[mv] == mu;
+      f(u, v, e, shared ? to_edge[mv] : kEnd);
+    });
+  }
+}
+
+}  // namespace
+
+StructuralDiff structural_diff(const StableGraph& a, const StableGraph& b) {
+  StructuralDiff diff;
+  const NameOrder a_order(a);
+  const NameOrder b_order(b);
+
+  // Nodes: merging the two name orders matches names and yields every list sorted.
+  std::vector<NodeIndex> a_to_b(a.node_bound(), kEnd);
+  std::vector<NodeIndex> b_to_a(b.node_bound(), kEnd);
+  std::size_t i = 0, j = 0;
+  while (i < a_order.sorted.size() || j < b_order.sorted.size()) {
+    const NodeIndex x = i < a_order.sorted.size() ? a_order.sorted[i] : kEnd;
+    const NodeIndex y = j < b_order.sorted.size() ? b_order.sorted[j] : kEnd;
+    if (y == kEnd || (x != kEnd && name_less(a.name(x), b.name(y)))) {
+      diff.nodes_only_in_a.emplace_back(a.name(x));
+      ++i;
+    } else if (x == kEnd || name_less(b.name(y), a.name(x))) {
+      diff.nodes_only_in_b.emplace_back(b.name(y));
+      ++j;
+    } else {
+      a_to_b[x] = y;
+      b_to_a[y] = x;
+      diff.nodes_in_both.emplace_back(a.name(x));
+      diff.nodes_in_both_slots.emplace_back(x, y);
+      ++i, ++j;
+    }
+  }
+
+  // Edges: collect name-rank keys, sort the integers, then copy the names once.
+  struct Common {
+    std::uint64_t key;
+    EdgeIndex in_a, in_b;
+  };
+  std::vector<std::uint64_t> only_a, only_b;
+  std::vector<Common> common;
+  for_each_pair(a, b, a_to_b, [&](NodeIndex u, NodeIndex v, EdgeIndex e, EdgeIndex in_b) {
+    if (in_b == kEnd) {
+      only_a.push_back(a_order.key(u, v));
+    } else {
+      common.push_back({a_order.key(u, v), e, in_b});
+    }
+  });
+  for_each_pair(b, a, b_to_a, [&](NodeIndex u, NodeIndex v, EdgeIndex, EdgeIndex in_a) {
+    if (in_a == kEnd)
+      only_b.push_back(b_order.key(u, v));
+  });
+  std::sort(only_a.begin(), only_a.end());
+  std::sort(only_b.begin(), only_b.end());
+  std::sort(common.begin(), common.end(),
+            [](const Common& x, const Common& y) { return x.key < y.key; });
+  for (std::uint64_t key : only_a)
+    diff.edges_only_in_a.push_back(a_order.names(a, key));
+  for (std::uint64_t key : only_b)
+    diff.edges_only_in_b.push_back(b_order.names(b, key));
+  for (const Common& c : common) {
+    diff.edges_in_both.push_back(a_order.names(a, c.key));
+    diff.edges_in_both_slots.emplace_back(c.in_a, c.in_b);
+  }
+  return diff;
+}
+
+}  // namespace torvex::algorithms

@@ -1,0 +1,110 @@
+#include "algorithms/incremental.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <set>
+
+#include "graph/incremental.hpp"
+#include "test_support.hpp"
+
+namespace torvex {
+namespace {
+
+using testing::add_edges;
+using testing::add_nodes;
+using testing::TestDag;
+using Names = std::vector<std::string>;
+
+std::set<std::string> dirty(const TestDag& dag, const Names& changed) {
+  auto list = dirty_set(dag, changed).value();
+  std::set<std::string> out(list.begin(), list.end());
+  EXPECT_EQ(out.size(), list.size()) << "a node is reported twice";
+  return out;
+}
+
+std::map<std::string, Names> provenance(const TestDag& dag, const Names& changed) {
+  std::map<std::string, Names> out;
+  for (auto& entry : change_provenance(dag, changed).value()) {
+    EXPECT_TRUE(out.emplace(entry.node, entry.sources).second) << "two entries for " << entry.node;
+  }
+  return out;
+}
+
+TEST(IncrementalTest, Chain) {
+  TestDag dag;
+  add_nodes(dag, {"a", "b", "c"});
+  add_edges(dag, {{"a", "b"}, {"b", "c"}});
+  EXPECT_TRUE(dirty(dag, {}).empty() && provenance(dag, {}).empty());
+  EXPECT_EQ(dirty(dag, {"a"}), (std::set<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(provenance(dag, {"a"}),
+            (std::map<std::string, Names>{{"a", {"a"}}, {"b", {"a"}}, {"c", {"a"}}}));
+  EXPECT_EQ(provenance(dag, {"b", "a", "b"}),
+            (std::map<std::string, Names>{{"a", {"a"}}, {"b", {"b", "a"}}, {"c", {"b", "a"}}}));
+  EXPECT_EQ(dirty(dag, {"c"}), (std::set<std::string>{"c"}));
+  EXPECT_EQ(provenance(dag, {"c"}), (std::map<std::string, Names>{{"c", {"c"}}}));
+  EXPECT_EQ(dirty_set(dag, Names{"a", "x", "y"}).error(), TorvexError::node_not_found("x"));
+  EXPECT_EQ(change_provenance(dag, Names{"a", "x", "y"}).error(), TorvexError::node_not_found("x"));
+}
+
+TEST(IncrementalTest, NewestIncomingEdgeFirst) {
+  TestDag dag;
+  add_nodes(dag, {"a", "b", "c", "d"});
+  add_edges(dag, {{"a", "b"}, {"a", "c"}, {"b", "d"}, {"c", "d"}});
+  EXPECT_EQ(provenance(dag, {"b", "c"}),
+            (std::map<std::string, Names>{{"b", {"b"}}, {"c", {"c"}}, {"d", {"c", "b"}}}));
+  EXPECT_EQ(provenance(dag, {"a", "c", "b"})["d"], (Names{"c", "b", "a"}));
+}
+
+// The plain method: a full backward search over every ancestor of every dirty node.
+std::map<NodeIndex, IndexList> plain_provenance(const StableGraph& g, const IndexList& changed) {
+  std::set<NodeIndex> changed_set(changed.begin(), changed.end());
+  std::map<NodeIndex, IndexList> out;
+  for (NodeIndex d : algorithms::dirty_set(g, changed)) {
+    IndexList& list = out[d];
+    std::set<NodeIndex> seen{d};
+    IndexList queue{d};
+    for (std::size_t head = 0; head < queue.size(); ++head) {
+      if (changed_set.contains(queue[head]))
+        list.push_back(queue[head]);
+      g.for_each_predecessor(queue[head], [&](NodeIndex s) {
+        if (seen.insert(s).second)
+          queue.push_back(s);
+      });
+    }
+  }
+  return out;
+}
+
+TEST(IncrementalTest, ProvenanceMatchesFullSearchesOnRandomGraphs) {
+  std::mt19937 rng(5);
+  std::bernoulli_distribution edge(0.15);
+  for (int round = 0; round < 40; ++round) {
+    const int n = 6 + round;
+    std::vector<std::pair<int, int>> edges;
+    for (int i = 0; i < n; ++i)
+      for (int j = i + 1; j < n; ++j)
+        if (edge(rng))
+          edges.emplace_back(i, j);
+    std::shuffle(edges.begin(), edges.end(), rng);  // neighbour order is not node order
+    TestDag dag;
+    for (int i = 0; i < n; ++i)
+      ASSERT_TRUE(dag.add_node(std::to_string(i), 0).ok());
+    for (auto [i, j] : edges)
+      ASSERT_TRUE(dag.insert_edge(i, j, std::nullopt, std::nullopt).ok());
+
+    IndexList changed;
+    std::uniform_int_distribution<NodeIndex> pick(0, n - 1);
+    for (int k = 0; k <= round % 4; ++k)
+      changed.push_back(pick(rng));
+    std::map<NodeIndex, IndexList> got;
+    for (auto& entry : algorithms::change_provenance(dag.graph(), changed))
+      got[entry.node] = entry.sources;
+    ASSERT_EQ(got, plain_provenance(dag.graph(), changed)) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace torvex

@@ -1,0 +1,116 @@
+#include "algorithms/transforms.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+
+#include "test_support.hpp"
+
+namespace torvex {
+namespace {
+
+using algorithms::NodePair;
+using testing::add_edges;
+using testing::add_nodes;
+using testing::TestDag;
+using NamePairs = std::vector<std::pair<std::string, std::string>>;
+
+NamePairs named(const TestDag& dag, const std::vector<NodePair>& pairs) {
+  NamePairs out;
+  for (auto [u, v] : pairs)
+    out.emplace_back(dag.graph().name(u), dag.graph().name(v));
+  return out;
+}
+NamePairs closure(const TestDag& g) {
+  return named(g, algorithms::transitive_closure_new_edges(g.graph()));
+}
+NamePairs reduction(const TestDag& g) {
+  return named(g, algorithms::transitive_reduction_redundant_edges(g.graph()).sorted());
+}
+
+TEST(TransformsTest, WorkedExamples) {
+  TestDag dag;
+  add_nodes(dag, {"a", "b", "c"});
+  EXPECT_TRUE(closure(dag).empty() && reduction(dag).empty());
+  add_edges(dag, {{"a", "b"}, {"a", "b"}});  // a parallel edge is no path
+  EXPECT_TRUE(closure(dag).empty() && reduction(dag).empty());
+  add_edges(dag, {{"b", "c"}});
+  EXPECT_EQ(closure(dag), (NamePairs{{"a", "c"}}));
+  EXPECT_TRUE(reduction(dag).empty());
+  add_edges(dag, {{"a", "c"}, {"a", "c"}});  // parallel edges share one verdict
+  EXPECT_TRUE(closure(dag).empty());
+  EXPECT_EQ(reduction(dag), (NamePairs{{"a", "c"}}));
+}
+
+TEST(TransformsTest, LongChainReductionIsLinear) {
+  TestDag dag;
+  const int n = 300000;
+  for (int i = 0; i < n; ++i)
+    ASSERT_TRUE(dag.add_node(std::to_string(i), 0).ok());
+  for (int i = 1; i < n; ++i)
+    ASSERT_TRUE(dag.insert_edge(i - 1, i, std::nullopt, std::nullopt).ok());
+  EXPECT_TRUE(algorithms::transitive_reduction_redundant_edges(dag.graph()).empty());
+}
+
+// Nodes reachable from u along paths that do not start with an edge to `skip`.
+std::set<NodeIndex> reach(const StableGraph& g, NodeIndex u, NodeIndex skip) {
+  std::set<NodeIndex> seen;
+  IndexList stack{u};
+  for (bool first = true; !stack.empty(); first = false) {
+    NodeIndex x = stack.back();
+    stack.pop_back();
+    g.for_each_successor(x, [&](NodeIndex v) {
+      if (!(first && v == skip) && seen.insert(v).second)
+        stack.push_back(v);
+    });
+  }
+  return seen;
+}
+
+// The plain definitions: one search per node for the closure, one per edge for the reduction.
+TEST(TransformsTest, MatchesPlainSearchesOnRandomGraphs) {
+  std::mt19937 rng(11);
+  std::bernoulli_distribution edge(0.2), parallel(0.1);
+  for (int round = 0; round < 30; ++round) {
+    const int n = 5 + round;
+    std::vector<std::string> names;
+    for (int i = 0; i < n; ++i)
+      names.push_back("v" + std::to_string(i));
+    std::shuffle(names.begin(), names.end(), rng);
+    TestDag dag;
+    for (const auto& name : names)
+      ASSERT_TRUE(dag.add_node(name, 0).ok());
+    for (int i = 0; i < n; ++i)
+      for (int j = i + 1; j < n; ++j)
+        for (int copies = edge(rng) ? 1 + parallel(rng) : 0; copies > 0; --copies) {
+          ASSERT_TRUE(dag.add_edge(names[i], names[j], {}, {}).ok());
+        }
+    ASSERT_TRUE(dag.remove_node(names[n / 2]).ok());  // leave a vacant slot
+    const StableGraph& g = dag.graph();
+
+    std::set<NodePair> closure_pairs, redundant_pairs;
+    for (NodeIndex u = 0; u < g.node_bound(); ++u) {
+      for (NodeIndex w : g.is_live(u) ? reach(g, u, kEnd) : std::set<NodeIndex>{})
+        if (g.find_edge(u, w) == kEnd)
+          closure_pairs.emplace(u, w);
+    }
+    for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
+      if (g.is_edge_live(e) &&
+          reach(g, g.edge_source(e), g.edge_target(e)).contains(g.edge_target(e)))
+        redundant_pairs.emplace(g.edge_source(e), g.edge_target(e));
+    }
+    // Each pair once, grouped by source in slot order.
+    auto got = algorithms::transitive_closure_new_edges(g);
+    EXPECT_TRUE(
+        std::is_sorted(got.begin(), got.end(), [](auto x, auto y) { return x.first < y.first; }));
+    EXPECT_EQ(std::set(got.begin(), got.end()), closure_pairs);
+    EXPECT_EQ(got.size(), closure_pairs.size());
+    auto redundant = algorithms::transitive_reduction_redundant_edges(g).sorted();
+    EXPECT_EQ(std::set(redundant.begin(), redundant.end()), redundant_pairs);
+  }
+}
+
+}  // namespace
+}  // namespace torvex
