@@ -140,3 +140,31 @@ TEST(ToposortTest, RandomGraphsAgreeWithDefinitions) {
 
 }  // namespace
 }  // namespace torvex
+
+namespace torvex {
+namespace {
+
+// Long lists take the prefix-key path: shared 8-byte prefixes, NUL bytes and high bytes must
+// still sort exactly by bytes.
+TEST(ToposortTest, SortByNameMatchesByteOrder) {
+  StableGraph g;
+  std::mt19937 rng(3);
+  const std::string alphabet("ab\0\xff", 4);
+  IndexList nodes;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 500; ++i) {
+    std::string name = i % 2 ? "prefix__" : "";
+    for (int k = static_cast<int>(rng() % 12); k > 0; --k) name += alphabet[rng() % 4];
+    name += std::to_string(i);
+    nodes.push_back(g.add_node(name).value());
+    expected.push_back(name);
+  }
+  algorithms::sort_by_name(g, nodes);
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::string> got;
+  for (NodeIndex n : nodes) got.emplace_back(g.name(n));
+  EXPECT_EQ(got, expected);
+}
+
+}  // namespace
+}  // namespace torvex

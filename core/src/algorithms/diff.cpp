@@ -5,21 +5,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "algorithms/toposort.hpp"
 #include "graph/cache.hpp"
 
 namespace torvex::algorithms {
 namespace {
-
-// The first eight bytes of a name, big-endian and zero-padded: comparing keys agrees with the
-// name order wherever the keys differ.
-std::uint64_t name_prefix(std::string_view name) noexcept {
-  unsigned char bytes[8] = {};
-  std::memcpy(bytes, name.data(), std::min<std::size_t>(sizeof bytes, name.size()));
-  std::uint64_t key = 0;
-  for (unsigned char byte : bytes)
-    key = (key << 8) | byte;
-  return key;
-}
 
 // The live slots of a graph in name order, and each slot's position in that order.
 struct NameOrder {
@@ -27,24 +17,12 @@ struct NameOrder {
   std::vector<NodeIndex> rank;  // by slot
 
   explicit NameOrder(const StableGraph& graph) : rank(graph.node_bound(), kEnd) {
-    // Sorting on inline prefixes touches the names themselves only on ties: several times
-    // faster than chasing every name on large graphs.
-    std::vector<std::pair<std::uint64_t, NodeIndex>> keyed;
-    keyed.reserve(graph.node_count());
+    sorted.reserve(graph.node_count());
     for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
-      if (graph.is_live(n))
-        keyed.emplace_back(name_prefix(graph.name(n)), n);
+      if (graph.is_live(n)) sorted.push_back(n);
     }
-    std::sort(keyed.begin(), keyed.end(), [&](const auto& x, const auto& y) {
-      if (x.first != y.first)
-        return x.first < y.first;
-      return name_less(graph.name(x.second), graph.name(y.second));
-    });
-    sorted.reserve(keyed.size());
-    for (const auto& entry : keyed) {
-      rank[entry.second] = static_cast<NodeIndex>(sorted.size());
-      sorted.push_back(entry.second);
-    }
+    sort_by_name(graph, sorted);
+    for (NodeIndex i = 0; i < sorted.size(); ++i) rank[sorted[i]] = i;
   }
 
   // Ranks of both ends as one key: sorting keys sorts pairs by source name, then target name.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace torvex::algorithms {
 
@@ -28,13 +29,34 @@ IndexList zero_degree_nodes(const StableGraph& g, const std::vector<std::uint64_
 
 TorvexError cycle() { return TorvexError::cycle(kGraphHasCycle); }
 
+// The first eight bytes of a name, big-endian and zero-padded: comparing keys agrees with the
+// name order wherever the keys differ.
+std::uint64_t name_prefix(std::string_view name) noexcept {
+  unsigned char bytes[8] = {};
+  std::memcpy(bytes, name.data(), std::min<std::size_t>(sizeof bytes, name.size()));
+  std::uint64_t key = 0;
+  for (unsigned char byte : bytes) key = (key << 8) | byte;
+  return key;
+}
+
 }  // namespace
 
 void sort_by_name(const StableGraph& graph, IndexList& nodes) {
   if (nodes.size() < 2) return;
-  std::stable_sort(nodes.begin(), nodes.end(), [&](NodeIndex a, NodeIndex b) {
-    return name_less(graph.name(a), graph.name(b));
+  auto by_name = [&](NodeIndex a, NodeIndex b) { return name_less(graph.name(a), graph.name(b)); };
+  if (nodes.size() < 64) {
+    std::stable_sort(nodes.begin(), nodes.end(), by_name);
+    return;
+  }
+  // Large lists sort on inline prefixes and touch the names themselves only on ties.
+  std::vector<std::pair<std::uint64_t, NodeIndex>> keyed;
+  keyed.reserve(nodes.size());
+  for (NodeIndex n : nodes) keyed.emplace_back(name_prefix(graph.name(n)), n);
+  std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& x, const auto& y) {
+    if (x.first != y.first) return x.first < y.first;
+    return by_name(x.second, y.second);
   });
+  for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i] = keyed[i].second;
 }
 
 Result<IndexList> topological_sort_kahn(const StableGraph& graph) {
