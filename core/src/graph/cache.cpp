@@ -33,7 +33,7 @@ std::size_t GraphStore::cache_size() const {
   return cache_.size();
 }
 
-void GraphStore::clear_cache() {
+void GraphStore::clear_cache() const {
   std::unique_lock lock(cache_lock_);
   cache_.invalidate();
 }

@@ -115,7 +115,8 @@ class GraphStore {
   std::uint64_t cache_hits() const;
   std::uint64_t cache_misses() const;
   std::size_t cache_size() const;
-  void clear_cache();
+  // Empties the derived lists; safe beside concurrent readers (the cache has its own lock).
+  void clear_cache() const;
 
   // NodeId records for a list of live indices.
   std::vector<NodeId> node_ids(const IndexList& indices) const;

@@ -1,0 +1,409 @@
+// Building and shrinking a graph.
+//
+//   class DAG:
+//       def add_node(self, name: str, payload=None, metadata=None) -> NodeRef: ...
+//       def node_ref(self, name: str) -> NodeRef | None: ...
+//       def add_nodes(self, nodes: list[str | tuple]) -> list[NodeRef]: ...
+//       def add_edge(self, from_node, to_node, weight=None, label=None) -> None: ...
+//       def add_edges(self, edges: list[tuple]) -> None: ...
+//       def remove_node(self, node) -> None: ...
+//       def remove_edge(self, from_node, to_node) -> None: ...
+//       @staticmethod
+//       def builder() -> "torvex.builder.DAGBuilder": ...
+//
+// add_edge runs the cycle test with the interpreter lock released; the bulk forms keep the
+// items before a failing one.
+#include <string>
+
+#include "dag_object.hpp"
+#include "exceptions.hpp"
+#include "node_objects.hpp"
+
+namespace torvex::binding {
+namespace {
+
+constexpr const char* kNodeFormError =
+    "Each node must be a string name, (name, payload) tuple, or (name, payload, metadata) tuple";
+constexpr const char* kEdgeFormError =
+    "Each edge must be a (from, to), (from, to, weight), or (from, to, weight, label) tuple. "
+    "`from` and `to` may be a str or NodeRef.";
+
+// The name object for a handle: the caller's str itself when it is exactly a str.
+py::Ref handle_name(PyObject* given, const NodeHandle& handle) {
+  if (PyUnicode_CheckExact(given))
+    return py::Ref::borrow(given);
+  return py::str(handle.name);
+}
+
+// The core's add_edge with the cycle test run without the interpreter lock.
+Status insert_edge(CoreDAG& dag, const NodeArg& from, const NodeArg& to,
+                   std::optional<double> weight, std::optional<std::string_view> label) {
+  TORVEX_TRY(from_name, into_name(from, dag));
+  TORVEX_TRY(to_name, into_name(to, dag));
+  TORVEX_TRY(source, dag.resolve_name(from_name));
+  TORVEX_TRY(target, dag.resolve_name(to_name));
+  std::optional<IndexList> path =
+      py::without_gil([&] { return dag.find_cycle_path(source, target); });
+  if (path)
+    return dag.cycle_error(source, target, *path);
+  std::optional<std::string> label_text;
+  if (label)
+    label_text.emplace(*label);
+  return dag.insert_edge(source, target, weight, std::move(label_text));
+}
+
+// --- add_node / node_ref -------------------------------------------------------------------
+
+constexpr py::Param kAddNodeParams[] = {py::required("name"), py::optional("payload"),
+                                        py::optional("metadata")};
+
+PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  /* parse arguments */
+  PyObject* argv[3];
+  if (!py::parse_args("DAG.add_node()", kAddNodeParams, args, nargs, kwnames, argv))
+    return nullptr;
+  ExclusiveDAG dag(self);
+  if (!dag)
+    return nullptr;
+  /* convert */
+  auto name = py::str_arg(argv[0], "name");
+  if (!name)
+    return nullptr;
+  PyNodePayload record;
+  if (!py::is_absent(argv[1]))
+    record.payload = py::DeferredRef::borrow(argv[1]);
+  if (!py::is_absent(argv[2]))
+    record.metadata = py::DeferredRef::borrow(argv[2]);
+  /* call the core */
+  Result<NodeHandle> handle = dag->add_node(std::string(*name), std::move(record));
+  if (!handle)
+    return into_pyerr(handle.error());
+  return make_node_ref(handle_name(argv[0], *handle), handle->epoch).release();
+}
+
+constexpr py::Param kNodeRefParams[] = {py::required("name")};
+
+PyObject* node_ref(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[1];
+  if (!py::parse_args("DAG.node_ref()", kNodeRefParams, args, nargs, kwnames, argv))
+    return nullptr;
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  auto name = py::str_arg(argv[0], "name");
+  if (!name)
+    return nullptr;
+  std::optional<NodeHandle> handle = dag->node_ref(*name);
+  if (!handle)
+    return py::none();
+  return make_node_ref(handle_name(argv[0], *handle), handle->epoch).release();
+}
+
+// --- add_nodes -----------------------------------------------------------------------------
+
+// One item of add_nodes: its name and payload record, or nothing for a malformed item.
+std::optional<std::string_view> node_item(PyObject* item, PyNodePayload& record) {
+  if (PyUnicode_Check(item))
+    return py::utf8(item);
+  if (!PyTuple_Check(item))
+    return std::nullopt;
+  const Py_ssize_t size = PyTuple_Size(item);
+  if (size != 2 && size != 3)
+    return std::nullopt;
+  PyObject* first = PyTuple_GetItem(item, 0);
+  if (!PyUnicode_Check(first))
+    return std::nullopt;
+  auto name = py::utf8(first);
+  if (!name)
+    return std::nullopt;
+  // Stored as given: a None here is a payload, not an absent one.
+  record.payload = py::DeferredRef::borrow(PyTuple_GetItem(item, 1));
+  if (size == 3)
+    record.metadata = py::DeferredRef::borrow(PyTuple_GetItem(item, 2));
+  return name;
+}
+
+constexpr py::Param kAddNodesParams[] = {py::required("nodes")};
+
+PyObject* add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[1];
+  if (!py::parse_args("DAG.add_nodes()", kAddNodesParams, args, nargs, kwnames, argv))
+    return nullptr;
+  ExclusiveDAG dag(self);
+  if (!dag)
+    return nullptr;
+  if (!py::list_arg(argv[0], "nodes"))
+    return nullptr;
+  PyObject* nodes = argv[0];
+  py::Ref refs = py::new_list(0);
+  if (!refs)
+    return nullptr;
+  // Re-measured each step: a finaliser run by an allocation could change the list.
+  for (Py_ssize_t i = 0; i < PyList_Size(nodes); ++i) {
+    const py::Ref item = py::Ref::borrow(PyList_GetItem(nodes, i));
+    PyNodePayload record;
+    auto name = node_item(item.get(), record);
+    if (!name) {
+      PyErr_Clear();
+      return py::type_error(kNodeFormError);
+    }
+    Result<NodeHandle> handle = dag->add_node(std::string(*name), std::move(record));
+    if (!handle)
+      return into_pyerr(handle.error());
+    PyObject* given = PyUnicode_Check(item.get()) ? item.get() : PyTuple_GetItem(item.get(), 0);
+    py::Ref ref = make_node_ref(handle_name(given, *handle), handle->epoch);
+    if (!ref || !py::list_append(refs.get(), ref))
+      return nullptr;
+  }
+  return refs.release();
+}
+
+// --- add_edge / add_edges ------------------------------------------------------------------
+
+constexpr py::Param kAddEdgeParams[] = {py::required("from_node"), py::required("to_node"),
+                                        py::optional("weight"), py::optional("label")};
+
+PyObject* add_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[4];
+  if (!py::parse_args("DAG.add_edge()", kAddEdgeParams, args, nargs, kwnames, argv))
+    return nullptr;
+  ExclusiveDAG dag(self);
+  if (!dag)
+    return nullptr;
+  auto from = node_arg(argv[0], "from_node");
+  if (!from)
+    return nullptr;
+  auto to = node_arg(argv[1], "to_node");
+  if (!to)
+    return nullptr;
+  std::optional<double> weight;
+  if (!py::is_absent(argv[2])) {
+    weight = py::float_arg(argv[2], "weight");
+    if (!weight)
+      return nullptr;
+  }
+  std::optional<std::string_view> label;
+  if (!py::is_absent(argv[3])) {
+    label = py::str_arg(argv[3], "label");
+    if (!label)
+      return nullptr;
+  }
+  Status status = insert_edge(*dag, *from, *to, weight, label);
+  if (!status)
+    return into_pyerr(status.error());
+  return py::none();
+}
+
+struct EdgeItem {
+  NodeArg from;
+  NodeArg to;
+  std::optional<double> weight;
+  std::optional<std::string_view> label;
+};
+
+// One item of add_edges: (from, to), (from, to, weight) or (from, to, weight, label).
+std::optional<EdgeItem> edge_item(PyObject* item) {
+  if (!PyTuple_Check(item))
+    return std::nullopt;
+  const Py_ssize_t size = PyTuple_Size(item);
+  if (size < 2 || size > 4)
+    return std::nullopt;
+  auto from = extract_node_arg(PyTuple_GetItem(item, 0));
+  if (!from)
+    return std::nullopt;
+  auto to = extract_node_arg(PyTuple_GetItem(item, 1));
+  if (!to)
+    return std::nullopt;
+  EdgeItem edge{std::move(*from), std::move(*to), std::nullopt, std::nullopt};
+  if (size >= 3) {
+    PyObject* weight = PyTuple_GetItem(item, 2);
+    if (weight == Py_None)
+      return std::nullopt;
+    const double value = PyFloat_AsDouble(weight);
+    if (value == -1.0 && PyErr_Occurred())
+      return std::nullopt;
+    edge.weight = value;
+  }
+  if (size == 4) {
+    PyObject* label = PyTuple_GetItem(item, 3);
+    if (!PyUnicode_Check(label))
+      return std::nullopt;
+    edge.label = py::utf8(label);
+    if (!edge.label)
+      return std::nullopt;
+  }
+  return edge;
+}
+
+constexpr py::Param kAddEdgesParams[] = {py::required("edges")};
+
+PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[1];
+  if (!py::parse_args("DAG.add_edges()", kAddEdgesParams, args, nargs, kwnames, argv))
+    return nullptr;
+  ExclusiveDAG dag(self);
+  if (!dag)
+    return nullptr;
+  if (!py::list_arg(argv[0], "edges"))
+    return nullptr;
+  PyObject* edges = argv[0];
+  // The list is re-measured each step: a str subclass's __str__ or a number's __float__ may
+  // run Python code that shrinks it.
+  for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {
+    const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
+    std::optional<EdgeItem> edge = edge_item(item.get());
+    if (!edge) {
+      PyErr_Clear();
+      return py::type_error(kEdgeFormError);
+    }
+    Status status = insert_edge(*dag, edge->from, edge->to, edge->weight, edge->label);
+    if (!status)
+      return into_pyerr(status.error());
+  }
+  return py::none();
+}
+
+// --- removal -------------------------------------------------------------------------------
+
+constexpr py::Param kRemoveNodeParams[] = {py::required("node")};
+
+PyObject* remove_node(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[1];
+  if (!py::parse_args("DAG.remove_node()", kRemoveNodeParams, args, nargs, kwnames, argv))
+    return nullptr;
+  ExclusiveDAG dag(self);
+  if (!dag)
+    return nullptr;
+  auto node = node_arg(argv[0], "node");
+  if (!node)
+    return nullptr;
+  Result<std::string_view> name = into_name(*node, *dag);
+  if (!name)
+    return into_pyerr(name.error());
+  Status status = dag->remove_node(*name);
+  if (!status)
+    return into_pyerr(status.error());
+  return py::none();
+}
+
+constexpr py::Param kRemoveEdgeParams[] = {py::required("from_node"), py::required("to_node")};
+
+PyObject* remove_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[2];
+  if (!py::parse_args("DAG.remove_edge()", kRemoveEdgeParams, args, nargs, kwnames, argv))
+    return nullptr;
+  ExclusiveDAG dag(self);
+  if (!dag)
+    return nullptr;
+  auto from = node_arg(argv[0], "from_node");
+  if (!from)
+    return nullptr;
+  auto to = node_arg(argv[1], "to_node");
+  if (!to)
+    return nullptr;
+  Result<std::string_view> from_name = into_name(*from, *dag);
+  if (!from_name)
+    return into_pyerr(from_name.error());
+  Result<std::string_view> to_name = into_name(*to, *dag);
+  if (!to_name)
+    return into_pyerr(to_name.error());
+  Status status = dag->remove_edge(*from_name, *to_name);
+  if (!status)
+    return into_pyerr(status.error());
+  return py::none();
+}
+
+// --- builder -------------------------------------------------------------------------------
+
+PyObject* builder(PyObject* /*no self*/) {
+  py::Ref module_name = py::str("torvex.builder");
+  if (!module_name)
+    return nullptr;
+  py::Ref module = py::Ref::steal(PyImport_Import(module_name.get()));
+  if (!module)
+    return nullptr;
+  py::Ref factory = py::Ref::steal(PyObject_GetAttrString(module.get(), "DAGBuilder"));
+  if (!factory)
+    return nullptr;
+  return PyObject_CallNoArgs(factory.get());
+}
+
+const py::BlockRegistrar kConstructionBlock{
+    "DAG",
+    {.methods = {
+         py::method<add_node>(
+             "add_node",
+             "add_node($self, name, payload=None, metadata=None)\n--\n\n"
+             "Add a single node to the graph.\n\n"
+             "Args:\n"
+             "    name: Unique name for the node.\n"
+             "    payload: Optional arbitrary Python object to associate with the node.\n"
+             "    metadata: Optional metadata Python object.\n\n"
+             "Returns:\n"
+             "    A NodeRef for the newly created node. NodeRef is a stable handle\n"
+             "    that can be passed to any method that accepts a node identifier.\n\n"
+             "Raises:\n"
+             "    DuplicateNodeError: If a node with this name already exists."),
+         py::method<node_ref>("node_ref",
+                              "node_ref($self, name)\n--\n\n"
+                              "Look up the current NodeRef for a given name, returning None if no\n"
+                              "node with that name exists."),
+         py::method<add_nodes>(
+             "add_nodes",
+             "add_nodes($self, nodes)\n--\n\n"
+             "Add multiple nodes at once. More efficient than repeated add_node calls.\n\n"
+             "Args:\n"
+             "    nodes: List of node names (strings) or (name, payload) tuples or (name, "
+             "payload, metadata) tuples.\n\n"
+             "Returns:\n"
+             "    List of NodeRef objects.\n\n"
+             "Raises:\n"
+             "    DuplicateNodeError: If any node name already exists."),
+         py::method<add_edge>(
+             "add_edge",
+             "add_edge($self, from_node, to_node, weight=None, label=None)\n--\n\n"
+             "Add a directed edge from one node to another.\n\n"
+             "Args:\n"
+             "    from_node: Source node \xE2\x80\x94 accepts either a string name or a NodeRef.\n"
+             "    to_node: Target node \xE2\x80\x94 accepts either a string name or a NodeRef.\n"
+             "    weight: Optional edge weight (default 1.0).\n"
+             "    label: Optional edge label.\n\n"
+             "Raises:\n"
+             "    NodeNotFoundError: If either node doesn't exist.\n"
+             "    StaleNodeRefError: If a NodeRef points to a removed/replaced node.\n"
+             "    CycleError: If the edge would create a cycle."),
+         py::method<add_edges>(
+             "add_edges",
+             "add_edges($self, edges)\n--\n\n"
+             "Add multiple edges at once.\n\n"
+             "Args:\n"
+             "    edges: List of (from, to) tuples (either strings or NodeRefs),\n"
+             "           optionally with weight and label.\n\n"
+             "Raises:\n"
+             "    NodeNotFoundError: If any referenced node doesn't exist.\n"
+             "    CycleError: If any edge would create a cycle."),
+         py::method<remove_node>("remove_node",
+                                 "remove_node($self, node)\n--\n\n"
+                                 "Remove a node and all its incident edges.\n\n"
+                                 "Args:\n"
+                                 "    node: Node to remove (str or NodeRef).\n\n"
+                                 "Raises:\n"
+                                 "    NodeNotFoundError: If the node doesn't exist."),
+         py::method<remove_edge>("remove_edge",
+                                 "remove_edge($self, from_node, to_node)\n--\n\n"
+                                 "Remove an edge between two nodes.\n\n"
+                                 "Args:\n"
+                                 "    from_node: Source node (str or NodeRef).\n"
+                                 "    to_node: Target node (str or NodeRef).\n\n"
+                                 "Raises:\n"
+                                 "    NodeNotFoundError: If either node doesn't exist.\n"
+                                 "    EdgeNotFoundError: If no edge exists between the nodes."),
+         py::static_method<builder>("builder",
+                                    "builder()\n--\n\n"
+                                    "Create a new DAGBuilder for fluent DAG construction.\n\n"
+                                    "Returns:\n"
+                                    "    A new DAGBuilder instance."),
+     }}};
+
+}  // namespace
+}  // namespace torvex::binding

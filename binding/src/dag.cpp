@@ -1,0 +1,71 @@
+// The DAG class itself: construction, the generation counter and the cache members.
+//
+//   class DAG:
+//       def __init__(self): ...            # an empty graph; no arguments
+//       generation: int                    # read-only; +1 per structural change
+//       def cache_info(self) -> dict: ...  # {"hits": n, "misses": n, "size": n}
+//       def clear_cache(self) -> None: ... # empties cached results, keeps the counts
+//
+// Every other method comes from a topic file (construction.cpp, introspection.cpp, ...).
+#include "dag_object.hpp"
+
+namespace torvex::binding {
+namespace {
+
+PyObject* dag_new(PyTypeObject* /*type*/, PyObject* args, PyObject* kwargs) {
+  if (!py::parse_no_args("DAG.__new__()", args, kwargs))
+    return nullptr;
+  return py::make<PyDAG>();
+}
+
+PyObject* generation(PyObject* self) {
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  return py::integer(dag->generation()).release();
+}
+
+PyObject* cache_info(PyObject* self) {
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  py::Ref info = py::Ref::steal(PyDict_New());
+  if (!info)
+    return nullptr;
+  const py::Ref hits = py::integer(dag->cache_hits());
+  const py::Ref misses = py::integer(dag->cache_misses());
+  const py::Ref size = py::integer(dag->cache_size());
+  if (!hits || !misses || !size)
+    return nullptr;
+  if (!py::dict_set(info.get(), "hits", hits) || !py::dict_set(info.get(), "misses", misses) ||
+      !py::dict_set(info.get(), "size", size)) {
+    return nullptr;
+  }
+  return info.release();
+}
+
+PyObject* clear_cache(PyObject* self) {
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  // The cache has its own lock, so clearing it is safe under a shared borrow.
+  dag->clear_cache();
+  return py::none();
+}
+
+const py::ClassRegistrar<PyDAG> kDagClass{{.doc = "", .text_signature = "()"}};
+const py::BlockRegistrar kDagBlock{
+    "DAG",
+    {.methods = {py::method<cache_info>("cache_info",
+                                        "cache_info($self)\n--\n\n"
+                                        "Return cache statistics: {\"hits\": N, \"misses\": N, "
+                                        "\"size\": N}."),
+                 py::method<clear_cache>(
+                     "clear_cache",
+                     "clear_cache($self)\n--\n\nClear all cached computation results.")},
+     .getters = {py::getter<generation>(
+         "generation", "The current generation counter. Increments on every structural mutation.")},
+     .slots = {py::slot<Py_tp_new, dag_new>()}}};
+
+}  // namespace
+}  // namespace torvex::binding

@@ -1,0 +1,52 @@
+// Converting method arguments to C++ values and C++ values to new Python objects.
+//
+// Every *_arg conversion is for a named parameter: on failure it returns nothing with the error
+// set, a TypeError carrying the "argument '{}': {}" prefix.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "framework/failure.hpp"
+#include "framework/python.hpp"
+#include "framework/ref.hpp"
+
+namespace torvex::py {
+
+// The UTF-8 text of a str (or subclass), valid while the object lives; CPython's
+// UnicodeEncodeError for lone surrogates. For values that are not parameters (no prefix).
+std::optional<std::string_view> utf8(PyObject* str);
+
+// A str parameter ("PyString" when of another type).
+std::optional<std::string_view> str_arg(PyObject* obj, const char* param);
+// A list parameter ("PyList"); returns false with the error set.
+bool list_arg(PyObject* obj, const char* param);
+// A dict parameter ("PyDict").
+bool dict_arg(PyObject* obj, const char* param);
+// A float parameter through PyFloat_AsDouble.
+std::optional<double> float_arg(PyObject* obj, const char* param);
+// An unsigned count through the index protocol: OverflowError for negative or too large values.
+std::optional<std::uint64_t> count_arg(PyObject* obj, const char* param);
+// A signed 64-bit integer through the index protocol.
+std::optional<std::int64_t> int64_arg(PyObject* obj, const char* param);
+// A bool parameter: any object's truth value.
+std::optional<bool> bool_arg(PyObject* obj, const char* param);
+
+// New Python objects (null with an error set on failure).
+Ref str(std::string_view text);
+Ref integer(std::uint64_t value);
+Ref signed_integer(std::int64_t value);
+Ref float_object(double value);
+Ref new_list(std::size_t size);
+// Stores `item` at `index` of a new list; steals the reference.
+void list_set(PyObject* list, std::size_t index, Ref item) noexcept;
+// Appends `item` (a new reference is added by the list); false with an error set.
+bool list_append(PyObject* list, const Ref& item);
+Ref new_tuple(std::size_t size);
+void tuple_set(PyObject* tuple, std::size_t index, Ref item) noexcept;
+// dict[key] = value; false with an error set.
+bool dict_set(PyObject* dict, const char* key, const Ref& value);
+
+}  // namespace torvex::py

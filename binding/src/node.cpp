@@ -1,0 +1,206 @@
+// The NodeId class and the quoted form of names.
+//
+//   class NodeId:          # frozen; made by the graph's listing methods only
+//       name: str          # read-only
+//       index: int         # read-only; the slot index when the list was made
+//       def __repr__(self): return f"NodeId(name={quoted(name)}, index={index})"
+//       def __str__(self): return self.name
+//       def __eq__(self, other): ...  # same class, same index and name
+//       def __hash__(self): ...       # SipHash-1-3 of (index, name), fixed across processes
+#include <algorithm>
+#include <string>
+
+#include "node_objects.hpp"
+#include "siphash.hpp"
+#include "unicode_tables.hpp"
+
+namespace torvex::binding {
+namespace {
+
+// --- quoted form ---------------------------------------------------------------------------
+
+bool is_escaped(char32_t c) {
+  const CodeRange* end = kEscapedRanges + kEscapedRangeCount;
+  const CodeRange* it = std::upper_bound(
+      kEscapedRanges, end, c, [](char32_t v, const CodeRange& r) { return v < r.first; });
+  return it != kEscapedRanges && c <= (it - 1)->last;
+}
+
+// Decodes one code point of valid UTF-8 (names in the graph always are).
+char32_t next_code_point(std::string_view text, std::size_t& i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) {
+    i += 1;
+    return lead;
+  }
+  int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+  char32_t c = lead & (0x3F >> extra);
+  for (int k = 1; k <= extra && i + k < text.size(); ++k)
+    c = (c << 6) | (byte(i + k) & 0x3F);
+  i += static_cast<std::size_t>(extra) + 1;
+  return c;
+}
+
+// --- class members ------------------------------------------------------------------------
+
+PyObject* node_id_name(PyObject* self) {
+  return py::new_ref(py::value_of<PyNodeId>(self).name.get());
+}
+
+PyObject* node_id_index(PyObject* self) {
+  return py::integer(py::value_of<PyNodeId>(self).index).release();
+}
+
+PyObject* node_id_repr(PyObject* self) {
+  const NodeIdValue& id = py::value_of<PyNodeId>(self);
+  auto name = py::utf8(id.name.get());
+  if (!name)
+    return nullptr;
+  std::string text = "NodeId(name=" + quoted(*name) + ", index=" + std::to_string(id.index) + ")";
+  return py::str(text).release();
+}
+
+PyObject* node_id_str(PyObject* self) {
+  return py::new_ref(py::value_of<PyNodeId>(self).name.get());
+}
+
+PyObject* node_id_richcompare(PyObject* self, PyObject* other, int op) {
+  if ((op != Py_EQ && op != Py_NE) || !py::is_instance<PyNodeId>(other)) {
+    return py::not_implemented();
+  }
+  const NodeIdValue& a = py::value_of<PyNodeId>(self);
+  const NodeIdValue& b = py::value_of<PyNodeId>(other);
+  bool equal = a.index == b.index;
+  if (equal) {
+    const int same = PyObject_RichCompareBool(a.name.get(), b.name.get(), Py_EQ);
+    if (same < 0)
+      return nullptr;
+    equal = same == 1;
+  }
+  return py::boolean(op == Py_EQ ? equal : !equal);
+}
+
+Py_hash_t node_id_hash(PyObject* self) {
+  const NodeIdValue& id = py::value_of<PyNodeId>(self);
+  auto name = py::utf8(id.name.get());
+  if (!name)
+    return -1;
+  SipHasher13 hasher;
+  hasher.write_le(id.index, 4);
+  hasher.write(*name);
+  hasher.write_byte(0xFF);
+  return static_cast<Py_hash_t>(python_hash(hasher.finish()));
+}
+
+constexpr const char* kNodeIdDoc =
+    "A snapshot identifier for a node, returned by enumeration methods\n"
+    "(`nodes()`, `successors()`, `roots()`, \xE2\x80\xA6). Carries the node's `name`\n"
+    "plus its current internal `index`. The `index` is a snapshot \xE2\x80\x94 after\n"
+    "a node is removed it may be reused. For a stable handle, use\n"
+    "[`PyNodeRef`].";
+
+const py::ClassRegistrar<PyNodeId> kNodeIdClass{{.doc = kNodeIdDoc}};
+const py::BlockRegistrar kNodeIdIntrinsics{
+    "NodeId",
+    {.getters = {py::getter<node_id_name>("name"), py::getter<node_id_index>("index")},
+     .slots = {py::slot<Py_tp_richcompare, node_id_richcompare>(),
+               py::slot<Py_tp_hash, node_id_hash>()}}};
+const py::BlockRegistrar kNodeIdBlock{
+    "NodeId",
+    {.slots = {py::slot<Py_tp_repr, node_id_repr>(), py::slot<Py_tp_str, node_id_str>()}}};
+
+}  // namespace
+
+std::string quoted(std::string_view name) {
+  std::string out;
+  out.reserve(name.size() + 2);
+  out += '"';
+  for (std::size_t i = 0; i < name.size();) {
+    const std::size_t start = i;
+    const char32_t c = next_code_point(name, i);
+    switch (c) {
+      case U'\t':
+        out += "\\t";
+        continue;
+      case U'\r':
+        out += "\\r";
+        continue;
+      case U'\n':
+        out += "\\n";
+        continue;
+      case U'\\':
+        out += "\\\\";
+        continue;
+      case U'"':
+        out += "\\\"";
+        continue;
+      case U'\0':
+        out += "\\0";
+        continue;
+      default:
+        break;
+    }
+    if (is_escaped(c)) {
+      char buffer[16];
+      std::snprintf(buffer, sizeof buffer, "\\u{%x}", static_cast<unsigned>(c));
+      out += buffer;
+    } else {
+      out.append(name.substr(start, i - start));
+    }
+  }
+  out += '"';
+  return out;
+}
+
+py::Ref make_node_id(std::string_view name, NodeIndex index) {
+  py::Ref text = py::str(name);
+  if (!text)
+    return {};
+  return py::Ref::steal(py::make<PyNodeId>(NodeIdValue{std::move(text), index}));
+}
+
+py::Ref make_node_id(const NodeId& id) {
+  return make_node_id(id.name, id.index);
+}
+
+py::Ref node_id_list(const StableGraph& graph, const IndexList& indices) {
+  py::Ref list = py::new_list(indices.size());
+  if (!list)
+    return {};
+  for (std::size_t i = 0; i < indices.size(); ++i) {
+    py::Ref id = make_node_id(graph.name(indices[i]), indices[i]);
+    if (!id)
+      return {};
+    py::list_set(list.get(), i, std::move(id));
+  }
+  return list;
+}
+
+py::Ref node_id_list(const std::vector<NodeId>& ids) {
+  py::Ref list = py::new_list(ids.size());
+  if (!list)
+    return {};
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    py::Ref id = make_node_id(ids[i]);
+    if (!id)
+      return {};
+    py::list_set(list.get(), i, std::move(id));
+  }
+  return list;
+}
+
+py::Ref node_id_levels(const StableGraph& graph, const Levels& levels) {
+  py::Ref list = py::new_list(levels.size());
+  if (!list)
+    return {};
+  for (std::size_t i = 0; i < levels.size(); ++i) {
+    py::Ref level = node_id_list(graph, levels[i]);
+    if (!level)
+      return {};
+    py::list_set(list.get(), i, std::move(level));
+  }
+  return list;
+}
+
+}  // namespace torvex::binding

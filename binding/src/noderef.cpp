@@ -1,0 +1,193 @@
+// The NodeRef class and node arguments.
+//
+//   class NodeRef:         # frozen; returned by add_node, add_nodes, node_ref
+//       name: str          # "The node's name."
+//       epoch: int         # "The creation epoch this ref was minted with."
+//       def __repr__(self): return f"NodeRef(name={quoted(name)}, epoch={epoch})"
+//       def __str__(self): return self.name
+//       def __eq__(self, other): ...  # same class, same name and epoch
+//       def __hash__(self): ...       # SipHash-1-3 of (name, epoch), fixed across processes
+//
+// A node argument is a str (or subclass; its str() is the name) or a NodeRef.
+#include <string>
+
+#include "exceptions.hpp"
+#include "node_objects.hpp"
+#include "siphash.hpp"
+
+namespace torvex::binding {
+namespace {
+
+PyObject* node_ref_name(PyObject* self) {
+  return py::new_ref(py::value_of<PyNodeRef>(self).name.get());
+}
+
+PyObject* node_ref_epoch(PyObject* self) {
+  return py::integer(py::value_of<PyNodeRef>(self).epoch).release();
+}
+
+PyObject* node_ref_repr(PyObject* self) {
+  const NodeRefValue& ref = py::value_of<PyNodeRef>(self);
+  auto name = py::utf8(ref.name.get());
+  if (!name)
+    return nullptr;
+  std::string text = "NodeRef(name=" + quoted(*name) + ", epoch=" + std::to_string(ref.epoch) + ")";
+  return py::str(text).release();
+}
+
+PyObject* node_ref_str(PyObject* self) {
+  return py::new_ref(py::value_of<PyNodeRef>(self).name.get());
+}
+
+PyObject* node_ref_richcompare(PyObject* self, PyObject* other, int op) {
+  if ((op != Py_EQ && op != Py_NE) || !py::is_instance<PyNodeRef>(other)) {
+    return py::not_implemented();
+  }
+  const NodeRefValue& a = py::value_of<PyNodeRef>(self);
+  const NodeRefValue& b = py::value_of<PyNodeRef>(other);
+  bool equal = a.epoch == b.epoch;
+  if (equal) {
+    const int same = PyObject_RichCompareBool(a.name.get(), b.name.get(), Py_EQ);
+    if (same < 0)
+      return nullptr;
+    equal = same == 1;
+  }
+  return py::boolean(op == Py_EQ ? equal : !equal);
+}
+
+Py_hash_t node_ref_hash(PyObject* self) {
+  const NodeRefValue& ref = py::value_of<PyNodeRef>(self);
+  auto name = py::utf8(ref.name.get());
+  if (!name)
+    return -1;
+  SipHasher13 hasher;
+  hasher.write(*name);
+  hasher.write_byte(0xFF);
+  hasher.write_le(ref.epoch, 8);
+  return static_cast<Py_hash_t>(python_hash(hasher.finish()));
+}
+
+constexpr const char* kNodeRefDoc =
+    "A stable, persistent handle to a node, returned by `add_node`.\n\n"
+    "`NodeRef` survives unrelated mutations and is invalidated only when its\n"
+    "own node is removed (or removed-and-readded with the same name, which\n"
+    "produces a fresh handle with a different `epoch`). Pass it anywhere a\n"
+    "`str` name is accepted \xE2\x80\x94 both forms are interchangeable in torvex's API.";
+
+const py::ClassRegistrar<PyNodeRef> kNodeRefClass{{.doc = kNodeRefDoc}};
+const py::BlockRegistrar kNodeRefIntrinsics{
+    "NodeRef",
+    {.slots = {py::slot<Py_tp_richcompare, node_ref_richcompare>(),
+               py::slot<Py_tp_hash, node_ref_hash>()}}};
+const py::BlockRegistrar kNodeRefBlock{
+    "NodeRef",
+    {.getters = {py::getter<node_ref_name>("name", "The node's name."),
+                 py::getter<node_ref_epoch>("epoch",
+                                            "The creation epoch this ref was minted with.")},
+     .slots = {py::slot<Py_tp_repr, node_ref_repr>(), py::slot<Py_tp_str, node_ref_str>()}}};
+
+// str(obj) for a str subclass; an error in __str__ is reported as unraisable and replaced by
+// "<unprintable {} object>".
+py::Ref text_of_str(PyObject* obj) {
+  if (PyUnicode_CheckExact(obj))
+    return py::Ref::borrow(obj);
+  py::Ref text = py::Ref::steal(PyObject_Str(obj));
+  if (text)
+    return text;
+  PyErr_WriteUnraisable(obj);
+  return py::str("<unprintable " + py::type_name_of(obj) + " object>");
+}
+
+// UTF-8 of `text`, with lone surrogates replaced: each invalid byte sequence of their
+// surrogatepass encoding becomes U+FFFD. May replace `text` by the repaired string.
+std::optional<std::string_view> lenient_utf8(py::Ref& text) {
+  if (auto view = py::utf8(text.get()))
+    return view;
+  if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError))
+    return std::nullopt;
+  PyErr_Clear();
+  py::Ref bytes = py::Ref::steal(PyUnicode_AsEncodedString(text.get(), "utf-8", "surrogatepass"));
+  if (!bytes)
+    return std::nullopt;
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0)
+    return std::nullopt;
+  text = py::Ref::steal(PyUnicode_DecodeUTF8(data, size, "replace"));
+  if (!text)
+    return std::nullopt;
+  return py::utf8(text.get());
+}
+
+}  // namespace
+
+py::Ref make_node_ref(py::Ref name, std::uint64_t epoch) {
+  return py::Ref::steal(py::make<PyNodeRef>(NodeRefValue{std::move(name), epoch}));
+}
+
+py::Ref make_node_ref(const NodeHandle& handle) {
+  py::Ref name = py::str(handle.name);
+  if (!name)
+    return {};
+  return make_node_ref(std::move(name), handle.epoch);
+}
+
+std::optional<NodeArg> extract_node_arg(PyObject* obj) {
+  if (PyUnicode_Check(obj)) {
+    NodeArg arg;
+    arg.text = text_of_str(obj);
+    if (!arg.text)
+      return std::nullopt;
+    auto name = lenient_utf8(arg.text);
+    if (!name)
+      return std::nullopt;
+    arg.name = *name;
+    return arg;
+  }
+  if (py::is_instance<PyNodeRef>(obj)) {
+    const NodeRefValue& ref = py::value_of<PyNodeRef>(obj);
+    NodeArg arg;
+    arg.text = ref.name;
+    auto name = py::utf8(arg.text.get());
+    if (!name)
+      return std::nullopt;
+    arg.name = *name;
+    arg.epoch = ref.epoch;
+    return arg;
+  }
+  py::type_error("expected str or NodeRef for node identifier");
+  return std::nullopt;
+}
+
+std::optional<NodeArg> node_arg(PyObject* obj, const char* param) {
+  auto arg = extract_node_arg(obj);
+  if (!arg)
+    py::argument_error(param);
+  return arg;
+}
+
+std::optional<NodeArg> named_node(PyObject* obj, const char* param, const GraphStore& graph) {
+  auto arg = node_arg(obj, param);
+  if (!arg)
+    return std::nullopt;
+  Result<std::string_view> name = into_name(*arg, graph);
+  if (!name) {
+    into_pyerr(name.error());
+    return std::nullopt;
+  }
+  return arg;
+}
+
+Result<std::string_view> into_name(const NodeArg& arg, const GraphStore& graph) {
+  if (!arg.is_ref())
+    return arg.name;
+  // The same checks as resolve_ref, without copying the name into a handle.
+  const std::optional<NodeIndex> index = graph.find(arg.name);
+  if (!index)
+    return TorvexError::node_not_found(std::string(arg.name));
+  if (graph.epoch(*index) != *arg.epoch)
+    return TorvexError::stale_node_ref(std::string(arg.name));
+  return arg.name;
+}
+
+}  // namespace torvex::binding

@@ -1,0 +1,136 @@
+// Topological orders. Each computes with the interpreter lock released; the Kahn order, the
+// depth-first order and the levels come from the graph's cache.
+//
+//   class DAG:
+//       def topological_sort(self) -> list[NodeId]: ...
+//       def topological_sort_dfs(self) -> list[NodeId]: ...
+//       def all_topological_orderings(self, limit=None) -> list[list[NodeId]]: ...
+//       def topological_levels(self) -> list[list[NodeId]]: ...
+//       def iter_topological_sort(self) -> NodeIterator: ...
+//       def iter_topological_levels(self) -> NodeLevelIterator: ...
+#include "dag_object.hpp"
+#include "exceptions.hpp"
+#include "iterator_objects.hpp"
+#include "node_objects.hpp"
+
+namespace torvex::binding {
+namespace {
+
+PyObject* topological_sort(PyObject* self) {
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  Result<SharedIndexList> order = py::without_gil([&] { return dag->topological_sort(); });
+  if (!order)
+    return into_pyerr(order.error());
+  return node_id_list(dag->graph(), **order).release();
+}
+
+PyObject* topological_sort_dfs(PyObject* self) {
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  Result<SharedIndexList> order = py::without_gil([&] { return dag->topological_sort_dfs(); });
+  if (!order)
+    return into_pyerr(order.error());
+  return node_id_list(dag->graph(), **order).release();
+}
+
+constexpr py::Param kOrderingsParams[] = {py::optional("limit")};
+
+PyObject* all_topological_orderings(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) {
+  PyObject* argv[1];
+  if (!py::parse_args("DAG.all_topological_orderings()", kOrderingsParams, args, nargs, kwnames,
+                      argv)) {
+    return nullptr;
+  }
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  std::optional<std::size_t> limit;
+  if (!py::is_absent(argv[0])) {
+    auto count = py::count_arg(argv[0], "limit");
+    if (!count)
+      return nullptr;
+    limit = static_cast<std::size_t>(*count);
+  }
+  Result<std::vector<IndexList>> orders =
+      py::without_gil([&] { return dag->all_topological_orderings(limit); });
+  if (!orders)
+    return into_pyerr(orders.error());
+  return node_id_levels(dag->graph(), *orders).release();
+}
+
+PyObject* topological_levels(PyObject* self) {
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  Result<SharedLevels> levels = py::without_gil([&] { return dag->topological_levels(); });
+  if (!levels)
+    return into_pyerr(levels.error());
+  return node_id_levels(dag->graph(), **levels).release();
+}
+
+PyObject* iter_topological_sort(PyObject* self) {
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  Result<SharedIndexList> order = py::without_gil([&] { return dag->topological_sort(); });
+  if (!order)
+    return into_pyerr(order.error());
+  return make_node_iterator(dag->graph(), **order);
+}
+
+PyObject* iter_topological_levels(PyObject* self) {
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  Result<SharedLevels> levels = py::without_gil([&] { return dag->topological_levels(); });
+  if (!levels)
+    return into_pyerr(levels.error());
+  return make_node_level_iterator(dag->graph(), **levels);
+}
+
+const py::BlockRegistrar kToposortBlock{
+    "DAG",
+    {.methods = {
+         py::method<topological_sort>("topological_sort",
+                                      "topological_sort($self)\n--\n\n"
+                                      "Return nodes in topological order using Kahn's algorithm.\n"
+                                      "Sources (no dependencies) come first.\n\n"
+                                      "Raises:\n    CycleError: If the graph contains cycles."),
+         py::method<topological_sort_dfs>(
+             "topological_sort_dfs",
+             "topological_sort_dfs($self)\n--\n\n"
+             "Return nodes in topological order using DFS (reverse postorder).\n\n"
+             "Raises:\n    CycleError: If the graph contains cycles."),
+         py::method<all_topological_orderings>(
+             "all_topological_orderings",
+             "all_topological_orderings($self, limit=None)\n--\n\n"
+             "Enumerate all valid topological orderings via backtracking.\n\n"
+             "WARNING: The number of orderings can be factorial. Always use `limit`\n"
+             "for non-trivial graphs.\n\n"
+             "Args:\n    limit: Maximum number of orderings to return (None = unlimited).\n\n"
+             "Returns:\n    List of orderings, each being a list of NodeId.\n\n"
+             "Raises:\n    CycleError: If the graph contains cycles."),
+         py::method<topological_levels>(
+             "topological_levels",
+             "topological_levels($self)\n--\n\n"
+             "Return nodes grouped by topological level.\n"
+             "Level 0 = roots, Level 1 = nodes depending only on roots, etc.\n\n"
+             "Raises:\n    CycleError: If the graph contains cycles."),
+         py::method<iter_topological_sort>(
+             "iter_topological_sort",
+             "iter_topological_sort($self)\n--\n\n"
+             "Return a lazy iterator over topologically sorted nodes.\n\n"
+             "Raises:\n    CycleError: If the graph contains cycles."),
+         py::method<iter_topological_levels>(
+             "iter_topological_levels",
+             "iter_topological_levels($self)\n--\n\n"
+             "Return a lazy iterator over topological levels.\n\n"
+             "Raises:\n    CycleError: If the graph contains cycles."),
+     }}};
+
+}  // namespace
+}  // namespace torvex::binding

@@ -1,0 +1,33 @@
+"""Shared checkers for the Python suite."""
+
+import pytest
+
+from torvex import DAG, NodeId
+
+
+def names(ids):
+    """The names of a list of NodeId, checking the element type on the way."""
+    assert all(type(i) is NodeId for i in ids)
+    return [i.name for i in ids]
+
+
+def is_topo_order(dag, order):
+    """Every node once, and every edge from an earlier to a later node."""
+    position = {node.name: k for k, node in enumerate(order)}
+    return len(position) == len(order) == len(dag) and all(
+        position[a] < position[b] for a, b in dag.edges())
+
+
+def snapshot(dag):
+    """Everything observable about a graph's shape, for checking that a call changed nothing."""
+    return (dag.node_names(), dag.edges(), dag.generation,
+            [(n.name, n.index) for n in dag.nodes()])
+
+
+@pytest.fixture
+def diamond():
+    """a -> b -> d and a -> c -> d."""
+    dag = DAG()
+    dag.add_nodes(["a", "b", "c", "d"])
+    dag.add_edges([("a", "b"), ("a", "c"), ("b", "d"), ("c", "d")])
+    return dag

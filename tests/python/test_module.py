@@ -1,0 +1,97 @@
+"""The module itself: names, classes, repeated and refused initialisation."""
+
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import torvex
+import torvex._internal as internal
+
+CLASSES = ["DAG", "NodeId", "NodeRef", "ScheduledNode", "ExecutionStep", "ExecutionPlan",
+           "ReachabilityIndex", "GraphStats", "GraphDiff", "NodeIterator", "NodeLevelIterator",
+           "PartitionInfo", "PartitionResult"]
+EXCEPTIONS = ["TorvexError", "CycleError", "NodeNotFoundError", "DuplicateNodeError",
+              "EdgeNotFoundError", "GraphError", "StaleNodeRefError"]
+
+
+def run_python(code, *flags):
+    return subprocess.run([sys.executable, *flags, "-c", textwrap.dedent(code)],
+                          capture_output=True, text=True, timeout=60)
+
+
+def test_all_lists_the_twenty_names_in_order():
+    assert internal.__all__ == CLASSES + EXCEPTIONS
+    assert torvex.__all__ == internal.__all__
+    assert internal.__doc__ == ""
+    assert all(getattr(torvex, name) is getattr(internal, name) for name in internal.__all__)
+
+
+def test_second_initialisation_returns_the_same_module():
+    result = run_python("""
+        import sys
+        import torvex._internal as first
+        del sys.modules["torvex._internal"]
+        import torvex._internal as second
+        assert second is first and second.DAG is first.DAG
+        print("same")
+    """)
+    assert result.stdout.strip() == "same", result.stderr
+
+
+def test_import_is_silent_even_with_warnings_as_errors():
+    result = run_python("import torvex; print(torvex.DAG.__module__)", "-W", "error")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "torvex._internal"
+
+
+def test_a_second_interpreter_is_refused():
+    pytest.importorskip("_testcapi")
+    result = run_python("""
+        import _testcapi, torvex
+        _testcapi.run_in_subinterp('''
+        try:
+            import torvex._internal
+        except ImportError as e:
+            print("refused:", e)
+        ''')
+        print(len(torvex.DAG()))
+    """)
+    lines = result.stdout.splitlines()
+    assert lines[0].startswith("refused:") and "sub-interpreters" in lines[0], result.stderr
+    assert lines[1] == "0"
+
+
+@pytest.mark.parametrize("name", CLASSES)
+def test_classes_are_final_and_have_no_instance_dict(name):
+    cls = getattr(internal, name)
+    assert cls.__name__ == cls.__qualname__ == name
+    assert cls.__module__ == "torvex._internal"
+    with pytest.raises(TypeError):
+        type("Sub", (cls,), {})
+    assert "__dict__" not in dir(cls) and "__weakref__" not in dir(cls)
+
+
+@pytest.mark.parametrize("name", [c for c in CLASSES if c != "DAG"])
+def test_only_dag_can_be_constructed(name):
+    with pytest.raises(TypeError, match=f"^No constructor defined for {name}$"):
+        getattr(internal, name)()
+
+
+def test_class_docstrings_and_signature():
+    assert internal.DAG.__doc__ is None
+    assert internal.DAG.__text_signature__ == "()"
+    assert internal.ScheduledNode.__doc__ is None
+    assert internal.NodeIterator.__doc__ == (
+        "A lazy iterator over nodes that defers PyNodeId creation to __next__.")
+    assert internal.NodeRef.__doc__.startswith("A stable, persistent handle to a node")
+    assert internal.ReachabilityIndex.__doc__.endswith("mutated after building.")
+
+
+def test_instances_take_no_new_attributes():
+    dag = internal.DAG()
+    ref = dag.add_node("a")
+    for obj in (dag, ref, dag.nodes()[0], dag.iter_nodes()):
+        with pytest.raises(AttributeError):
+            obj.extra = 1

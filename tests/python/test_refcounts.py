@@ -1,0 +1,79 @@
+"""Payload and metadata references are released on every path, errors included."""
+
+import gc
+import sys
+
+import pytest
+
+from torvex import DAG, DuplicateNodeError, NodeNotFoundError
+
+
+class Payload:
+    pass
+
+
+@pytest.fixture
+def objs():
+    return [Payload() for _ in range(4)]
+
+
+def counts(objs):
+    gc.collect()
+    return [sys.getrefcount(o) for o in objs]
+
+
+def test_removal_and_drop_release_references(objs):
+    start = counts(objs)
+    dag = DAG()
+    dag.add_node("a", objs[0], objs[1])
+    dag.add_nodes([("b", objs[2]), ("c", objs[3], objs[3])])
+    assert counts(objs) == [n + 1 for n in start[:3]] + [start[3] + 2]
+    dag.remove_node("a")
+    assert counts(objs)[:2] == start[:2]
+    del dag
+    assert counts(objs) == start
+
+
+def test_replacing_releases_the_old_object(objs):
+    start = counts(objs)
+    dag = DAG()
+    dag.add_node("a", objs[0], objs[1])
+    dag.set_payload("a", objs[2])
+    dag.set_metadata("a", None)
+    assert counts(objs) == [start[0], start[1], start[2] + 1, start[3]]
+    dag["a"] = objs[3]
+    assert counts(objs) == [start[0], start[1], start[2], start[3] + 1]
+    dag.remove_node("a")
+    assert counts(objs) == start
+
+
+def test_error_paths_leak_nothing(objs):
+    dag = DAG()
+    dag.add_node("a")
+    start = counts(objs)
+    with pytest.raises(DuplicateNodeError):
+        dag.add_node("a", objs[0], objs[1])
+    with pytest.raises(DuplicateNodeError):
+        dag.add_nodes([("b", objs[2]), ("a", objs[2], objs[3])])
+    with pytest.raises(TypeError):
+        dag.add_nodes([("c", objs[3]), ["d", objs[3]]])
+    with pytest.raises(NodeNotFoundError):
+        dag.set_payload("zz", objs[0])
+    with pytest.raises(NodeNotFoundError):
+        dag["zz"] = objs[1]
+    with pytest.raises(TypeError):
+        dag.set_metadata(1, objs[1])
+    # b and c were added before the failing items and keep one reference each.
+    assert counts(objs) == [start[0], start[1], start[2] + 1, start[3] + 1]
+    del dag
+    assert counts(objs) == start
+
+
+def test_readers_hand_back_the_stored_object(objs):
+    dag = DAG()
+    dag.add_node("a", objs[0], objs[1])
+    start = counts(objs)
+    for _ in range(100):
+        assert dag.get_payload("a") is objs[0] and dag["a"] is objs[0]
+        assert dag.get_metadata("a") is objs[1]
+    assert counts(objs) == start
