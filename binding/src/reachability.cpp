@@ -9,7 +9,11 @@ struct PyReachabilityIndex {
   static constexpr bool kFrozen = false;
   static constexpr const char* kName = "ReachabilityIndex";
 };
-const py::ClassRegistrar<PyReachabilityIndex> kReachabilityIndexClass{{}};
+const py::ClassRegistrar<PyReachabilityIndex> kReachabilityIndexClass{
+    {.doc = "Precomputed reachability index for O(1) ancestor/descendant queries.\n\n"
+            "Build once with `DAG.build_reachability_index()`, then query with\n"
+            "`can_reach()`, `reachable_from()`, and `ancestors_of()`.\n\n"
+            "Note: The index becomes stale if the DAG is mutated after building."}};
 
 }  // namespace
 }  // namespace torvex::binding
