@@ -138,6 +138,7 @@ PyObject* add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   py::Ref refs = py::new_list(0);
   if (!refs)
     return nullptr;
+  dag->reserve(static_cast<std::size_t>(PyList_Size(nodes)), 0);
   // Re-measured each step: a finaliser run by an allocation could change the list.
   for (Py_ssize_t i = 0; i < PyList_Size(nodes); ++i) {
     const py::Ref item = py::Ref::borrow(PyList_GetItem(nodes, i));
@@ -247,6 +248,7 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   if (!py::list_arg(argv[0], "edges"))
     return nullptr;
   PyObject* edges = argv[0];
+  dag->reserve(0, static_cast<std::size_t>(PyList_Size(edges)));
   // The list is re-measured each step: a str subclass's __str__ or a number's __float__ may
   // run Python code that shrinks it.
   for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {

@@ -54,6 +54,13 @@ Result<NodeHandle> GraphStore::insert_node(std::string name, NodeIndex* index_ou
   return handle;
 }
 
+void GraphStore::reserve(std::size_t nodes, std::size_t edges) {
+  graph_.reserve(nodes, edges);
+  name_index_.reserve(name_index_.size() + nodes);
+  epochs_.reserve(std::size_t{graph_.node_bound()} + nodes);
+  order_.reserve(std::size_t{graph_.node_bound()} + nodes);
+}
+
 void GraphStore::erase_node(NodeIndex n) {
   name_index_.erase(n);  // hashes the name, so before the slot is emptied
   graph_.remove_node(n);

@@ -84,6 +84,9 @@ class GraphStore {
   Result<bool> has_edge(std::string_view from, std::string_view to) const;
   // generation += 1 and the cache emptied.
   void bump_generation();
+  // Room for this many more nodes and edges, so bulk insertion and copies do not regrow.
+  // Invalidates: nothing observable.
+  void reserve(std::size_t nodes, std::size_t edges);
 
   // --- introspection --------------------------------------------------------------------
   std::size_t node_count() const noexcept { return graph_.node_count(); }
@@ -203,6 +206,11 @@ class DAG : public GraphStore {
     TORVEX_TRY(n, resolve_name(name));
     return &payloads_[n];
   }
+  void reserve(std::size_t nodes, std::size_t edges) {
+    GraphStore::reserve(nodes, edges);
+    payloads_.reserve(payloads_.size() + nodes);
+  }
+
   // Requires: graph().is_live(n).
   const Payload& payload(NodeIndex n) const noexcept { return payloads_[n]; }
   Payload& payload(NodeIndex n) noexcept { return payloads_[n]; }

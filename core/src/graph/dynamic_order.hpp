@@ -20,6 +20,7 @@ class DynamicTopoOrder {
   void on_add_node(NodeIndex n) noexcept { label_[n] = ++max_label_; }
   // Makes room for a node in slot n; call before the store changes.
   void reserve_for(NodeIndex n);
+  void reserve(std::size_t slots) { label_.reserve(slots); }
 
   // Whether inserting from -> to keeps the graph acyclic; when it does, the labels are updated so
   // that from precedes to. Nothing changes when it would close a cycle.
