@@ -1,0 +1,185 @@
+// Payload conversion between Python objects and JSON values.
+//
+//   def py_to_json_value(obj):       # None, bool, int, float, str, list, dict[str, ...]
+//   def json_value_to_py(value):     # the reverse; dicts iterate in ascending key order
+//   def serialize_payload(node, serializer) -> value or nothing
+//   def deserialize_payload(value, deserializer) -> payload or nothing
+#include "json_convert.hpp"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+namespace torvex::binding {
+namespace {
+
+// Failures return std::nullopt explicitly: a bare nullptr would convert to a JSON null.
+std::nullopt_t cannot_convert(PyObject* obj) {
+  py::Ref name = py::Ref::steal(PyType_GetName(Py_TYPE(obj)));
+  if (name)
+    PyErr_Format(PyExc_TypeError, "Cannot convert %U to JSON", name.get());
+  return std::nullopt;
+}
+
+std::nullopt_t too_deep() {
+  PyErr_Format(PyExc_ValueError, "Cannot convert to JSON: nested deeper than %d levels",
+               kPayloadMaxDepth);
+  return std::nullopt;
+}
+
+// `depth` counts the arrays and objects already open around `obj`. No Python code runs in
+// here, but each element is held by a strong reference while it is converted all the same.
+std::optional<JsonValue> to_json(PyObject* obj, int depth) {
+  if (obj == Py_None)
+    return JsonValue();
+  if (PyBool_Check(obj))
+    return JsonValue(obj == Py_True);
+  if (PyLong_Check(obj)) {
+    const long long value = PyLong_AsLongLong(obj);
+    if (value == -1 && PyErr_Occurred())
+      return std::nullopt;
+    return JsonValue(static_cast<std::int64_t>(value));
+  }
+  if (PyFloat_Check(obj))
+    return JsonValue(PyFloat_AsDouble(obj));  // NaN and infinities become null
+  if (PyUnicode_Check(obj)) {
+    auto text = py::utf8(obj);
+    if (!text)
+      return std::nullopt;
+    return JsonValue(*text);
+  }
+  const bool is_list = PyList_Check(obj);
+  if (!is_list && !PyDict_Check(obj))
+    return cannot_convert(obj);
+  if (depth >= kPayloadMaxDepth)
+    return too_deep();
+
+  if (is_list) {
+    JsonValue::Array items;
+    // The size is read again each round: nothing should shrink the list, but if it did we
+    // would stop rather than read past its end.
+    for (Py_ssize_t i = 0; i < PyList_Size(obj); ++i) {
+      py::Ref item = py::Ref::borrow(PyList_GetItem(obj, i));
+      if (!item)
+        return std::nullopt;
+      auto value = to_json(item.get(), depth + 1);
+      if (!value)
+        return std::nullopt;
+      items.push_back(std::move(*value));
+    }
+    return JsonValue(std::move(items));
+  }
+
+  JsonValue::Object members;
+  Py_ssize_t pos = 0;
+  PyObject* key_borrowed = nullptr;
+  PyObject* value_borrowed = nullptr;
+  while (PyDict_Next(obj, &pos, &key_borrowed, &value_borrowed)) {
+    py::Ref key = py::Ref::borrow(key_borrowed);
+    py::Ref item = py::Ref::borrow(value_borrowed);
+    if (!PyUnicode_Check(key.get())) {
+      py::conversion_error(key.get(), "PyString");
+      return std::nullopt;
+    }
+    auto text = py::utf8(key.get());
+    if (!text)
+      return std::nullopt;
+    auto value = to_json(item.get(), depth + 1);
+    if (!value)
+      return std::nullopt;
+    members.insert_or_assign(std::string(*text), std::move(*value));
+  }
+  return JsonValue(std::move(members));
+}
+
+py::Ref to_py(const JsonValue& value) {
+  switch (value.kind()) {
+    case JsonValue::Kind::Null:
+      return py::Ref::borrow(Py_None);
+    case JsonValue::Kind::Bool:
+      return py::Ref::borrow(value.as_bool() ? Py_True : Py_False);
+    case JsonValue::Kind::UInt: {
+      const std::uint64_t u = value.as_uint();
+      if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return py::float_object(static_cast<double>(u));
+      return py::integer(u);
+    }
+    case JsonValue::Kind::Int:
+      return py::signed_integer(value.as_int());
+    case JsonValue::Kind::Float:
+      return py::float_object(value.as_float());
+    case JsonValue::Kind::String:
+      return py::str(value.as_string());
+    case JsonValue::Kind::Array: {
+      const JsonValue::Array& items = value.as_array();
+      py::Ref list = py::new_list(items.size());
+      if (!list)
+        return {};
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        py::Ref item = to_py(items[i]);
+        if (!item)
+          return {};
+        py::list_set(list.get(), i, std::move(item));
+      }
+      return list;
+    }
+    case JsonValue::Kind::Object: {
+      py::Ref dict = py::Ref::steal(PyDict_New());
+      if (!dict)
+        return {};
+      for (const auto& [key, member] : value.as_object()) {
+        py::Ref key_object = py::str(key);
+        if (!key_object)
+          return {};
+        py::Ref item = to_py(member);
+        if (!item || PyDict_SetItem(dict.get(), key_object.get(), item.get()) < 0)
+          return {};
+      }
+      return dict;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::optional<JsonValue> py_to_json_value(PyObject* obj) {
+  return to_json(obj, 0);
+}
+
+py::Ref json_value_to_py(const JsonValue& value) {
+  return to_py(value);
+}
+
+py::Ref call(PyObject* callable, std::initializer_list<PyObject*> args) {
+  return py::Ref::steal(PyObject_Vectorcall(callable, args.begin(), args.size(), nullptr));
+}
+
+std::optional<JsonValue> serialize_payload(const PyNodePayload& record, PyObject* serializer) {
+  if (!record.payload)
+    return std::nullopt;
+  // Strong references across the call: the callable may drop its own.
+  py::Ref callable = py::Ref::borrow(serializer);
+  py::Ref payload = py::Ref::borrow(record.payload.get());
+  std::optional<JsonValue> value;
+  if (py::Ref result = call(callable.get(), {payload.get()}))
+    value = py_to_json_value(result.get());
+  if (!value)
+    PyErr_Clear();
+  return value;
+}
+
+std::optional<PyNodePayload> deserialize_payload(const JsonValue& value, PyObject* deserializer) {
+  py::Ref callable = py::Ref::borrow(deserializer);
+  py::Ref argument = json_value_to_py(value);
+  py::Ref result;
+  if (argument)
+    result = call(callable.get(), {argument.get()});
+  if (!result) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return PyNodePayload{py::DeferredRef::steal(result.release()), {}};
+}
+
+}  // namespace torvex::binding

@@ -1,0 +1,282 @@
+// The file forms of a graph: JSON text, the binary form in memory and in files, DOT and Mermaid.
+//
+//   class DAG:
+//       def to_json(self, payload_serializer=None) -> str: ...
+//       @classmethod
+//       def from_json(cls, json_str: str, payload_deserializer=None) -> DAG: ...
+//       def to_dot(self, node_attrs=None) -> str: ...  # node_attrs(name, payload) -> str/None
+//       def to_mermaid(self) -> str: ...
+//       def to_bytes(self, payload_serializer=None) -> bytes: ...
+//       @classmethod
+//       def from_bytes(cls, data: bytes, payload_deserializer=None) -> DAG: ...
+//       def save(self, path: str, payload_serializer=None) -> None: ...
+//       @classmethod
+//       def load(cls, path: str, payload_deserializer=None) -> DAG: ...
+//
+// The callables run with the interpreter lock held and their failures are swallowed
+// (json_convert.hpp). Only save without a serializer releases the lock: no Python code runs.
+// Metadata is never written; loaded graphs have none.
+#include "graph/serialization.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "dag_object.hpp"
+#include "exceptions.hpp"
+#include "json_convert.hpp"
+
+namespace torvex::binding {
+namespace {
+
+using Writer = PayloadWriter<PyNodePayload>;
+using Reader = PayloadReader<PyNodePayload>;
+
+// The hooks hold the callable borrowed: it is an argument of the running call, so it lives
+// until the method returns. Absent (None or omitted) means no hook.
+Writer writer_hook(PyObject* serializer) {
+  if (py::is_absent(serializer))
+    return {};
+  return [serializer](const PyNodePayload& node) { return serialize_payload(node, serializer); };
+}
+
+Reader reader_hook(PyObject* deserializer) {
+  if (py::is_absent(deserializer))
+    return {};
+  return
+      [deserializer](const JsonValue& value) { return deserialize_payload(value, deserializer); };
+}
+
+// A new, empty DAG object for a loader to fill. The core's readers hand back a heap graph,
+// and the store cannot be moved into an object, so the loaders build straight into it.
+template <class Build>
+PyObject* load_into_new_dag(Build&& build) {
+  py::Ref object = py::Ref::steal(py::make<PyDAG>());
+  if (!object)
+    return nullptr;
+  // Nobody else can see the object yet, so no borrow is needed.
+  Status status = build(py::value_of<PyDAG>(object.get()));
+  if (!status)
+    return into_pyerr(status.error());  // the partial graph goes with the object
+  return object.release();
+}
+
+PyObject* text_result(const std::string& text) {
+  return py::str(text).release();
+}
+
+// --- JSON ----------------------------------------------------------------------------------
+
+constexpr py::Param kToJsonParams[] = {py::optional("payload_serializer")};
+
+PyObject* to_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[1];
+  if (!py::parse_args("DAG.to_json()", kToJsonParams, args, nargs, kwnames, argv))
+    return nullptr;
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  const Writer hook = writer_hook(argv[0]);
+  return text_result(torvex::to_json(*dag, hook));
+}
+
+constexpr py::Param kFromJsonParams[] = {py::required("json_str"),
+                                         py::optional("payload_deserializer")};
+
+PyObject* from_json(PyObject* /*cls*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[2];
+  if (!py::parse_args("DAG.from_json()", kFromJsonParams, args, nargs, kwnames, argv))
+    return nullptr;
+  auto text = py::str_arg(argv[0], "json_str");
+  if (!text)
+    return nullptr;
+  const Reader hook = reader_hook(argv[1]);
+  // Parse the whole text first: a syntax error never builds anything.
+  auto records = detail::read_json_records(*text);
+  if (!records)
+    return into_pyerr(records.error());
+  return load_into_new_dag([&](CoreDAG& dag) {
+    return detail::build_from_records(std::move(*records), dag, detail::node_adder(dag, hook));
+  });
+}
+
+// --- DOT and Mermaid -------------------------------------------------------------------------
+
+// node_attrs(name, payload or None): a str is the attribute text; None, any other result or
+// an exception means a plain line.
+std::optional<std::string> node_attributes(PyObject* node_attrs, std::string_view name,
+                                           const PyNodePayload& node) {
+  py::Ref callable = py::Ref::borrow(node_attrs);
+  py::Ref payload = py::Ref::borrow(node.payload ? node.payload.get() : Py_None);
+  py::Ref name_object = py::str(name);
+  py::Ref result;
+  if (name_object)
+    result = call(callable.get(), {name_object.get(), payload.get()});
+  std::optional<std::string> text;
+  if (result && PyUnicode_Check(result.get())) {
+    if (auto utf8 = py::utf8(result.get()))
+      text.emplace(*utf8);
+  }
+  PyErr_Clear();
+  return text;
+}
+
+constexpr py::Param kToDotParams[] = {py::optional("node_attrs")};
+
+PyObject* to_dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[1];
+  if (!py::parse_args("DAG.to_dot()", kToDotParams, args, nargs, kwnames, argv))
+    return nullptr;
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  NodeAttrHook<PyNodePayload> hook;
+  if (PyObject* node_attrs = argv[0]; !py::is_absent(node_attrs)) {
+    hook = [node_attrs](std::string_view name, const PyNodePayload& node) {
+      return node_attributes(node_attrs, name, node);
+    };
+  }
+  return text_result(torvex::to_dot_with(*dag, hook));
+}
+
+PyObject* to_mermaid(PyObject* self) {
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  return text_result(torvex::to_mermaid(*dag));
+}
+
+// --- the binary form -------------------------------------------------------------------------
+
+constexpr py::Param kToBytesParams[] = {py::optional("payload_serializer")};
+
+// Without payloads the size is known in advance, so the bytes object is written in place.
+PyObject* bytes_without_payloads(const CoreDAG& dag) {
+  const std::size_t size = bincode_size(dag);
+  py::Ref bytes = py::Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+  if (!bytes)
+    return nullptr;
+  char* buffer = PyBytes_AsString(bytes.get());
+  std::memset(buffer, 0, size);
+  Status status = to_bincode_writer(dag, std::span<char>(buffer, size));
+  if (!status) {
+    return py::raise(PyExc_RuntimeError, "Bincode write error: " + status.error().display());
+  }
+  return bytes.release();
+}
+
+PyObject* to_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[1];
+  if (!py::parse_args("DAG.to_bytes()", kToBytesParams, args, nargs, kwnames, argv))
+    return nullptr;
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  if (py::is_absent(argv[0]))
+    return bytes_without_payloads(*dag);
+  const Writer hook = writer_hook(argv[0]);
+  const std::string form = torvex::to_bincode(*dag, hook);
+  return PyBytes_FromStringAndSize(form.data(), static_cast<Py_ssize_t>(form.size()));
+}
+
+constexpr py::Param kFromBytesParams[] = {py::required("data"),
+                                          py::optional("payload_deserializer")};
+
+PyObject* from_bytes(PyObject* /*cls*/, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames) {
+  PyObject* argv[2];
+  if (!py::parse_args("DAG.from_bytes()", kFromBytesParams, args, nargs, kwnames, argv))
+    return nullptr;
+  // Only bytes: a bytearray could be resized by a deserializer while we read it.
+  if (!PyBytes_Check(argv[0])) {
+    py::conversion_error(argv[0], "PyBytes");
+    return py::argument_error("data");
+  }
+  const py::Ref data = py::Ref::borrow(argv[0]);
+  char* buffer = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(data.get(), &buffer, &size) < 0)
+    return nullptr;
+  const std::span<const std::uint8_t> input(reinterpret_cast<const std::uint8_t*>(buffer),
+                                            static_cast<std::size_t>(size));
+  const Reader hook = reader_hook(argv[1]);
+  return load_into_new_dag([&](CoreDAG& dag) {
+    return detail::decode_bincode(input, static_cast<bool>(hook), dag,
+                                  detail::node_adder(dag, hook));
+  });
+}
+
+// --- files -----------------------------------------------------------------------------------
+
+constexpr py::Param kSaveParams[] = {py::required("path"), py::optional("payload_serializer")};
+
+PyObject* save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[2];
+  if (!py::parse_args("DAG.save()", kSaveParams, args, nargs, kwnames, argv))
+    return nullptr;
+  SharedDAG dag(self);
+  if (!dag)
+    return nullptr;
+  auto path_text = py::str_arg(argv[0], "path");
+  if (!path_text)
+    return nullptr;
+  const std::string path(*path_text);
+  Status status;
+  if (py::is_absent(argv[1])) {
+    status = py::without_gil([&] { return torvex::to_bincode_file(*dag, path); });
+  } else {
+    const Writer hook = writer_hook(argv[1]);
+    status = torvex::to_bincode_file(*dag, path, hook);
+  }
+  if (!status)
+    return into_pyerr(status.error());
+  return py::none();
+}
+
+constexpr py::Param kLoadParams[] = {py::required("path"), py::optional("payload_deserializer")};
+
+PyObject* load(PyObject* /*cls*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* argv[2];
+  if (!py::parse_args("DAG.load()", kLoadParams, args, nargs, kwnames, argv))
+    return nullptr;
+  auto path_text = py::str_arg(argv[0], "path");
+  if (!path_text)
+    return nullptr;
+  const std::string path(*path_text);
+  const Reader hook = reader_hook(argv[1]);
+  return load_into_new_dag([&](CoreDAG& dag) {
+    return detail::decode_bincode_file(path, static_cast<bool>(hook), dag,
+                                       detail::node_adder(dag, hook));
+  });
+}
+
+const py::BlockRegistrar kSerializationBlock{
+    "DAG",
+    {.methods = {
+         py::method<to_json>("to_json",
+                             "to_json($self, payload_serializer=None)\n--\n\n"
+                             "Serialize the DAG to a JSON string."),
+         py::class_method<from_json>("from_json",
+                                     "from_json($cls, json_str, payload_deserializer=None)\n--\n\n"
+                                     "Deserialize a DAG from a JSON string."),
+         py::method<to_dot>("to_dot",
+                            "to_dot($self, node_attrs=None)\n--\n\n"
+                            "Export the DAG in Graphviz DOT format."),
+         py::method<to_mermaid>("to_mermaid",
+                                "to_mermaid($self)\n--\n\n"
+                                "Export the DAG in Mermaid diagram format."),
+         py::method<to_bytes>("to_bytes",
+                              "to_bytes($self, payload_serializer=None)\n--\n\n"
+                              "Serialize the DAG to a binary (bincode) byte string."),
+         py::class_method<from_bytes>("from_bytes",
+                                      "from_bytes($cls, data, payload_deserializer=None)\n--\n\n"
+                                      "Deserialize a DAG from a binary (bincode) byte string."),
+         py::method<save>("save",
+                          "save($self, path, payload_serializer=None)\n--\n\n"
+                          "Save the DAG to a file in binary format."),
+         py::class_method<load>("load",
+                                "load($cls, path, payload_deserializer=None)\n--\n\n"
+                                "Load a DAG from a binary file using memory-mapped I/O."),
+     }}};
+
+}  // namespace
+}  // namespace torvex::binding

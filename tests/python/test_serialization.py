@@ -1,0 +1,385 @@
+"""File forms: JSON text, the binary form in memory and in files, DOT and Mermaid, payload hooks."""
+
+import enum
+import gc
+import math
+import os
+import pathlib
+import re
+import struct
+import subprocess
+import sys
+import textwrap
+import threading
+
+import pytest
+
+from conftest import snapshot
+from torvex import DAG, CycleError, DuplicateNodeError, GraphError, NodeNotFoundError
+
+GOLDEN = pathlib.Path(__file__).parents[1] / "core" / "golden"  # shared with the core tests
+NAN_BITS = 0x7FF8_0000_DEAD_BEEF  # a NaN with payload bits: must survive bit for bit
+
+
+def golden(name):
+    return (GOLDEN / name).read_text()
+
+
+def bits(x):
+    return struct.unpack("<Q", struct.pack("<d", x))[0]
+
+
+def decode(data):
+    """An independent reader of the binary form: ([(name, payload text)],
+    [(from, to, weight bits, label)]), None standing for an absent payload or label."""
+    view, pos = memoryview(data), 0
+
+    def take(n):
+        nonlocal pos
+        pos += n
+        return bytes(view[pos - n:pos])
+
+    def u64():
+        return struct.unpack("<Q", take(8))[0]
+
+    def text():
+        return take(u64()).decode()
+
+    def optional():
+        return text() if take(1) == b"\x01" else None
+
+    nodes = [(text(), optional()) for _ in range(u64())]
+    return nodes, [(text(), text(), u64(), optional()) for _ in range(u64())]
+
+
+def payload_texts(dag, serializer):
+    return [p for _, p in decode(dag.to_bytes(serializer))[0]]
+
+
+@pytest.fixture
+def example():
+    """The graph of the DOT and Mermaid examples: a -> b (2.0), a -> c (label x), b -> c."""
+    dag = DAG()
+    dag.add_nodes([("a", {"k": 1}), "b", "c"])
+    dag.add_edges([("a", "b", 2.0), ("a", "c", 1.0, "x"), ("b", "c")])
+    return dag
+
+
+@pytest.fixture
+def awkward():
+    """A reused slot, special weights, labels that need escaping, payloads and metadata."""
+    dag = DAG()
+    dag.add_nodes(["gone", "q\"u\\o\nté", "z", "y"])
+    dag.remove_node("gone")
+    dag.add_node("reused", [1, 2], "meta")  # takes slot 0
+    nan = struct.unpack("<d", struct.pack("<Q", NAN_BITS))[0]
+    for k, weight in enumerate([nan, math.inf, -math.inf, -0.0, 5e-324, 2.5]):
+        dag.add_edge("reused", "z", weight, None if k % 2 else f"l\"{k}\n✓")
+    dag.add_edge("z", "y", label="")
+    return dag
+
+
+# --- exact texts and bytes --------------------------------------------------------------------
+
+
+def test_texts_of_the_examples(example):
+    assert example.to_dot(lambda name, p: "shape=box" if name == "a" else None) == golden(
+        "example.dot")
+    assert example.to_mermaid() == golden("example.mmd")
+    assert DAG().to_dot() == "digraph {\n}" and DAG().to_mermaid() == "graph TD\n"
+    dag = DAG()
+    assert dag.to_json() == '{\n  "nodes": [],\n  "edges": []\n}'
+    dag.add_node("a", {"k": 1})
+    dag.add_node("b", "left out")
+    dag.add_edge("a", "b", 2.5, "x")
+    assert dag.to_json(lambda p: p if isinstance(p, dict) else 1 / 0) == golden("document.json")
+    assert '"payload"' not in dag.to_json()
+    dag.remove_edge("a", "b")
+    dag.add_edge("a", "b")
+    hex_lines = [line for line in golden("two_nodes_one_edge.hex").splitlines() if line[:1] != "#"]
+    assert dag.to_bytes() == bytes.fromhex(" ".join(hex_lines))
+    assert DAG().to_bytes() == bytes(16)
+
+
+def test_node_attrs(example):
+    seen = []
+
+    def attrs(name, payload):
+        seen.append((name, payload))
+        return {"a": {"shape": "box"}, "b": 7, "c": ""}[name]
+
+    assert example.to_dot(attrs).splitlines()[1:4] == ['    "a";', '    "b";', '    "c" [];']
+    assert seen == [("a", {"k": 1}), ("b", None), ("c", None)]
+    plain = example.to_dot()
+    assert example.to_dot(lambda n, p: 1 / 0) == example.to_dot("not callable") == plain
+
+
+# --- round trips ------------------------------------------------------------------------------
+
+
+def test_binary_round_trip_keeps_everything_but_payloads(awkward):
+    data = awkward.to_bytes()
+    nodes, edges = decode(data)
+    assert [n for n, _ in nodes] == awkward.node_names() == ["reused", "q\"u\\o\nté", "z", "y"]
+    assert [e[2] for e in edges] == [NAN_BITS] + [bits(w) for w in [
+        math.inf, -math.inf, -0.0, 5e-324, 2.5, 1.0]]
+    assert [e[3] for e in edges] == ['l"0\n✓', None, 'l"2\n✓', None, 'l"4\n✓', None, ""]
+    for loaded in [DAG.from_bytes(data), DAG.from_bytes(data + b"junk")]:
+        assert loaded.to_bytes() == data
+        assert [(n.name, n.index) for n in loaded.nodes()] == list(
+            zip(awkward.node_names(), range(4)))
+        assert loaded.generation == 4 + 7 and loaded.cache_info()["size"] == 0
+        assert loaded.get_payload("reused") is None and loaded.get_metadata("reused") is None
+
+
+def test_json_round_trip(awkward):
+    # NaN and infinities are written as null, which the reader refuses as a weight.
+    with pytest.raises(GraphError, match=r"^JSON deserialization failed: invalid type: null, "
+                                         r"expected f64 at line \d+ column \d+$"):
+        DAG.from_json(awkward.to_json())
+    dag = DAG()
+    dag.add_nodes(["a", "q\"u\\o\nté\x01"])
+    for weight in [-0.0, 5e-324, 0.1, 1e300, 3]:
+        dag.add_edge("a", "q\"u\\o\nté\x01", weight, str(weight) + "\t\"")
+    assert DAG.from_json(dag.to_json()).to_bytes() == dag.to_bytes()
+
+
+# --- payload conversion -----------------------------------------------------------------------
+
+
+class Color(enum.IntEnum):
+    RED = 3
+
+
+def test_python_values_to_json():
+    deep, loop = [], []
+    for _ in range(126):
+        deep = [deep]
+    loop.append(loop)
+    cases = [
+        (None, "null"), (True, "true"), (Color.RED, "3"), (math.nan, "null"), (-math.inf, "null"),
+        (2**63 - 1, "9223372036854775807"), (-2**63, "-9223372036854775808"), (2**63, None),
+        (-0.0, "-0.0"), (1e16, "1e+16"), (type("F", (float,), {})(0.5), "0.5"),
+        ("\x01\"é", '"\\u0001\\"é"'), ("\ud800", None), (type("L", (list,), {})([1]), "[1]"),
+        ((1,), None), ({1}, None), (b"x", None), (object(), None), ({1: 2}, None),
+        ({"b": [1, 2.5], "a": "x"}, '{"a":"x","b":[1,2.5]}'),
+        ({"a": 1, "B": 2, "ab": 3}, '{"B":2,"a":1,"ab":3}'),
+        (deep, "[" * 127 + "]" * 127), ([deep], None), (loop, None), ({"k": loop}, None),
+    ]
+    dag = DAG()
+    dag.add_nodes([(str(k), value) for k, (value, _) in enumerate(cases)])
+    # An error indicator left set by a hook would surface here as SystemError.
+    assert payload_texts(dag, lambda p: p) == [text for _, text in cases]
+
+
+def test_json_values_to_python():
+    seen = []
+    loaded = DAG.from_json(
+        '{"nodes": [{"name": "a", "payload": [18446744073709551615, -1, 1.5, true, "s"]},'
+        ' {"name": "b", "payload": {"b": {"y": 1, "x": null}, "a": []}},'
+        ' {"name": "c", "payload": null}, {"name": "d"}], "edges": []}',
+        lambda v: seen.append(v) or v)
+    assert seen[0] == [1.8446744073709552e19, -1, 1.5, True, "s"] and type(seen[0][1]) is int
+    assert list(seen[1]) == ["a", "b"] and list(seen[1]["b"]) == ["x", "y"]
+    assert len(seen) == 2 and loaded.get_payload("a") is seen[0]
+
+
+def test_failing_hooks_leave_payloads_out():
+    dag = DAG()
+    dag.add_nodes([("a", 1), ("b", 2), "c"])
+    calls = []
+
+    def serializer(p):
+        calls.append(p)
+        return {1: 1}[p]  # KeyError for 2
+
+    assert payload_texts(dag, serializer) == ["1", None, None] and calls == [1, 2]
+    loaded = DAG.from_bytes(dag.to_bytes(lambda p: p), lambda v: str(v) if v != 2 else 1 / 0)
+    assert loaded.get_payload("a") == "1" and loaded.get_payload("b") is None
+    assert payload_texts(loaded, lambda p: "present") == ['"present"', None, None]
+
+
+def test_null_and_none_payloads():
+    dag = DAG()
+    dag.add_node("a", "x")
+    calls = []
+    # A serializer's None is JSON null, which the document reads as no payload at all...
+    assert DAG.from_json(dag.to_json(lambda p: None), calls.append).get_payload("a") is None
+    assert calls == []
+    # ...while the binary form hands the null to the deserializer,
+    loaded = DAG.from_bytes(dag.to_bytes(lambda p: None), calls.append)
+    assert calls == [None]
+    # whose None result is a payload object: the next serializer sees it.
+    assert payload_texts(loaded, lambda p: [p]) == ["[null]"]
+
+
+def test_hooks_may_read_but_not_modify_the_graph(example):
+    before = snapshot(example)
+    assert payload_texts(example, lambda p: example.node_count()) == ["3", None, None]
+    assert payload_texts(example, lambda p: example.add_node("new")) == [None, None, None]
+    errors = []
+
+    def attrs(name, payload):
+        try:
+            example.remove_node(name)
+        except RuntimeError as e:
+            errors.append(str(e))
+
+    assert example.to_dot(attrs) == example.to_dot()
+    assert errors == ["Already borrowed"] * 3 and snapshot(example) == before
+
+
+def test_reference_counts():
+    payload, result = object(), object()
+    dag = DAG()
+    dag.add_node("a", payload)
+    start = sys.getrefcount(payload), sys.getrefcount(result)
+    for _ in range(3):
+        dag.to_json(lambda p: [1]), dag.to_bytes(lambda p: 1 / 0), dag.to_dot(lambda n, p: "")
+    loaded = DAG.from_bytes(dag.to_bytes(lambda p: 0), lambda v: result)
+    assert sys.getrefcount(result) == start[1] + 1
+    del loaded
+    gc.collect()
+    assert (sys.getrefcount(payload), sys.getrefcount(result)) == start
+
+
+# --- reader and argument errors ---------------------------------------------------------------
+
+JSON_FAILED = "JSON deserialization failed: "
+
+
+@pytest.mark.parametrize("text, error, message", [
+    ("", GraphError, JSON_FAILED + "EOF while parsing a value at line 1 column 0"),
+    ('{"nodes": []}', GraphError, JSON_FAILED + "missing field `edges` at line 1 column 13"),
+    ("[[],[],[]]", GraphError, JSON_FAILED + "trailing characters at line 1 column 8"),
+    ('{"nodes": [{"name": "a", "payload": ' + "[" * 125 + "]" * 125 + '}], "edges": []}',
+     GraphError, JSON_FAILED + "recursion limit exceeded at line 1 column 161"),
+    ('[[["a", 1], ["a", 2]], []]', DuplicateNodeError, "a"),
+    ('[[["a", null]], [["a", "b", 1, null]]]', NodeNotFoundError, "b"),
+    ('[[["a", 1], ["b", 1]], [["a", "b", 1, null], ["b", "a", 1, null]]]', CycleError,
+     "Edge b -> a would create a cycle: a -> b"),
+])
+def test_json_reader_errors(text, error, message):
+    with pytest.raises(error) as info:
+        DAG.from_json(text, lambda v: v)
+    assert str(info.value) == message and type(info.value) is error
+
+
+def record(name, tag=b""):
+    return struct.pack("<Q", len(name)) + name + tag
+
+
+BINARY_FAILED = "Bincode read error: "
+TRUNCATED = BINARY_FAILED + "io error: failed to fill whole buffer"
+
+
+@pytest.mark.parametrize("data, error, message", [
+    (b"\x01", GraphError, TRUNCATED),
+    (struct.pack("<QQ", 1, 2**63) + b"ab", GraphError, TRUNCATED),
+    (struct.pack("<Q", 1) + record(b"a", b"\x02"), GraphError,
+     BINARY_FAILED + "tag for enum is not valid, found 2"),
+    (struct.pack("<Q", 1) + record(b"\xff", b"\x00"), GraphError,
+     BINARY_FAILED + "string is not valid utf8: invalid utf-8 sequence of 1 bytes from index 0"),
+    (struct.pack("<Q", 2) + record(b"a", b"\x00") * 2, DuplicateNodeError, "a"),
+    (struct.pack("<QQ", 0, 1) + record(b"a") + record(b"b") + bytes(9), NodeNotFoundError, "a"),
+])
+def test_binary_reader_errors(data, error, message, tmp_path):
+    path = tmp_path / "graph.bin"
+    path.write_bytes(data)
+    for read in [lambda: DAG.from_bytes(data), lambda: DAG.load(str(path), lambda v: v)]:
+        with pytest.raises(error) as info:
+            read()
+        assert str(info.value) == message and type(info.value) is error
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: DAG.from_bytes(bytearray(16)),
+     "argument 'data': 'bytearray' object cannot be converted to 'PyBytes'"),
+    (lambda: DAG().save(pathlib.Path("x")),
+     "argument 'path': 'PosixPath' object cannot be converted to 'PyString'"),
+    (lambda: DAG.from_json(b"{}"),
+     "argument 'json_str': 'bytes' object cannot be converted to 'PyString'"),
+    (lambda: DAG.load(), "DAG.load() missing 1 required positional argument: 'path'"),
+])
+def test_argument_errors(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+    assert DAG.from_bytes.__text_signature__ == "($cls, data, payload_deserializer=None)"
+
+
+# --- files ------------------------------------------------------------------------------------
+
+
+def test_save_and_load(tmp_path, awkward):
+    path = str(tmp_path / "graph.bin")
+    assert awkward.save(path) is None and pathlib.Path(path).read_bytes() == awkward.to_bytes()
+    awkward.save(path, lambda p: p)  # replaces the file
+    loaded = DAG.load(path, lambda v: v)
+    assert loaded.get_payload("reused") == [1, 2] and loaded.to_bytes() == awkward.to_bytes()
+    assert os.listdir(tmp_path) == ["graph.bin"]
+    missing = re.escape(str(tmp_path / "missing"))
+    with pytest.raises(GraphError, match=rf"^Failed to open file {missing}: .* \(os error 2\)$"):
+        DAG.load(str(tmp_path / "missing"))
+    with pytest.raises(GraphError, match=r"^Failed to create file .*/graph.bin/x: .*\(os error"):
+        awkward.save(path + "/x")
+    if os.path.exists("/dev/full"):
+        with pytest.raises(GraphError, match=r"^Bincode write error: io error: .*\(os error 28\)$"):
+            awkward.save("/dev/full")
+
+
+def test_failed_save_keeps_the_old_file(tmp_path):
+    """A save that runs into the file size limit fails and leaves the previous file whole."""
+    script = textwrap.dedent(f"""
+        import os, resource, signal
+        from torvex import DAG, GraphError
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        path = {str(tmp_path / "graph.bin")!r}
+        small = DAG(); small.add_node("only"); small.save(path)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, resource.RLIM_INFINITY))
+        big = DAG(); big.add_nodes([str(i) for i in range(200_000)])
+        try:
+            big.save(path)
+        except GraphError as e:
+            print(e)
+        print(DAG.load(path).node_names(), os.listdir(os.path.dirname(path)))
+    """)
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         timeout=60, env=os.environ | {"PYTHONPATH": os.pathsep.join(sys.path)})
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.splitlines() == [
+        "Bincode write error: io error: File too large (os error 27)", "['only'] ['graph.bin']"]
+
+
+@pytest.mark.skipif(os.geteuid() == 0, reason="root writes into read-only directories")
+def test_save_into_read_only_directory(tmp_path):
+    tmp_path.chmod(0o555)
+    try:
+        with pytest.raises(GraphError, match=r"^Failed to create file .*\(os error 13\)$"):
+            DAG().save(str(tmp_path / "graph.bin"))
+        assert os.listdir(tmp_path) == []
+    finally:
+        tmp_path.chmod(0o755)
+
+
+def test_save_releases_the_lock_and_keeps_its_borrow(tmp_path):
+    dag = DAG()
+    dag.add_nodes([str(i) for i in range(300_000)])
+    errors, done = [], threading.Event()
+
+    def saver():
+        for _ in range(20):
+            dag.save(str(tmp_path / "g"))
+        done.set()
+
+    thread = threading.Thread(target=saver)
+    thread.start()
+    while not done.is_set() and not errors:
+        try:
+            dag.add_node("0")  # DuplicateNodeError, or the borrow error while a save runs
+        except RuntimeError as e:
+            errors.append(str(e))
+        except DuplicateNodeError:
+            pass
+    thread.join()
+    assert errors == ["Already borrowed"] and len(dag) == 300_000
