@@ -30,50 +30,12 @@
 #include "exceptions.hpp"
 #include "graph/transforms.hpp"
 #include "node_objects.hpp"
+#include "node_sequence.hpp"
 
 namespace torvex::binding {
 namespace {
 
 // --- helpers -------------------------------------------------------------------------------
-
-// A node-list parameter: any sequence but a str, each item a str or a NodeRef.
-std::optional<std::vector<NodeArg>> node_arg_sequence(PyObject* obj, const char* param) {
-  auto fail = [&] {
-    py::argument_error(param);
-    return std::nullopt;
-  };
-  if (PyUnicode_Check(obj)) {
-    py::type_error("Can't extract `str` to `Vec`");
-    return fail();
-  }
-  if (!PyList_Check(obj) && !PyTuple_Check(obj)) {
-    py::Ref abc = py::Ref::steal(PyImport_ImportModule("collections.abc"));
-    py::Ref sequence_type =
-        abc ? py::Ref::steal(PyObject_GetAttrString(abc.get(), "Sequence")) : py::Ref();
-    if (!sequence_type)
-      return fail();
-    const int is_sequence = PyObject_IsInstance(obj, sequence_type.get());
-    if (is_sequence < 0)
-      return fail();
-    if (is_sequence == 0) {
-      py::conversion_error(obj, "Sequence");
-      return fail();
-    }
-  }
-  py::Ref iterator = py::Ref::steal(PyObject_GetIter(obj));
-  if (!iterator)
-    return fail();
-  std::vector<NodeArg> args;
-  while (py::Ref item = py::Ref::steal(PyIter_Next(iterator.get()))) {
-    auto arg = extract_node_arg(item.get());
-    if (!arg)
-      return fail();
-    args.push_back(std::move(*arg));
-  }
-  if (PyErr_Occurred())
-    return fail();
-  return args;
-}
 
 // Whether a parameter is a DAG; the framework's TypeError for the parameter otherwise.
 bool other_dag_arg(PyObject* obj, const char* param) {
@@ -422,7 +384,7 @@ PyObject* collapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   if (!dag)
     return nullptr;
   /* convert, in parameter order */
-  auto nodes = node_arg_sequence(argv[0], "nodes");
+  auto nodes = node_args(argv[0], "nodes");
   if (!nodes)
     return nullptr;
   auto collapsed_name = py::str_arg(argv[1], "collapsed_name");
@@ -432,14 +394,13 @@ PyObject* collapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   if (!py::is_absent(argv[2]))
     summary.payload = py::DeferredRef::borrow(argv[2]);
   /* handles first, then every name must exist: nothing is built before both pass */
-  for (const NodeArg& node : *nodes) {
-    if (Result<std::string_view> name = into_name(node, *dag); !name)
-      return into_pyerr(name.error());
-  }
+  auto names = arg_names(*nodes, *dag);
+  if (!names)
+    return nullptr;
   const StableGraph& graph = dag->graph();
   std::vector<bool> collapsed(graph.node_bound(), false);
-  for (const NodeArg& node : *nodes) {
-    Result<NodeIndex> index = dag->resolve_name(node.name);
+  for (const std::string& name : *names) {
+    Result<NodeIndex> index = dag->resolve_name(name);
     if (!index)
       return into_pyerr(index.error());
     collapsed[*index] = true;

@@ -49,11 +49,11 @@ def test_structure():
     assert as_dict(d) == {**empty(), "added_nodes": ["c"], "removed_nodes": ["a"],
                           "added_edges": [("b", "c")], "removed_edges": [("a", "b")]}
     assert as_dict(a.diff(a)) == empty() and as_dict(DAG().diff(DAG())) == empty()
-    # Lists are sorted by bytes: upper case first, a prefix before its extensions.
+    # Lists are sorted by UTF-8 bytes: upper case first, a prefix before its extensions.
     c = DAG()
-    c.add_nodes(["ab", "B", "a"])
+    c.add_nodes(["ab", "é", "B", "a"])
     c.add_edges([("a", "B"), ("a", "ab")])
-    assert c.diff(DAG()).removed_nodes == ["B", "a", "ab"]
+    assert c.diff(DAG()).removed_nodes == ["B", "a", "ab", "é"]
     assert c.diff(DAG()).removed_edges == [("a", "B"), ("a", "ab")]
 
 

@@ -97,6 +97,7 @@ def test_dominator_tree():
     dag = build([("a", "b"), ("a", "c"), ("b", "d"), ("c", "d"), ("x", "d")])
     assert dag.dominator_tree("a") == [("a", "a"), ("b", "a"), ("c", "a"), ("d", "a")]
     assert dag.dominator_tree(dag.node_ref("b")) == [("b", "b"), ("d", "b")]
+    assert dag.cache_info() == {"hits": 0, "misses": 0, "size": 0}  # its own order, uncached
     with pytest.raises(NodeNotFoundError, match="^zz$"):
         dag.dominator_tree("zz")
     stale = dag.node_ref("x")
