@@ -297,19 +297,10 @@ PyObject* remove_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   ExclusiveDAG dag(self);
   if (!dag)
     return nullptr;
-  auto from = node_arg(argv[0], "from_node");
-  if (!from)
+  auto ends = named_nodes(argv, "from_node", "to_node", *dag);
+  if (!ends)
     return nullptr;
-  auto to = node_arg(argv[1], "to_node");
-  if (!to)
-    return nullptr;
-  Result<std::string_view> from_name = into_name(*from, *dag);
-  if (!from_name)
-    return into_pyerr(from_name.error());
-  Result<std::string_view> to_name = into_name(*to, *dag);
-  if (!to_name)
-    return into_pyerr(to_name.error());
-  Status status = dag->remove_edge(*from_name, *to_name);
+  Status status = dag->remove_edge(ends->first.name, ends->second.name);
   if (!status)
     return into_pyerr(status.error());
   return py::none();

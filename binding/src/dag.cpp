@@ -18,23 +18,17 @@ PyObject* dag_new(PyTypeObject* /*type*/, PyObject* args, PyObject* kwargs) {
   return py::make<PyDAG>();
 }
 
-PyObject* generation(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  return py::integer(dag->generation()).release();
+PyObject* generation(const CoreDAG& dag) {
+  return py::integer(dag.generation()).release();
 }
 
-PyObject* cache_info(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
+PyObject* cache_info(const CoreDAG& dag) {
   py::Ref info = py::Ref::steal(PyDict_New());
   if (!info)
     return nullptr;
-  const py::Ref hits = py::integer(dag->cache_hits());
-  const py::Ref misses = py::integer(dag->cache_misses());
-  const py::Ref size = py::integer(dag->cache_size());
+  const py::Ref hits = py::integer(dag.cache_hits());
+  const py::Ref misses = py::integer(dag.cache_misses());
+  const py::Ref size = py::integer(dag.cache_size());
   if (!hits || !misses || !size)
     return nullptr;
   if (!py::dict_set(info.get(), "hits", hits) || !py::dict_set(info.get(), "misses", misses) ||
@@ -44,26 +38,24 @@ PyObject* cache_info(PyObject* self) {
   return info.release();
 }
 
-PyObject* clear_cache(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
+PyObject* clear_cache(const CoreDAG& dag) {
   // The cache has its own lock, so clearing it is safe under a shared borrow.
-  dag->clear_cache();
+  dag.clear_cache();
   return py::none();
 }
 
 const py::ClassRegistrar<PyDAG> kDagClass{{.doc = "", .text_signature = "()"}};
 const py::BlockRegistrar kDagBlock{
     "DAG",
-    {.methods = {py::method<cache_info>("cache_info",
-                                        "cache_info($self)\n--\n\n"
-                                        "Return cache statistics: {\"hits\": N, \"misses\": N, "
-                                        "\"size\": N}."),
-                 py::method<clear_cache>(
+    {.methods = {py::method<with_shared<cache_info>>(
+                     "cache_info",
+                     "cache_info($self)\n--\n\n"
+                     "Return cache statistics: {\"hits\": N, \"misses\": N, "
+                     "\"size\": N}."),
+                 py::method<with_shared<clear_cache>>(
                      "clear_cache",
                      "clear_cache($self)\n--\n\nClear all cached computation results.")},
-     .getters = {py::getter<generation>(
+     .getters = {py::getter<with_shared<generation>>(
          "generation", "The current generation counter. Increments on every structural mutation.")},
      .slots = {py::slot<Py_tp_new, dag_new>()}}};
 

@@ -15,88 +15,65 @@
 namespace torvex::binding {
 namespace {
 
-// Created once, under the interpreter lock, and never released.
-PyObject* cached_class(PyObject*& cell, const char* qualified_name, const char* doc,
-                       PyObject* base) {
-  if (cell == nullptr)
-    cell = py::new_exception_class(qualified_name, doc, base);
-  return cell;
-}
+struct ExceptionText {
+  const char* name;
+  const char* doc;
+};
 
-template <const char* QualifiedName, const char* Doc>
-PyObject* subclass() {
-  static PyObject* cell = nullptr;
-  return cached_class(cell, QualifiedName, Doc, torvex_error_type());
-}
+// In the order the module adds them; the first is the base of the others.
+constexpr ExceptionText kExceptions[kExceptionCount] = {
+    {"TorvexError", "Base exception for all torvex errors."},
+    {"CycleError", "Raised when an operation would create a cycle in the DAG."},
+    {"NodeNotFoundError", "Raised when a referenced node does not exist."},
+    {"DuplicateNodeError", "Raised when adding a node with a name that already exists."},
+    {"EdgeNotFoundError", "Raised when a referenced edge does not exist."},
+    {"GraphError", "Raised for general graph operation errors."},
+    {"StaleNodeRefError",
+     "Raised when a NodeRef refers to a node that has been removed or replaced."},
+};
 
-constexpr char kCycleName[] = "torvex.CycleError";
-constexpr char kCycleDoc[] = "Raised when an operation would create a cycle in the DAG.";
-constexpr char kNotFoundName[] = "torvex.NodeNotFoundError";
-constexpr char kNotFoundDoc[] = "Raised when a referenced node does not exist.";
-constexpr char kDuplicateName[] = "torvex.DuplicateNodeError";
-constexpr char kDuplicateDoc[] = "Raised when adding a node with a name that already exists.";
-constexpr char kEdgeName[] = "torvex.EdgeNotFoundError";
-constexpr char kEdgeDoc[] = "Raised when a referenced edge does not exist.";
-constexpr char kGraphName[] = "torvex.GraphError";
-constexpr char kGraphDoc[] = "Raised for general graph operation errors.";
-constexpr char kStaleName[] = "torvex.StaleNodeRefError";
-constexpr char kStaleDoc[] =
-    "Raised when a NodeRef refers to a node that has been removed or replaced.";
-
-constexpr ExceptionClass kClasses[kExceptionCount] = {
-    {"TorvexError", &torvex_error_type},
-    {"CycleError", &cycle_error_type},
-    {"NodeNotFoundError", &node_not_found_error_type},
-    {"DuplicateNodeError", &duplicate_node_error_type},
-    {"EdgeNotFoundError", &edge_not_found_error_type},
-    {"GraphError", &graph_error_type},
-    {"StaleNodeRefError", &stale_node_ref_error_type},
+enum ClassIndex : std::size_t {
+  kTorvex,
+  kCycle,
+  kNodeNotFound,
+  kDuplicateNode,
+  kEdgeNotFound,
+  kGraph,
+  kStaleNodeRef,
 };
 
 }  // namespace
 
-const ExceptionClass* exception_classes() {
-  return kClasses;
+const char* exception_name(std::size_t i) {
+  return kExceptions[i].name;
 }
 
-PyObject* torvex_error_type() {
-  static PyObject* cell = nullptr;
-  return cached_class(cell, "torvex.TorvexError", "Base exception for all torvex errors.",
-                      PyExc_Exception);
-}
-PyObject* cycle_error_type() {
-  return subclass<kCycleName, kCycleDoc>();
-}
-PyObject* node_not_found_error_type() {
-  return subclass<kNotFoundName, kNotFoundDoc>();
-}
-PyObject* duplicate_node_error_type() {
-  return subclass<kDuplicateName, kDuplicateDoc>();
-}
-PyObject* edge_not_found_error_type() {
-  return subclass<kEdgeName, kEdgeDoc>();
-}
-PyObject* graph_error_type() {
-  return subclass<kGraphName, kGraphDoc>();
-}
-PyObject* stale_node_ref_error_type() {
-  return subclass<kStaleName, kStaleDoc>();
+PyObject* exception_class(std::size_t i) {
+  // Created once, under the interpreter lock, and never released.
+  static PyObject* cells[kExceptionCount] = {};
+  if (cells[i] == nullptr) {
+    // The base first, so that it exists whichever class is asked for first.
+    PyObject* base = i == kTorvex ? PyExc_Exception : exception_class(kTorvex);
+    const std::string qualified_name = std::string("torvex.") + kExceptions[i].name;
+    cells[i] = py::new_exception_class(qualified_name.c_str(), kExceptions[i].doc, base);
+  }
+  return cells[i];
 }
 
 std::nullptr_t into_pyerr(const TorvexError& error) {
   switch (error.kind()) {
     case ErrorKind::Cycle:
-      return py::raise(cycle_error_type(), error.text());
+      return py::raise(exception_class(kCycle), error.text());
     case ErrorKind::NodeNotFound:
-      return py::raise(node_not_found_error_type(), error.text());
+      return py::raise(exception_class(kNodeNotFound), error.text());
     case ErrorKind::DuplicateNode:
-      return py::raise(duplicate_node_error_type(), error.text());
+      return py::raise(exception_class(kDuplicateNode), error.text());
     case ErrorKind::EdgeNotFound:
-      return py::raise(edge_not_found_error_type(), error.text() + " -> " + error.target());
+      return py::raise(exception_class(kEdgeNotFound), error.text() + " -> " + error.target());
     case ErrorKind::StaleNodeRef:
-      return py::raise(stale_node_ref_error_type(), error.text());
+      return py::raise(exception_class(kStaleNodeRef), error.text());
     case ErrorKind::Graph:
-      return py::raise(graph_error_type(), error.text());
+      return py::raise(exception_class(kGraph), error.text());
   }
   py::panic("unknown error kind");
 }

@@ -8,21 +8,12 @@
 
 namespace torvex::binding {
 
-// The classes in the order the module adds them: TorvexError first, then one per error kind.
+// The classes in the order the module adds them: TorvexError (0) first, then one per error
+// kind. The module attribute name of class i, and the class itself (borrowed; created on first
+// call, kept for the process).
 inline constexpr std::size_t kExceptionCount = 7;
-struct ExceptionClass {
-  const char* name;     // module attribute, e.g. "CycleError"
-  PyObject* (*type)();  // borrowed; created on first call, kept for the process
-};
-const ExceptionClass* exception_classes();
-
-PyObject* torvex_error_type();
-PyObject* cycle_error_type();
-PyObject* node_not_found_error_type();
-PyObject* duplicate_node_error_type();
-PyObject* edge_not_found_error_type();
-PyObject* graph_error_type();
-PyObject* stale_node_ref_error_type();
+const char* exception_name(std::size_t i);
+PyObject* exception_class(std::size_t i);
 
 // Raises the exception of the error's kind with its bare text: the node name, "{} -> {}" for a
 // missing edge, the whole sentence for cycle and graph errors. Always returns null.

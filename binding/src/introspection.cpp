@@ -68,60 +68,29 @@ Result<IndexList> reach(const CoreDAG& dag, std::string_view name, Direction dir
 
 // --- whole-graph lists ---------------------------------------------------------------------
 
-PyObject* nodes(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  return node_id_list(dag->graph(), dag->nodes()).release();
+PyObject* nodes(const CoreDAG& dag) {
+  return node_id_list(dag.graph(), dag.nodes()).release();
 }
-
-PyObject* roots(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  return node_id_list(dag->graph(), *dag->roots()).release();
+PyObject* roots(const CoreDAG& dag) {
+  return node_id_list(dag.graph(), *dag.roots()).release();
 }
-
-PyObject* leaves(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  return node_id_list(dag->graph(), *dag->leaves()).release();
+PyObject* leaves(const CoreDAG& dag) {
+  return node_id_list(dag.graph(), *dag.leaves()).release();
 }
-
-PyObject* iter_nodes(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  return make_node_iterator(dag->graph(), dag->nodes());
+PyObject* iter_nodes(const CoreDAG& dag) {
+  return make_node_iterator(dag.graph(), dag.nodes());
 }
-
-PyObject* iter_roots(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  return make_node_iterator(dag->graph(), *dag->roots());
+PyObject* iter_roots(const CoreDAG& dag) {
+  return make_node_iterator(dag.graph(), *dag.roots());
 }
-
-PyObject* iter_leaves(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  return make_node_iterator(dag->graph(), *dag->leaves());
+PyObject* iter_leaves(const CoreDAG& dag) {
+  return make_node_iterator(dag.graph(), *dag.leaves());
 }
-
-PyObject* node_count(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  return py::integer(dag->node_count()).release();
+PyObject* node_count(const CoreDAG& dag) {
+  return py::integer(dag.node_count()).release();
 }
-
-PyObject* edge_count(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  return py::integer(dag->edge_count()).release();
+PyObject* edge_count(const CoreDAG& dag) {
+  return py::integer(dag.edge_count()).release();
 }
 
 // --- membership ----------------------------------------------------------------------------
@@ -148,19 +117,10 @@ PyObject* has_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   SharedDAG dag(self);
   if (!dag)
     return nullptr;
-  auto from = node_arg(argv[0], "from_node");
-  if (!from)
+  auto ends = named_nodes(argv, "from_node", "to_node", *dag);
+  if (!ends)
     return nullptr;
-  auto to = node_arg(argv[1], "to_node");
-  if (!to)
-    return nullptr;
-  Result<std::string_view> from_name = into_name(*from, *dag);
-  if (!from_name)
-    return into_pyerr(from_name.error());
-  Result<std::string_view> to_name = into_name(*to, *dag);
-  if (!to_name)
-    return into_pyerr(to_name.error());
-  Result<bool> found = dag->has_edge(*from_name, *to_name);
+  Result<bool> found = dag->has_edge(ends->first.name, ends->second.name);
   if (!found)
     return into_pyerr(found.error());
   return py::boolean(*found);
@@ -302,9 +262,9 @@ const py::BlockRegistrar kIntrospectionBlock{
                               "has_edge($self, from_node, to_node)\n--\n\n"
                               "Check if an edge exists between two nodes (str or NodeRef).\n\n"
                               "Raises:\n    NodeNotFoundError: If either node doesn't exist."),
-         py::method<node_count>(
+         py::method<with_shared<node_count>>(
              "node_count", "node_count($self)\n--\n\nReturn the number of nodes in the graph."),
-         py::method<edge_count>(
+         py::method<with_shared<edge_count>>(
              "edge_count", "edge_count($self)\n--\n\nReturn the number of edges in the graph."),
          py::method<get_payload>(
              "get_payload",
@@ -346,16 +306,16 @@ const py::BlockRegistrar kIntrospectionBlock{
                                 "out_degree($self, node)\n--\n\n"
                                 "Get the out-degree (number of outgoing edges) of a node (str or "
                                 "NodeRef)." TORVEX_RAISES_NOT_FOUND),
-         py::method<roots>(
+         py::method<with_shared<roots>>(
              "roots", "roots($self)\n--\n\nGet all root nodes (nodes with no incoming edges)."),
-         py::method<leaves>(
+         py::method<with_shared<leaves>>(
              "leaves", "leaves($self)\n--\n\nGet all leaf nodes (nodes with no outgoing edges)."),
-         py::method<nodes>("nodes", "nodes($self)\n--\n\nGet all nodes in the graph."),
-         py::method<iter_nodes>("iter_nodes",
-                                "iter_nodes($self)\n--\n\nReturn a lazy iterator over all nodes."),
-         py::method<iter_roots>("iter_roots",
-                                "iter_roots($self)\n--\n\nReturn a lazy iterator over root nodes."),
-         py::method<iter_leaves>(
+         py::method<with_shared<nodes>>("nodes", "nodes($self)\n--\n\nGet all nodes in the graph."),
+         py::method<with_shared<iter_nodes>>(
+             "iter_nodes", "iter_nodes($self)\n--\n\nReturn a lazy iterator over all nodes."),
+         py::method<with_shared<iter_roots>>(
+             "iter_roots", "iter_roots($self)\n--\n\nReturn a lazy iterator over root nodes."),
+         py::method<with_shared<iter_leaves>>(
              "iter_leaves", "iter_leaves($self)\n--\n\nReturn a lazy iterator over leaf nodes."),
          py::method<iter_ancestors>("iter_ancestors",
                                     "iter_ancestors($self, node)\n--\n\n"

@@ -33,7 +33,6 @@ struct PyNodeLevelIterator {
 
 // New iterators over snapshots taken from `graph` (names copied now). New reference or null.
 PyObject* make_node_iterator(const StableGraph& graph, const IndexList& indices);
-PyObject* make_node_iterator(std::vector<NodeId> items);
 PyObject* make_node_level_iterator(const StableGraph& graph, const Levels& levels);
 
 }  // namespace torvex::binding

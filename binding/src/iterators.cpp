@@ -9,6 +9,7 @@
 //
 //   class NodeLevelIterator:             # the same, yielding one list of NodeId per level
 //       def __repr__(self): return f"NodeLevelIterator(total_levels={n}, remaining={m})"
+#include <span>
 #include <string>
 
 #include "iterator_objects.hpp"
@@ -62,16 +63,9 @@ struct IteratorMethods {
     if (!it)
       return nullptr;
     const auto& items = (*it).*Items;
-    py::Ref list = py::new_list(items.size() - it->position);
-    if (!list)
-      return nullptr;
-    for (std::size_t i = it->position; i < items.size(); ++i) {
-      py::Ref item = Make(items[i]);
-      if (!item)
-        return nullptr;
-      py::list_set(list.get(), i - it->position, std::move(item));
-    }
-    it->position = items.size();
+    py::Ref list = py::list_of(std::span(items).subspan(it->position), Make);
+    if (list)
+      it->position = items.size();
     return list.release();
   }
 
@@ -128,12 +122,8 @@ const py::BlockRegistrar kNodeLevelIteratorBlock{
 
 }  // namespace
 
-PyObject* make_node_iterator(std::vector<NodeId> items) {
-  return py::make<PyNodeIterator>(NodeIteratorValue{std::move(items), 0});
-}
-
 PyObject* make_node_iterator(const StableGraph& graph, const IndexList& indices) {
-  return make_node_iterator(snapshot(graph, indices));
+  return py::make<PyNodeIterator>(NodeIteratorValue{snapshot(graph, indices), 0});
 }
 
 PyObject* make_node_level_iterator(const StableGraph& graph, const Levels& levels) {

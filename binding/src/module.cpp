@@ -95,9 +95,8 @@ PyObject* build_module() {
       return nullptr;
     }
   }
-  const ExceptionClass* exceptions = exception_classes();
   for (std::size_t i = 0; i < kExceptionCount; ++i) {
-    if (!add(module.get(), exceptions[i].name, exceptions[i].type()))
+    if (!add(module.get(), exception_name(i), exception_class(i)))
       return nullptr;
   }
   return module.release();

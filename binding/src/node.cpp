@@ -11,7 +11,6 @@
 #include <string>
 
 #include "node_objects.hpp"
-#include "siphash.hpp"
 #include "unicode_tables.hpp"
 
 namespace torvex::binding {
@@ -44,54 +43,8 @@ char32_t next_code_point(std::string_view text, std::size_t& i) {
 
 // --- class members ------------------------------------------------------------------------
 
-PyObject* node_id_name(PyObject* self) {
-  return py::new_ref(py::value_of<PyNodeId>(self).name.get());
-}
-
-PyObject* node_id_index(PyObject* self) {
-  return py::integer(py::value_of<PyNodeId>(self).index).release();
-}
-
-PyObject* node_id_repr(PyObject* self) {
-  const NodeIdValue& id = py::value_of<PyNodeId>(self);
-  auto name = py::utf8(id.name.get());
-  if (!name)
-    return nullptr;
-  std::string text = "NodeId(name=" + quoted(*name) + ", index=" + std::to_string(id.index) + ")";
-  return py::str(text).release();
-}
-
-PyObject* node_id_str(PyObject* self) {
-  return py::new_ref(py::value_of<PyNodeId>(self).name.get());
-}
-
-PyObject* node_id_richcompare(PyObject* self, PyObject* other, int op) {
-  if ((op != Py_EQ && op != Py_NE) || !py::is_instance<PyNodeId>(other)) {
-    return py::not_implemented();
-  }
-  const NodeIdValue& a = py::value_of<PyNodeId>(self);
-  const NodeIdValue& b = py::value_of<PyNodeId>(other);
-  bool equal = a.index == b.index;
-  if (equal) {
-    const int same = PyObject_RichCompareBool(a.name.get(), b.name.get(), Py_EQ);
-    if (same < 0)
-      return nullptr;
-    equal = same == 1;
-  }
-  return py::boolean(op == Py_EQ ? equal : !equal);
-}
-
-Py_hash_t node_id_hash(PyObject* self) {
-  const NodeIdValue& id = py::value_of<PyNodeId>(self);
-  auto name = py::utf8(id.name.get());
-  if (!name)
-    return -1;
-  SipHasher13 hasher;
-  hasher.write_le(id.index, 4);
-  hasher.write(*name);
-  hasher.write_byte(0xFF);
-  return static_cast<Py_hash_t>(python_hash(hasher.finish()));
-}
+constexpr char kIndexField[] = "index";
+using NodeIdMembers = NameAndNumber<PyNodeId, &NodeIdValue::index, kIndexField, true>;
 
 constexpr const char* kNodeIdDoc =
     "A snapshot identifier for a node, returned by enumeration methods\n"
@@ -103,12 +56,13 @@ constexpr const char* kNodeIdDoc =
 const py::ClassRegistrar<PyNodeId> kNodeIdClass{{.doc = kNodeIdDoc}};
 const py::BlockRegistrar kNodeIdIntrinsics{
     "NodeId",
-    {.getters = {py::getter<node_id_name>("name"), py::getter<node_id_index>("index")},
-     .slots = {py::slot<Py_tp_richcompare, node_id_richcompare>(),
-               py::slot<Py_tp_hash, node_id_hash>()}}};
-const py::BlockRegistrar kNodeIdBlock{
-    "NodeId",
-    {.slots = {py::slot<Py_tp_repr, node_id_repr>(), py::slot<Py_tp_str, node_id_str>()}}};
+    {.getters = {py::getter<NodeIdMembers::name>("name"),
+                 py::getter<NodeIdMembers::number>("index")},
+     .slots = {py::slot<Py_tp_richcompare, NodeIdMembers::richcompare>(),
+               py::slot<Py_tp_hash, NodeIdMembers::hash>()}}};
+const py::BlockRegistrar kNodeIdBlock{"NodeId",
+                                      {.slots = {py::slot<Py_tp_repr, NodeIdMembers::repr>(),
+                                                 py::slot<Py_tp_str, NodeIdMembers::name>()}}};
 
 }  // namespace
 
@@ -165,42 +119,15 @@ py::Ref make_node_id(const NodeId& id) {
 }
 
 py::Ref node_id_list(const StableGraph& graph, const IndexList& indices) {
-  py::Ref list = py::new_list(indices.size());
-  if (!list)
-    return {};
-  for (std::size_t i = 0; i < indices.size(); ++i) {
-    py::Ref id = make_node_id(graph.name(indices[i]), indices[i]);
-    if (!id)
-      return {};
-    py::list_set(list.get(), i, std::move(id));
-  }
-  return list;
+  return py::list_of(indices, [&](NodeIndex n) { return make_node_id(graph.name(n), n); });
 }
 
 py::Ref node_id_list(const std::vector<NodeId>& ids) {
-  py::Ref list = py::new_list(ids.size());
-  if (!list)
-    return {};
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    py::Ref id = make_node_id(ids[i]);
-    if (!id)
-      return {};
-    py::list_set(list.get(), i, std::move(id));
-  }
-  return list;
+  return py::list_of(ids, [](const NodeId& id) { return make_node_id(id); });
 }
 
 py::Ref node_id_levels(const StableGraph& graph, const Levels& levels) {
-  py::Ref list = py::new_list(levels.size());
-  if (!list)
-    return {};
-  for (std::size_t i = 0; i < levels.size(); ++i) {
-    py::Ref level = node_id_list(graph, levels[i]);
-    if (!level)
-      return {};
-    py::list_set(list.get(), i, std::move(level));
-  }
-  return list;
+  return py::list_of(levels, [&](const IndexList& level) { return node_id_list(graph, level); });
 }
 
 }  // namespace torvex::binding

@@ -3,12 +3,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "framework/framework.hpp"
 #include "graph/dag.hpp"
 #include "node.hpp"
+#include "siphash.hpp"
 
 namespace torvex::binding {
 
@@ -70,8 +72,69 @@ Result<std::string_view> into_name(const NodeArg& arg, const GraphStore& graph);
 // what the core receives. Nothing, with the exception set, on any failure.
 std::optional<NodeArg> named_node(PyObject* obj, const char* param, const GraphStore& graph);
 
+// Two node parameters: both extracted in parameter order, then both checked against the graph
+// in the same order, so a wrong type is reported before a stale or missing handle.
+struct NodePair {
+  NodeArg first;
+  NodeArg second;
+};
+std::optional<NodePair> named_nodes(PyObject* const (&objs)[2], const char* first_param,
+                                    const char* second_param, const GraphStore& graph);
+
 // The shortest-form quoted text of a name used by the reprs: escapes, and \u{..} for
 // grapheme extenders and characters that are not printable.
 std::string quoted(std::string_view name);
+
+// The members NodeId and NodeRef share: a name and one number (Number, shown as Field), equal
+// when both are, and hashed with SipHash-1-3 (zero keys) over the number's little-endian bytes
+// and the name's UTF-8 bytes closed by 0xFF, the number first when NumberFirst.
+template <class C, auto Number, const char* Field, bool NumberFirst>
+struct NameAndNumber {
+  static PyObject* name(PyObject* self) { return py::new_ref(py::value_of<C>(self).name.get()); }
+  static PyObject* number(PyObject* self) {
+    return py::integer(py::value_of<C>(self).*Number).release();
+  }
+  // "{class}(name={quoted name}, {field}={number})"
+  static PyObject* repr(PyObject* self) {
+    const auto& value = py::value_of<C>(self);
+    auto text = py::utf8(value.name.get());
+    if (!text)
+      return nullptr;
+    return py::str(std::string(C::kName) + "(name=" + quoted(*text) + ", " + Field + "=" +
+                   std::to_string(value.*Number) + ")")
+        .release();
+  }
+  // Only == and != with another instance of C; everything else is NotImplemented.
+  static PyObject* richcompare(PyObject* self, PyObject* other, int op) {
+    if ((op != Py_EQ && op != Py_NE) || !py::is_instance<C>(other))
+      return py::not_implemented();
+    const auto& a = py::value_of<C>(self);
+    const auto& b = py::value_of<C>(other);
+    bool equal = a.*Number == b.*Number;
+    if (equal) {
+      const int same = PyObject_RichCompareBool(a.name.get(), b.name.get(), Py_EQ);
+      if (same < 0)
+        return nullptr;
+      equal = same == 1;
+    }
+    return py::boolean(op == Py_EQ ? equal : !equal);
+  }
+  // Fixed across processes; never -1.
+  static Py_hash_t hash(PyObject* self) {
+    const auto& value = py::value_of<C>(self);
+    auto text = py::utf8(value.name.get());
+    if (!text)
+      return -1;
+    const auto number = value.*Number;
+    SipHasher13 hasher;
+    if constexpr (NumberFirst)
+      hasher.write_le(number, sizeof number);
+    hasher.write(*text);
+    hasher.write_byte(0xFF);
+    if constexpr (!NumberFirst)
+      hasher.write_le(number, sizeof number);
+    return static_cast<Py_hash_t>(python_hash(hasher.finish()));
+  }
+};
 
 }  // namespace torvex::binding

@@ -13,59 +13,12 @@
 
 #include "exceptions.hpp"
 #include "node_objects.hpp"
-#include "siphash.hpp"
 
 namespace torvex::binding {
 namespace {
 
-PyObject* node_ref_name(PyObject* self) {
-  return py::new_ref(py::value_of<PyNodeRef>(self).name.get());
-}
-
-PyObject* node_ref_epoch(PyObject* self) {
-  return py::integer(py::value_of<PyNodeRef>(self).epoch).release();
-}
-
-PyObject* node_ref_repr(PyObject* self) {
-  const NodeRefValue& ref = py::value_of<PyNodeRef>(self);
-  auto name = py::utf8(ref.name.get());
-  if (!name)
-    return nullptr;
-  std::string text = "NodeRef(name=" + quoted(*name) + ", epoch=" + std::to_string(ref.epoch) + ")";
-  return py::str(text).release();
-}
-
-PyObject* node_ref_str(PyObject* self) {
-  return py::new_ref(py::value_of<PyNodeRef>(self).name.get());
-}
-
-PyObject* node_ref_richcompare(PyObject* self, PyObject* other, int op) {
-  if ((op != Py_EQ && op != Py_NE) || !py::is_instance<PyNodeRef>(other)) {
-    return py::not_implemented();
-  }
-  const NodeRefValue& a = py::value_of<PyNodeRef>(self);
-  const NodeRefValue& b = py::value_of<PyNodeRef>(other);
-  bool equal = a.epoch == b.epoch;
-  if (equal) {
-    const int same = PyObject_RichCompareBool(a.name.get(), b.name.get(), Py_EQ);
-    if (same < 0)
-      return nullptr;
-    equal = same == 1;
-  }
-  return py::boolean(op == Py_EQ ? equal : !equal);
-}
-
-Py_hash_t node_ref_hash(PyObject* self) {
-  const NodeRefValue& ref = py::value_of<PyNodeRef>(self);
-  auto name = py::utf8(ref.name.get());
-  if (!name)
-    return -1;
-  SipHasher13 hasher;
-  hasher.write(*name);
-  hasher.write_byte(0xFF);
-  hasher.write_le(ref.epoch, 8);
-  return static_cast<Py_hash_t>(python_hash(hasher.finish()));
-}
+constexpr char kEpochField[] = "epoch";
+using NodeRefMembers = NameAndNumber<PyNodeRef, &NodeRefValue::epoch, kEpochField, false>;
 
 constexpr const char* kNodeRefDoc =
     "A stable, persistent handle to a node, returned by `add_node`.\n\n"
@@ -77,14 +30,15 @@ constexpr const char* kNodeRefDoc =
 const py::ClassRegistrar<PyNodeRef> kNodeRefClass{{.doc = kNodeRefDoc}};
 const py::BlockRegistrar kNodeRefIntrinsics{
     "NodeRef",
-    {.slots = {py::slot<Py_tp_richcompare, node_ref_richcompare>(),
-               py::slot<Py_tp_hash, node_ref_hash>()}}};
+    {.slots = {py::slot<Py_tp_richcompare, NodeRefMembers::richcompare>(),
+               py::slot<Py_tp_hash, NodeRefMembers::hash>()}}};
 const py::BlockRegistrar kNodeRefBlock{
     "NodeRef",
-    {.getters = {py::getter<node_ref_name>("name", "The node's name."),
-                 py::getter<node_ref_epoch>("epoch",
-                                            "The creation epoch this ref was minted with.")},
-     .slots = {py::slot<Py_tp_repr, node_ref_repr>(), py::slot<Py_tp_str, node_ref_str>()}}};
+    {.getters = {py::getter<NodeRefMembers::name>("name", "The node's name."),
+                 py::getter<NodeRefMembers::number>(
+                     "epoch", "The creation epoch this ref was minted with.")},
+     .slots = {py::slot<Py_tp_repr, NodeRefMembers::repr>(),
+               py::slot<Py_tp_str, NodeRefMembers::name>()}}};
 
 // str(obj) for a str subclass; an error in __str__ is reported as unraisable and replaced by
 // "<unprintable {} object>".
@@ -176,6 +130,24 @@ std::optional<NodeArg> named_node(PyObject* obj, const char* param, const GraphS
     return std::nullopt;
   }
   return arg;
+}
+
+std::optional<NodePair> named_nodes(PyObject* const (&objs)[2], const char* first_param,
+                                    const char* second_param, const GraphStore& graph) {
+  auto first = node_arg(objs[0], first_param);
+  if (!first)
+    return std::nullopt;
+  auto second = node_arg(objs[1], second_param);
+  if (!second)
+    return std::nullopt;
+  for (const NodeArg* arg : {&*first, &*second}) {
+    Result<std::string_view> name = into_name(*arg, graph);
+    if (!name) {
+      into_pyerr(name.error());
+      return std::nullopt;
+    }
+  }
+  return NodePair{std::move(*first), std::move(*second)};
 }
 
 Result<std::string_view> into_name(const NodeArg& arg, const GraphStore& graph) {

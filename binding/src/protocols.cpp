@@ -37,18 +37,12 @@ py::Ref node_name_list(const CoreDAG& dag) {
   return list;
 }
 
-PyObject* node_names(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  return node_name_list(*dag).release();
+PyObject* node_names(const CoreDAG& dag) {
+  return node_name_list(dag).release();
 }
 
-PyObject* edges(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  const StableGraph& graph = dag->graph();
+PyObject* edges(const CoreDAG& dag) {
+  const StableGraph& graph = dag.graph();
   // One str per node, shared by all tuples that name it.
   std::vector<py::Ref> names(graph.node_bound());
   auto name_of = [&](NodeIndex n) -> const py::Ref& {
@@ -77,37 +71,23 @@ PyObject* edges(PyObject* self) {
   return list.release();
 }
 
-Py_ssize_t length(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return -1;
-  return static_cast<Py_ssize_t>(dag->node_count());
+Py_ssize_t length(const CoreDAG& dag) {
+  return static_cast<Py_ssize_t>(dag.node_count());
 }
 
-int truth(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return -1;
-  return dag->node_count() > 0 ? 1 : 0;
+int truth(const CoreDAG& dag) {
+  return dag.node_count() > 0 ? 1 : 0;
 }
 
-PyObject* repr(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  return py::str("DAG(nodes=" + std::to_string(dag->node_count()) +
-                 ", edges=" + std::to_string(dag->edge_count()) + ")")
+PyObject* repr(const CoreDAG& dag) {
+  return py::str("DAG(nodes=" + std::to_string(dag.node_count()) +
+                 ", edges=" + std::to_string(dag.edge_count()) + ")")
       .release();
 }
 
 PyObject* iterate(PyObject* self) {
-  py::Ref names;
-  {
-    SharedDAG dag(self);
-    if (!dag)
-      return nullptr;
-    names = node_name_list(*dag);
-  }
+  // The borrow ends with the list: iterating it never touches the graph.
+  py::Ref names = py::Ref::steal(with_shared<node_names>(self));
   if (!names)
     return nullptr;
   return PyObject_GetIter(names.get());
@@ -160,14 +140,16 @@ int set_item(PyObject* self, PyObject* key, PyObject* value) {
 
 const py::BlockRegistrar kProtocolsBlock{
     "DAG",
-    {.methods = {py::method<node_names>("node_names",
-                                        "node_names($self)\n--\n\nGet a list of all node names."),
-                 py::method<edges>("edges",
-                                   "edges($self)\n--\n\n"
-                                   "Get a list of all edges as (from_name, to_name) tuples.")},
-     .slots = {py::slot<Py_mp_length, length>(), py::slot<Py_sq_contains, contains>(),
+    {.methods = {py::method<with_shared<node_names>>(
+                     "node_names", "node_names($self)\n--\n\nGet a list of all node names."),
+                 py::method<with_shared<edges>>(
+                     "edges",
+                     "edges($self)\n--\n\n"
+                     "Get a list of all edges as (from_name, to_name) tuples.")},
+     .slots = {py::slot<Py_mp_length, with_shared<length>>(), py::slot<Py_sq_contains, contains>(),
                py::slot<Py_mp_subscript, get_item>(), py::slot<Py_tp_iter, iterate>(),
-               py::slot<Py_tp_repr, repr>(), py::slot<Py_nb_bool, truth>(),
+               py::slot<Py_tp_repr, with_shared<repr>>(),
+               py::slot<Py_nb_bool, with_shared<truth>>(),
                py::slot<Py_mp_ass_subscript, set_item>()}}};
 
 }  // namespace

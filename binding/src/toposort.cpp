@@ -16,25 +16,32 @@
 namespace torvex::binding {
 namespace {
 
-PyObject* topological_sort(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  Result<SharedIndexList> order = py::without_gil([&] { return dag->topological_sort(); });
-  if (!order)
-    return into_pyerr(order.error());
-  return node_id_list(dag->graph(), **order).release();
+PyObject* id_list(const StableGraph& graph, const IndexList& order) {
+  return node_id_list(graph, order).release();
+}
+PyObject* id_levels(const StableGraph& graph, const Levels& levels) {
+  return node_id_levels(graph, levels).release();
 }
 
-PyObject* topological_sort_dfs(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  Result<SharedIndexList> order = py::without_gil([&] { return dag->topological_sort_dfs(); });
+// The shape of every cached order: computed (or copied from the cache) with the lock released,
+// then Build(graph, order) with the lock held.
+template <auto Order, auto Build>
+PyObject* cached_order(const CoreDAG& dag) {
+  auto order = py::without_gil([&] { return (dag.*Order)(); });
   if (!order)
     return into_pyerr(order.error());
-  return node_id_list(dag->graph(), **order).release();
+  return Build(dag.graph(), **order);
 }
+
+constexpr auto topological_sort = with_shared<cached_order<&GraphStore::topological_sort, id_list>>;
+constexpr auto topological_sort_dfs =
+    with_shared<cached_order<&GraphStore::topological_sort_dfs, id_list>>;
+constexpr auto topological_levels =
+    with_shared<cached_order<&GraphStore::topological_levels, id_levels>>;
+constexpr auto iter_topological_sort =
+    with_shared<cached_order<&GraphStore::topological_sort, make_node_iterator>>;
+constexpr auto iter_topological_levels =
+    with_shared<cached_order<&GraphStore::topological_levels, make_node_level_iterator>>;
 
 constexpr py::Param kOrderingsParams[] = {py::optional("limit")};
 
@@ -59,37 +66,7 @@ PyObject* all_topological_orderings(PyObject* self, PyObject* const* args, Py_ss
       py::without_gil([&] { return dag->all_topological_orderings(limit); });
   if (!orders)
     return into_pyerr(orders.error());
-  return node_id_levels(dag->graph(), *orders).release();
-}
-
-PyObject* topological_levels(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  Result<SharedLevels> levels = py::without_gil([&] { return dag->topological_levels(); });
-  if (!levels)
-    return into_pyerr(levels.error());
-  return node_id_levels(dag->graph(), **levels).release();
-}
-
-PyObject* iter_topological_sort(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  Result<SharedIndexList> order = py::without_gil([&] { return dag->topological_sort(); });
-  if (!order)
-    return into_pyerr(order.error());
-  return make_node_iterator(dag->graph(), **order);
-}
-
-PyObject* iter_topological_levels(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  Result<SharedLevels> levels = py::without_gil([&] { return dag->topological_levels(); });
-  if (!levels)
-    return into_pyerr(levels.error());
-  return make_node_level_iterator(dag->graph(), **levels);
+  return id_levels(dag->graph(), *orders);
 }
 
 const py::BlockRegistrar kToposortBlock{

@@ -8,11 +8,8 @@
 namespace torvex::binding {
 namespace {
 
-PyObject* validate(PyObject* self) {
-  SharedDAG dag(self);
-  if (!dag)
-    return nullptr;
-  Status status = py::without_gil([&] { return dag->validate(); });
+PyObject* validate(const CoreDAG& dag) {
+  Status status = py::without_gil([&] { return dag.validate(); });
   if (!status)
     return into_pyerr(status.error());
   return py::boolean(true);
@@ -20,7 +17,7 @@ PyObject* validate(PyObject* self) {
 
 const py::BlockRegistrar kValidationBlock{
     "DAG",
-    {.methods = {py::method<validate>(
+    {.methods = {py::method<with_shared<validate>>(
          "validate",
          "validate($self)\n--\n\n"
          "Validate the graph has no cycles.\n\n"

@@ -1,5 +1,6 @@
 """Adding and removing nodes and edges, handles, and payload ownership."""
 
+import json
 import sys
 import types
 
@@ -43,6 +44,9 @@ def test_add_nodes_forms():
     assert [(r.name, r.epoch) for r in refs] == [("a", 0), ("b", 1), ("c", 2)]
     assert dag.get_payload("c") == 1 and dag.get_metadata("c") == 2
     assert dag.add_nodes([]) == [] and dag.generation == 3
+    # A None inside a tuple is a stored payload, which a serializer is given; "a" has none.
+    written = json.loads(dag.to_json(payload_serializer=repr))["nodes"]
+    assert [node.get("payload") for node in written] == [None, "None", "1"]
 
 
 @pytest.mark.parametrize("bad", [["a", ["b", 1]], ["a", ("b",)], ["a", (1, 2)], ["a", 5],
@@ -95,6 +99,9 @@ def test_add_edge_arguments():
     dag.add_nodes(["a", "b"])
     dag.add_edge("a", "b", weight=None, label=None)
     dag.add_edge(from_node="a", to_node="b", weight=2, label="x")
+    assert json.loads(dag.to_json())["edges"] == [
+        {"from": "a", "to": "b", "weight": 1.0},
+        {"from": "a", "to": "b", "weight": 2.0, "label": "x"}]
     before = snapshot(dag)
     for call in [lambda: dag.add_edge("a", "b", label=3), lambda: dag.add_edge("a", 3),
                  lambda: dag.add_edge("a", "b", weight="w")]:
@@ -178,6 +185,20 @@ def test_names_are_text_with_str_subclasses_and_surrogates():
     assert not dag.has_node("bad\ud800")  # read leniently: each surrogate byte as U+FFFD
     dag.add_node("bad\ufffd\ufffd\ufffd")
     assert dag.has_node("bad\ud800")
+
+
+class Broken(str):
+    def __str__(self):
+        raise ValueError("no text")
+
+
+def test_a_str_subclass_that_cannot_be_printed(monkeypatch):
+    reported = []
+    monkeypatch.setattr(sys, "unraisablehook", reported.append)
+    dag = DAG()
+    dag.add_node("<unprintable Broken object>")
+    assert dag.has_node(Broken("a"))
+    assert [type(r.exc_value) for r in reported] == [ValueError]
 
 
 def test_builder_calls_the_factory_each_time(monkeypatch):

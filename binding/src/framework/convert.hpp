@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,22 @@ Ref new_list(std::size_t size);
 void list_set(PyObject* list, std::size_t index, Ref item) noexcept;
 // Appends `item` (a new reference is added by the list); false with an error set.
 bool list_append(PyObject* list, const Ref& item);
+// A new list of make(item) (a Ref) for each element of `items`, in order; null with the error
+// set as soon as one fails.
+template <class Items, class Make>
+Ref list_of(const Items& items, Make&& make) {
+  Ref list = new_list(std::size(items));
+  if (!list)
+    return {};
+  std::size_t i = 0;
+  for (const auto& item : items) {
+    Ref element = make(item);
+    if (!element)
+      return {};
+    list_set(list.get(), i++, std::move(element));
+  }
+  return list;
+}
 Ref new_tuple(std::size_t size);
 void tuple_set(PyObject* tuple, std::size_t index, Ref item) noexcept;
 // dict[key] = value; false with an error set.
