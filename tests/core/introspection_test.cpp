@@ -112,6 +112,15 @@ TEST(ValidationTest, CyclicGraphsAreReported) {
   ASSERT_FALSE(report.ok());
   EXPECT_EQ(report.error().kind(), ErrorKind::Cycle);
   EXPECT_EQ(report.error().text(), "Graph contains 2 cycle(s): [c -> b -> a, s]");
+  // Within a component the nodes come in the order they finish, which is not the reverse of
+  // their discovery: r reaches b first (its newest edge), b finishes, then a, then r.
+  StableGraph fan;
+  for (const char* name : {"r", "a", "b"}) ASSERT_TRUE(fan.add_node(name).ok());
+  for (auto [x, y] : {std::pair(0, 1), {1, 0}, {0, 2}, {2, 0}}) {
+    ASSERT_TRUE(fan.add_edge(x, y, 1.0, nullptr).ok());
+  }
+  EXPECT_EQ(algorithms::validate_acyclic(fan).error().text(),
+            "Graph contains 1 cycle(s): [b -> a -> r]");
   for (const auto& failure :
        {algorithms::topological_sort_kahn(g).ok(), algorithms::topological_sort_dfs(g).ok(),
         algorithms::topological_levels(g).ok(),

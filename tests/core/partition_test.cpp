@@ -98,6 +98,10 @@ TEST(LevelBased, RunsOfLevels) {
   EXPECT_EQ(result.partition_order, (Waves{{0}, {1}, {2}}));
   EXPECT_EQ(parts_of(partition_level_based(dag, 50, {}).value()),
             (Parts{{"a"}, {"b1", "b2"}, {"c"}, {"d"}, {"e"}}));
+  add_nodes(dag, {"f", "g"});
+  add_edges(dag, {{"e", "f"}, {"f", "g"}});  // seven levels, k = 3: 3 + 3 + 1
+  EXPECT_EQ(parts_of(partition_level_based(dag, 3, {}).value()),
+            (Parts{{"a", "b1", "b2", "c"}, {"d", "e", "f"}, {"g"}}));
 }
 
 TEST(Balanced, GreedyCutAtTheTarget) {
@@ -205,17 +209,10 @@ TEST(Partition, RandomGraphsKeepEdgesOrdered) {
     TestDag dag;
     CostMap costs;
     const int n = 1 + static_cast<int>(rng() % 30);
-    for (int i = 0; i < n; ++i) {
-      const std::string name = std::to_string(rng() % 50) + "_" + std::to_string(i);
-      ASSERT_TRUE(dag.add_node(name, 0).ok());
+    testing::add_random_dag(dag, rng, n, 50, 5, [&](const std::string& name) {
       if (rng() % 2)
         costs[name] = static_cast<double>(rng() % 4);
-      for (NodeIndex j = 0; j + 1 < dag.graph().node_bound(); ++j) {
-        if (rng() % 5 == 0) {
-          ASSERT_TRUE(dag.insert_edge(j, i, std::nullopt, std::nullopt).ok());
-        }
-      }
-    }
+    });
     const std::uint64_t k = rng() % 6;
     const double imbalance = static_cast<double>(rng() % 20) / 10.0;
     SCOPED_TRACE("round " + std::to_string(round));

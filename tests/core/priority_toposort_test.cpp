@@ -103,18 +103,11 @@ TEST(PriorityOrder, RandomGraphsFollowTheGreedyRule) {
     TestDag dag;
     const int n = 1 + static_cast<int>(rng() % 30);
     CostMap priorities;
-    for (int i = 0; i < n; ++i) {
-      const std::string name = std::to_string(rng() % 1000) + "_" + std::to_string(i);
-      ASSERT_TRUE(dag.add_node(name, 0).ok());
+    testing::add_random_dag(dag, rng, n, 1000, 6, [&](const std::string& name) {
       if (rng() % 3) {
         priorities[name] = values[rng() % 6];
       }
-      for (NodeIndex j = 0; j + 1 < dag.graph().node_bound(); ++j) {
-        if (rng() % 6 == 0) {
-          ASSERT_TRUE(dag.insert_edge(j, i, std::nullopt, std::nullopt).ok());
-        }
-      }
-    }
+    });
     auto result = topological_sort_priority(dag, priorities).value();
     EXPECT_TRUE(is_greedy_order(dag, priorities, result)) << "round " << round;
   }

@@ -93,6 +93,21 @@ TEST(StoreTest, CyclePathIsShortestAndFirstFound) {
             "Edge f -> t would create a cycle: t -> x -> f");
 }
 
+// insert_edge is the second half of add_edge for callers that ran find_cycle_path themselves; one
+// that skips the test must still not be able to store a cycle, then or later.
+TEST(StoreTest, InsertEdgeKeepsTheCycleTestSound) {
+  TestDag dag;
+  add_nodes(dag, {"a", "b"});
+  const NodeIndex a = *dag.find("a"), b = *dag.find("b");
+  ASSERT_TRUE(dag.insert_edge(b, a, std::nullopt, std::nullopt).ok());
+  EXPECT_EQ(dag.add_edge("a", "b", std::nullopt, std::nullopt).error().text(),
+            "Edge a -> b would create a cycle: b -> a");
+  EXPECT_EQ(dag.insert_edge(a, b, std::nullopt, std::nullopt).error().text(),
+            "Edge a -> b would create a cycle: b -> a");
+  EXPECT_EQ(dag.edge_count(), 1u);
+  EXPECT_EQ(dag.generation(), 3u);
+}
+
 TEST(StoreTest, ResolutionReportsFirstMissingName) {
   TestDag dag;
   add_nodes(dag, {"a"});

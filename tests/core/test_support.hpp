@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,26 @@ inline std::vector<std::vector<std::string>> names(const GraphStore& dag, const 
   std::vector<std::vector<std::string>> out;
   for (const IndexList& level : levels) out.push_back(names(dag, level));
   return out;
+}
+
+// Fills an empty graph with a random DAG of n nodes for differential tests. Node i (slot i) is
+// named "<r>_<i>" with r drawn below name_range, so name order differs from slot order; each
+// earlier node gets an edge to it with probability 1 / edge_odds. on_node(name) runs after each
+// node is added, before its edges, and may draw from rng too (a cost, a priority).
+template <class OnNode>
+void add_random_dag(TestDag& dag, std::mt19937& rng, int n, unsigned name_range,
+                    unsigned edge_odds, OnNode&& on_node) {
+  ASSERT_EQ(dag.graph().node_bound(), 0u);
+  for (NodeIndex i = 0; i < static_cast<NodeIndex>(n); ++i) {
+    const std::string name = std::to_string(rng() % name_range) + "_" + std::to_string(i);
+    ASSERT_TRUE(dag.add_node(name, 0).ok());
+    on_node(name);
+    for (NodeIndex j = 0; j < i; ++j) {
+      if (rng() % edge_odds == 0) {
+        ASSERT_TRUE(dag.insert_edge(j, i, std::nullopt, std::nullopt).ok());
+      }
+    }
+  }
 }
 
 // Every edge runs forward in `order`, and `order` holds each live node exactly once.

@@ -39,7 +39,7 @@ def test_small_graphs(abc):
 
 
 def test_index_is_a_snapshot_of_the_build(abc):
-    old_b = abc.node_ref("b")
+    old_b, old_c = abc.node_ref("b"), abc.node_ref("c")
     index = abc.build_reachability_index()
     abc.add_node("d")
     abc.add_edge("c", "d")
@@ -49,9 +49,11 @@ def test_index_is_a_snapshot_of_the_build(abc):
     with pytest.raises(NodeNotFoundError, match="^d$"):
         index.can_reach("a", "d")
     assert index.reachable_from("a") == ["b", "c"] and index.node_count() == 3
-    assert index.can_reach(old_b, "c")  # the index knows names, not epochs
+    assert index.can_reach(old_b, old_c)  # the index knows names, not epochs
     with pytest.raises(StaleNodeRefError, match="^b$"):
         abc.is_ancestor(old_b, "a")
+    with pytest.raises(NodeNotFoundError, match="^c$"):
+        abc.is_ancestor("a", old_c)
     assert not abc.is_ancestor("a", "b")
 
 

@@ -64,8 +64,10 @@ Components tarjan_scc(const StableGraph& graph) {
   const NodeIndex bound = graph.node_bound();
   std::vector<std::uint32_t> index(bound, kUnseen);
   std::vector<std::uint32_t> lowlink(bound, 0);
-  std::vector<bool> on_stack(bound, false);
-  IndexList stack;
+  std::vector<bool> on_stack(bound, false);  // discovered, component not yet emitted
+  // Finished nodes that wait for their component's root, in finishing order: a component is
+  // emitted in that order, root last (the reverse of discovery would differ).
+  IndexList waiting;
   Components components;
   components.nodes.reserve(graph.node_count());
   components.starts.push_back(0);
@@ -78,7 +80,6 @@ Components tarjan_scc(const StableGraph& graph) {
   std::vector<Frame> frames;
   auto enter = [&](NodeIndex n) {
     index[n] = lowlink[n] = counter++;
-    stack.push_back(n);
     on_stack[n] = true;
     frames.push_back(Frame{n, graph.first_edge(n, Direction::Outgoing)});
   };
@@ -104,16 +105,21 @@ Components tarjan_scc(const StableGraph& graph) {
         const NodeIndex parent = frames.back().node;
         lowlink[parent] = std::min(lowlink[parent], lowlink[n]);
       }
-      if (lowlink[n] == index[n]) {
-        NodeIndex w;
-        do {
-          w = stack.back();
-          stack.pop_back();
-          on_stack[w] = false;
-          components.nodes.push_back(w);
-        } while (w != n);
-        components.starts.push_back(components.nodes.size());
+      if (lowlink[n] != index[n]) {
+        waiting.push_back(n);
+        continue;
       }
+      // n is a root: its component is n and every waiting node discovered after it.
+      std::size_t start = waiting.size();
+      while (start > 0 && index[waiting[start - 1]] > index[n]) --start;
+      for (std::size_t i = start; i < waiting.size(); ++i) {
+        on_stack[waiting[i]] = false;
+        components.nodes.push_back(waiting[i]);
+      }
+      waiting.resize(start);
+      on_stack[n] = false;
+      components.nodes.push_back(n);
+      components.starts.push_back(components.nodes.size());
     }
   }
   return components;

@@ -86,6 +86,9 @@ std::optional<IndexList> GraphStore::find_cycle_path(NodeIndex from, NodeIndex t
 
 Status GraphStore::insert_edge(NodeIndex from, NodeIndex to, std::optional<double> weight,
                                std::optional<std::string> label) {
+  // O(1) after the caller's own find_cycle_path; a caller that skipped it can still not store a
+  // cycle, nor leave the incremental order behind the graph.
+  if (auto path = find_cycle_path(from, to)) return cycle_error(from, to, *path);
   auto owned_label = label ? std::make_unique<std::string>(std::move(*label)) : nullptr;
   TORVEX_TRY_STATUS(graph_.add_edge(from, to, weight.value_or(1.0), std::move(owned_label)));
   bump_generation();
@@ -96,7 +99,6 @@ Status GraphStore::add_edge(std::string_view from, std::string_view to,
                             std::optional<double> weight, std::optional<std::string> label) {
   TORVEX_TRY(a, resolve_name(from));
   TORVEX_TRY(b, resolve_name(to));
-  if (auto path = find_cycle_path(a, b)) return cycle_error(a, b, *path);
   return insert_edge(a, b, weight, std::move(label));
 }
 

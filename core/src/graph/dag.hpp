@@ -70,7 +70,10 @@ class GraphStore {
   // The steps of add_edge after resolution, for callers that run the cycle test themselves:
   // the cycle error for a path found by would_create_cycle, and the insertion itself.
   TorvexError cycle_error(NodeIndex from, NodeIndex to, const IndexList& path) const;
-  // Inserts without a cycle test (the caller has run it) and bumps the generation.
+  // Inserts and bumps the generation. Its own cycle test costs O(1) once find_cycle_path has
+  // accepted the edge; without that it is the full test of add_edge.
+  // Errors: Cycle as add_edge; Graph when the edge slot space is exhausted.
+  // Invalidates: the cache.
   Status insert_edge(NodeIndex from, NodeIndex to, std::optional<double> weight,
                      std::optional<std::string> label);
   // The cycle test of add_edge: the path of would_create_cycle when the edge would close a
