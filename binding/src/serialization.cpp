@@ -46,8 +46,8 @@ Reader reader_hook(PyObject* deserializer) {
       [deserializer](const JsonValue& value) { return deserialize_payload(value, deserializer); };
 }
 
-// A new, empty DAG object for a loader to fill. The core's readers hand back a heap graph,
-// and the store cannot be moved into an object, so the loaders build straight into it.
+// A new, empty DAG object for a loader to fill: the object holds its graph by value, so the
+// loaders use the core's readers that fill a graph in place.
 template <class Build>
 PyObject* load_into_new_dag(Build&& build) {
   py::Ref object = py::Ref::steal(py::make<PyDAG>());
@@ -90,13 +90,7 @@ PyObject* from_json(PyObject* /*cls*/, PyObject* const* args, Py_ssize_t nargs, 
   if (!text)
     return nullptr;
   const Reader hook = reader_hook(argv[1]);
-  // Parse the whole text first: a syntax error never builds anything.
-  auto records = detail::read_json_records(*text);
-  if (!records)
-    return into_pyerr(records.error());
-  return load_into_new_dag([&](CoreDAG& dag) {
-    return detail::build_from_records(std::move(*records), dag, detail::node_adder(dag, hook));
-  });
+  return load_into_new_dag([&](CoreDAG& dag) { return from_json_into(*text, dag, hook); });
 }
 
 // --- DOT and Mermaid -------------------------------------------------------------------------
@@ -199,10 +193,7 @@ PyObject* from_bytes(PyObject* /*cls*/, PyObject* const* args, Py_ssize_t nargs,
   const std::span<const std::uint8_t> input(reinterpret_cast<const std::uint8_t*>(buffer),
                                             static_cast<std::size_t>(size));
   const Reader hook = reader_hook(argv[1]);
-  return load_into_new_dag([&](CoreDAG& dag) {
-    return detail::decode_bincode(input, static_cast<bool>(hook), dag,
-                                  detail::node_adder(dag, hook));
-  });
+  return load_into_new_dag([&](CoreDAG& dag) { return from_bincode_into(input, dag, hook); });
 }
 
 // --- files -----------------------------------------------------------------------------------
@@ -243,10 +234,7 @@ PyObject* load(PyObject* /*cls*/, PyObject* const* args, Py_ssize_t nargs, PyObj
     return nullptr;
   const std::string path(*path_text);
   const Reader hook = reader_hook(argv[1]);
-  return load_into_new_dag([&](CoreDAG& dag) {
-    return detail::decode_bincode_file(path, static_cast<bool>(hook), dag,
-                                       detail::node_adder(dag, hook));
-  });
+  return load_into_new_dag([&](CoreDAG& dag) { return from_bincode_file_into(path, dag, hook); });
 }
 
 const py::BlockRegistrar kSerializationBlock{

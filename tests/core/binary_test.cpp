@@ -13,7 +13,6 @@
 #include <fstream>
 #include <limits>
 #include <new>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -211,22 +210,6 @@ TEST(Binary, RefusesBadTagsHugeLengthsAndInvalidUtf8) {
   EXPECT_EQ(utf8_error("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"), std::nullopt);
 }
 
-TEST(Binary, CorruptedInputFailsCleanlyOrBuildsASoundGraph) {
-  TextDag dag;
-  fill_rich_graph(dag);
-  const std::string data = to_bincode(dag, kWriteText);
-  std::mt19937 rng(7);
-  for (int i = 0; i < 3000; ++i) {
-    std::string bad = data;
-    for (int k = 0; k < 3; ++k)
-      bad[rng() % bad.size()] = static_cast<char>(rng());
-    auto back = from_bincode_reader<std::string>(bytes_of(bad), kReadText);
-    if (back.ok()) {
-      EXPECT_TRUE(testing::check_store_invariants(**back));
-    }
-  }
-}
-
 TEST(Binary, GraphFaultsKeepTheirOwnKinds) {
   const std::string two_a = Bytes().u64(2).text("a").tag(0).text("a").tag(0).u64(0).out;
   EXPECT_EQ(read_fault(two_a), TorvexError::duplicate_node("a"));
@@ -292,6 +275,22 @@ TEST_F(BinaryFile, SaveAndLoadRoundTripWithPayloads) {
   ASSERT_TRUE(to_bincode_file(big, p).ok());
   EXPECT_EQ(contents(p), to_bincode(big));
   EXPECT_EQ(entries(), std::vector<std::string>{"g.bin"});
+}
+
+TEST_F(BinaryFile, ReaderHookMayShrinkTheFileItReads) {
+  // A mapped page past the file's new end would fault the whole process.
+  TextDag big;
+  for (int i = 0; i < 3000; ++i)
+    ASSERT_TRUE(big.add_node("node" + std::to_string(i), "[" + std::to_string(i) + "]").ok());
+  const std::string p = path("g.bin");
+  ASSERT_TRUE(to_bincode_file(big, p, kWriteText).ok());
+  auto back = from_bincode_file<std::string>(p, [&](const JsonValue& v) {
+    if (fs::file_size(p) > 0)
+      fs::resize_file(p, 0);
+    return std::optional<std::string>(to_compact_json(v));
+  });
+  ASSERT_TRUE(back.ok()) << back.error().text();
+  EXPECT_EQ(to_bincode(**back, kWriteText), to_bincode(big, kWriteText));
 }
 
 TEST_F(BinaryFile, LoadReportsOpenMapAndDecodeFaults) {

@@ -2,7 +2,6 @@
 // messages, and building a graph from records.
 #include <cmath>
 #include <limits>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,11 +79,7 @@ TEST(JsonText, StringsEscapeQuotesBackslashesAndControlBytesOnly) {
 }
 
 TEST(JsonText, ValuesKeepOneFormAndObjectsSortKeysByBytes) {
-  EXPECT_EQ(JsonValue(std::int64_t{5}).kind(), JsonValue::Kind::UInt);
-  EXPECT_EQ(JsonValue(std::int64_t{-5}).kind(), JsonValue::Kind::Int);
   EXPECT_TRUE(JsonValue(std::nan("")).is_null());
-  EXPECT_TRUE(JsonValue(-INFINITY).is_null());
-
   JsonValue object = JsonValue::Object{};
   object.set("b", JsonValue::Array{JsonValue(1), JsonValue(2.5)});
   object.set("a", "x");
@@ -276,27 +271,6 @@ TEST(JsonReader, NumbersKeepTheirKinds) {
   EXPECT_EQ(value(" \t\r\n7 \n").as_uint(), 7u);
   EXPECT_EQ(value(R"("\u00e9\ud83d\ude00\/")").as_string(), "\xc3\xa9\xf0\x9f\x98\x80/");
   EXPECT_FALSE(parse_json_value("1 2").ok());
-}
-
-TEST(JsonReader, CorruptedDocumentsFailCleanlyOrBuildASoundGraph) {
-  TextDag dag;
-  ASSERT_TRUE(dag.add_node("a", R"({"k":[1,-2.5e-7,"x\n"],"b":null})").ok());
-  ASSERT_TRUE(dag.add_node("b", "true").ok());
-  ASSERT_TRUE(dag.add_edge("a", "b", 2.5, "label").ok());
-  const std::string text = to_json(dag, kWriteText);
-  const char alphabet[] = "{}[],:\"\\ 0123456789-+.eEnultrfasx\n\x01\xc3";
-  std::mt19937 rng(11);
-  for (int i = 0; i < 3000; ++i) {
-    std::string bad = text;
-    for (int k = 0; k < 2; ++k)
-      bad[rng() % bad.size()] = alphabet[rng() % (sizeof alphabet - 1)];
-    if (i % 4 == 0)
-      bad.resize(rng() % bad.size());
-    auto back = from_json<std::string>(bad, kReadText);
-    if (back.ok()) {
-      EXPECT_TRUE(testing::check_store_invariants(**back));
-    }
-  }
 }
 
 TEST(FromSerializable, ReportsTheFirstFailingRecord) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "serialization/bincode.hpp"
 #include "serialization/file_io.hpp"
@@ -248,8 +249,16 @@ Status decode_bincode(std::span<const std::uint8_t> data, bool read_payloads, Gr
 
 Status decode_bincode_file(const std::string& path, bool read_payloads, GraphStore& store,
                            const AddNode& add_node) {
-  TORVEX_TRY(file, MappedFile::open(path));
-  return decode_bincode(file.bytes(), read_payloads, store, add_node);
+  std::vector<std::uint8_t> copy;
+  {
+    TORVEX_TRY(file, MappedFile::open(path));
+    if (!read_payloads)
+      return decode_bincode(file.bytes(), false, store, add_node);
+    // The payload hook is foreign code that may shrink the file; past its new end a mapped
+    // page faults the process, so decode from a private copy instead.
+    copy.assign(file.bytes().begin(), file.bytes().end());
+  }
+  return decode_bincode(copy, true, store, add_node);
 }
 
 std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {

@@ -3,9 +3,9 @@
 //
 // Every form lists the live node slots in index order, then the live edge slots in index
 // order. Payloads leave and enter only through the caller's hooks; a hook that throws
-// anything but std::bad_alloc counts as one that gave nothing. Readers build a new graph
+// anything but std::bad_alloc counts as one that gave nothing. Readers fill an empty graph
 // through add_node and add_edge, so its indices and epochs follow the input and its
-// generation counts the insertions; on any error nothing of it survives.
+// generation counts the insertions.
 //
 // The templates are thin front ends for DAG<Payload>; the work is done by the non-template
 // functions here and in namespace detail, which see payloads only as node slots.
@@ -127,16 +127,25 @@ AddNode node_adder(DAG<Payload>& dag, const PayloadReader<Payload>& hook) {
   };
 }
 
-template <class Payload>
-using Built = Result<std::unique_ptr<DAG<Payload>>>;
+}  // namespace detail
 
-template <class Payload, class Build>
-Built<Payload> build_dag(Build&& build) {
+// A graph read from one of the forms, on the heap.
+template <class Payload>
+using ReadDag = Result<std::unique_ptr<DAG<Payload>>>;
+
+namespace detail {
+
+template <class Payload>
+using Built = ReadDag<Payload>;
+
+// Runs one of the *_into readers on a fresh graph.
+template <class Payload, class Read>
+ReadDag<Payload> read_new(Read&& read) {
   auto dag = std::make_unique<DAG<Payload>>();
-  Status status = build(*dag);
+  Status status = read(*dag);
   if (!status.ok())
     return std::move(status).error();
-  return Built<Payload>(std::move(dag));
+  return ReadDag<Payload>(std::move(dag));
 }
 
 }  // namespace detail
@@ -158,25 +167,43 @@ std::string to_json(const DAG<Payload>& dag,
   return detail::to_json(dag, detail::slot_writer(dag, hook));
 }
 
-// A new graph from records. A record's payload goes through `hook` when both are present.
+// The readers come in two shapes: `*_into` adds what it reads to a graph the caller owns,
+// which should be empty (after a failure it holds what was added before it and is meant to be
+// dropped); the others return a new graph and drop it themselves on failure.
+
+// Adds the nodes, then the edges, of records to `dag`. A record's payload goes through `hook`
+// when both are present.
 // Errors: DuplicateNode for a repeated name; NodeNotFound for an edge endpoint that no record
 // names (source first); Cycle "Edge {} -> {} would create a cycle: {}".
 template <class Payload>
-detail::Built<Payload> from_serializable(
-    SerializableGraph graph, const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
-  return detail::build_dag<Payload>([&](DAG<Payload>& dag) {
-    return detail::build_from_records(std::move(graph), dag, detail::node_adder(dag, hook));
-  });
+Status from_serializable_into(SerializableGraph graph, DAG<Payload>& dag,
+                              const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+  return detail::build_from_records(std::move(graph), dag, detail::node_adder(dag, hook));
 }
 
-// Reads the whole text into records, then builds as from_serializable.
-// Errors: Graph "JSON deserialization failed: {}" with the reader's message; then as
-// from_serializable.
 template <class Payload>
-detail::Built<Payload> from_json(std::string_view text,
-                                 const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+ReadDag<Payload> from_serializable(SerializableGraph graph,
+                                   const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+  return detail::read_new<Payload>(
+      [&](DAG<Payload>& dag) { return from_serializable_into(std::move(graph), dag, hook); });
+}
+
+// Reads the whole text into records, so a text that fails to read adds nothing; then as
+// from_serializable_into.
+// Errors: Graph "JSON deserialization failed: {}" with the reader's message; then as
+// from_serializable_into.
+template <class Payload>
+Status from_json_into(std::string_view text, DAG<Payload>& dag,
+                      const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
   TORVEX_TRY(records, detail::read_json_records(text));
-  return from_serializable<Payload>(std::move(records), hook);
+  return from_serializable_into(std::move(records), dag, hook);
+}
+
+template <class Payload>
+ReadDag<Payload> from_json(std::string_view text,
+                           const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+  return detail::read_new<Payload>(
+      [&](DAG<Payload>& dag) { return from_json_into(text, dag, hook); });
 }
 
 // --- the binary form ----------------------------------------------------------------------------
@@ -199,31 +226,43 @@ Status to_bincode_file(const DAG<Payload>& dag, const std::string& path,
   return detail::to_bincode_file(dag, path, detail::slot_writer(dag, hook));
 }
 
-// Decodes a graph from bytes; bytes after the last edge record are ignored. A payload text
-// that is no JSON value (or nests too deep) gives a node without payload.
+// Decodes the binary form into `dag`, each record added before the next is read; bytes after
+// the last edge record are ignored. A payload text that is no JSON value (or nests too deep)
+// gives a node without payload.
 // Errors: Graph "Bincode read error: {}" (truncated input, a tag other than 0 and 1, a text
-// that is not UTF-8); DuplicateNode, NodeNotFound, Cycle as from_serializable.
+// that is not UTF-8); DuplicateNode, NodeNotFound, Cycle as from_serializable_into.
 // Complexity: O(input) besides the insertions; nothing is reserved from counts in the input.
 template <class Payload>
-detail::Built<Payload> from_bincode_reader(
-    std::span<const std::uint8_t> data,
-    const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
-  return detail::build_dag<Payload>([&](DAG<Payload>& dag) {
-    return detail::decode_bincode(data, static_cast<bool>(hook), dag,
-                                  detail::node_adder(dag, hook));
-  });
+Status from_bincode_into(std::span<const std::uint8_t> data, DAG<Payload>& dag,
+                         const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+  return detail::decode_bincode(data, static_cast<bool>(hook), dag, detail::node_adder(dag, hook));
 }
 
-// As from_bincode_reader over a read-only memory map of the file.
-// Errors: Graph "Failed to open file {}: {}", "Failed to mmap file {}: {}"; then as
-// from_bincode_reader.
 template <class Payload>
-detail::Built<Payload> from_bincode_file(
-    const std::string& path, const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
-  return detail::build_dag<Payload>([&](DAG<Payload>& dag) {
-    return detail::decode_bincode_file(path, static_cast<bool>(hook), dag,
-                                       detail::node_adder(dag, hook));
-  });
+ReadDag<Payload> from_bincode_reader(
+    std::span<const std::uint8_t> data,
+    const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+  return detail::read_new<Payload>(
+      [&](DAG<Payload>& dag) { return from_bincode_into(data, dag, hook); });
+}
+
+// As from_bincode_into over a read-only memory map of the file. With a hook the mapped bytes
+// are copied first: the hook may shrink the file, and touching a mapped page past its end
+// would kill the process.
+// Errors: Graph "Failed to open file {}: {}", "Failed to mmap file {}: {}"; then as
+// from_bincode_into.
+template <class Payload>
+Status from_bincode_file_into(const std::string& path, DAG<Payload>& dag,
+                              const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+  return detail::decode_bincode_file(path, static_cast<bool>(hook), dag,
+                                     detail::node_adder(dag, hook));
+}
+
+template <class Payload>
+ReadDag<Payload> from_bincode_file(const std::string& path,
+                                   const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+  return detail::read_new<Payload>(
+      [&](DAG<Payload>& dag) { return from_bincode_file_into(path, dag, hook); });
 }
 
 // --- DOT ----------------------------------------------------------------------------------------
