@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <sstream>
 
+#include "algorithms/scheduling.hpp"
 #include "test_support.hpp"
 
 namespace torvex {
@@ -62,6 +64,24 @@ TEST(StatsTest, WeakComponentsIgnoreDirection) {
   EXPECT_EQ(count_weak_components(dag.graph()), 2u);
   add_edges(dag, {{"q", "z"}});
   EXPECT_EQ(count_weak_components(dag.graph()), 1u);
+}
+
+// The longest path is read off the levels; the critical path with unit costs must agree on
+// every shape, isolated nodes and freed slots included.
+TEST(StatsTest, LongestPathAgreesWithUnitCostCriticalPath) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 60; ++round) {
+    TestDag dag;
+    testing::add_random_dag(dag, rng, round % 17, 50, 2 + round % 5, [](const std::string&) {});
+    if (round % 3 == 0 && dag.node_count() > 2) {
+      ASSERT_TRUE(dag.remove_node(std::string(dag.graph().name(1))).ok());
+    }
+    const auto path = algorithms::critical_path(dag.graph(), algorithms::NodeValues()).value();
+    const auto s = stats(dag).value();
+    const std::uint64_t nodes_on_path = dag.node_count() == 0 ? 0 : s.longest_path_length + 1;
+    EXPECT_EQ(path.path.size(), nodes_on_path) << round;
+    EXPECT_EQ(path.length, static_cast<double>(nodes_on_path)) << round;
+  }
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-"""Dirty sets and change provenance: orders, argument forms and errors, and a reference model."""
+"""Dirty sets and change provenance from Python: results, argument forms and errors."""
 
 import collections.abc
 
 import pytest
-from hypothesis import given, settings, strategies as st
 
 from conftest import snapshot
 from torvex import DAG, NodeNotFoundError, StaleNodeRefError
@@ -21,21 +20,16 @@ def chain():
     return build(["a", "b", "c"], [("a", "b"), ("b", "c")])
 
 
+# Orders and repeats are the core's business; these check the lists and dicts built from them.
 @pytest.mark.parametrize("changed, dirty, provenance", [
     ([], set(), {}),
-    (["a"], {"a", "b", "c"}, {"a": ["a"], "b": ["a"], "c": ["a"]}),
     (["a", "b"], {"a", "b", "c"}, {"a": ["a"], "b": ["b", "a"], "c": ["b", "a"]}),
     (["c"], {"c"}, {"c": ["c"]}),
-    (["a", "a"], {"a", "b", "c"}, {"a": ["a"], "b": ["a"], "c": ["a"]}),
 ])
 def test_chain(chain, changed, dirty, provenance):
     result = chain.dirty_set(changed)
     assert len(result) == len(dirty) and set(result) == dirty
     assert chain.change_provenance(changed) == provenance
-
-
-def test_diamond_provenance_follows_the_newest_incoming_edge_first(diamond):
-    assert diamond.change_provenance(["b", "c"]) == {"b": ["b"], "c": ["c"], "d": ["c", "b"]}
 
 
 class Names(collections.abc.Sequence):
@@ -88,43 +82,3 @@ def test_missing_and_stale_nodes(chain, method):
     # Handles are checked before any name is looked up.
     with pytest.raises(StaleNodeRefError, match="^c$"):
         call(["x", old])
-
-
-def reference_provenance(dag, changed):
-    """Backward breadth-first search per dirty node over the public neighbour lists."""
-    changed = set(changed)
-    dirty = changed | {d.name for c in changed for d in dag.descendants(c)}
-    result = {}
-    for d in dirty:
-        sources, seen, queue = [d] if d in changed else [], {d}, collections.deque([d])
-        while queue:
-            for p in dag.predecessors(queue.popleft()):
-                if p.name not in seen:
-                    seen.add(p.name)
-                    queue.append(p.name)
-                    if p.name in changed:
-                        sources.append(p.name)
-        result[d] = sources
-    return dirty, result
-
-
-@st.composite
-def graphs_and_changes(draw):
-    n = draw(st.integers(1, 12))
-    pairs = st.tuples(st.integers(0, n - 1), st.integers(0, n - 1)).filter(lambda p: p[0] < p[1])
-    edges = draw(st.lists(pairs, max_size=30))
-    changed = draw(st.lists(st.integers(0, n - 1), max_size=5))
-    # Names out of index order, so that no order follows from the names.
-    return (build([f"n{(7 * i) % 13}" for i in range(n)],
-                  [(f"n{(7 * a) % 13}", f"n{(7 * b) % 13}") for a, b in edges]),
-            [f"n{(7 * i) % 13}" for i in changed])
-
-
-@settings(max_examples=150, deadline=None)
-@given(graphs_and_changes())
-def test_against_a_reference_model(case):
-    dag, changed = case
-    dirty, provenance = reference_provenance(dag, changed)
-    result = dag.dirty_set(changed)
-    assert len(result) == len(dirty) and set(result) == dirty
-    assert dag.change_provenance(changed) == provenance

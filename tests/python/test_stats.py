@@ -86,7 +86,9 @@ def long_chain():
     lambda dag: dag.dirty_set(["0"]),
     lambda dag: dag.change_provenance(["0"]),
     lambda dag: dag.subgraph_by_depth("0", 10**9, "forward"),
-], ids=["stats", "dirty_set", "change_provenance", "subgraph_by_depth"])
+    lambda dag: dag.nodes_matching_regex("7$"),
+    lambda dag: dag.nodes_matching_glob("*7"),
+], ids=["stats", "dirty_set", "change_provenance", "subgraph_by_depth", "regex", "glob"])
 def test_long_reads_release_the_interpreter_lock(long_chain, call):
     # The borrow is held only inside the call, so another thread can see it only while the
     # call has let go of the interpreter lock.
