@@ -125,4 +125,44 @@ std::vector<NodeId> GraphStore::node_ids(const IndexList& indices) const {
   return out;
 }
 
+Status EdgeBatch::add(std::string_view from, std::string_view to, std::optional<double> weight,
+                      std::optional<std::string> label) {
+  TORVEX_TRY(a, store_.resolve_name(from));
+  TORVEX_TRY(b, store_.resolve_name(to));
+  auto owned_label = label ? std::make_unique<std::string>(std::move(*label)) : nullptr;
+  // Room first (geometric), so the push_back below cannot fail after the edge is in.
+  if (added_.size() == added_.capacity()) added_.reserve(2 * added_.size() + 16);
+  TORVEX_TRY(e, store_.graph_.add_edge(a, b, weight.value_or(1.0), std::move(owned_label)));
+  added_.push_back(e);
+  store_.bump_generation();
+  return {};
+}
+
+Status EdgeBatch::finish() {
+  std::vector<EdgeIndex> added = std::move(added_);
+  added_.clear();
+  if (store_.order_.rebuild(store_.graph_)) return {};
+  // A cycle: take the batch out again and let add_edge find the first edge that closes it.
+  struct Taken {
+    NodeIndex from, to;
+    double weight;
+    std::optional<std::string> label;
+  };
+  StableGraph& g = store_.graph_;
+  std::vector<Taken> taken;
+  taken.reserve(added.size());
+  for (EdgeIndex e : added) {
+    const std::string* label = g.edge_label(e);
+    taken.push_back({g.edge_source(e), g.edge_target(e), g.edge_weight(e),
+                     label ? std::optional<std::string>(*label) : std::nullopt});
+  }
+  for (auto e = added.rbegin(); e != added.rend(); ++e) g.remove_edge(*e);
+  // The edges that stayed were acyclic before the batch, so the labels of the last rebuild or
+  // insertion still order them.
+  for (Taken& edge : taken) {
+    TORVEX_TRY_STATUS(store_.insert_edge(edge.from, edge.to, edge.weight, std::move(edge.label)));
+  }
+  return {};
+}
+
 }  // namespace torvex

@@ -80,6 +80,10 @@ class GraphStore {
   // cycle, else nothing. Keeps the store's incremental topological order ready for the edge, so
   // the common case needs no search. Exclusive access only.
   std::optional<IndexList> find_cycle_path(NodeIndex from, NodeIndex to);
+  // Bulk loading: edges go in without the cycle test and the batch is checked once at the end,
+  // with exactly the outcome of one add_edge per edge (see EdgeBatch).
+  friend class EdgeBatch;
+
   // Removes the most recently added edge from -> to.
   // Errors: NodeNotFound (source first), EdgeNotFound.
   Status remove_edge(std::string_view from, std::string_view to);
@@ -167,6 +171,30 @@ class GraphStore {
   mutable DagCache cache_;
   CycleScratch scratch_;
   DynamicTopoOrder order_;
+};
+
+// Edges added by name, in order, as by add_edge each, but with one cycle check for the whole
+// batch in finish(): loaders of whole graphs use it. Until finish() the store may hold a cycle
+// and must not be used otherwise. Exclusive access to the store throughout.
+class EdgeBatch {
+ public:
+  explicit EdgeBatch(GraphStore& store) noexcept : store_(store) {}
+  EdgeBatch(const EdgeBatch&) = delete;
+  EdgeBatch& operator=(const EdgeBatch&) = delete;
+
+  // Errors: NodeNotFound (source first); Graph when the edge slot space is exhausted.
+  Status add(std::string_view from, std::string_view to, std::optional<double> weight,
+             std::optional<std::string> label);
+
+  // Ok when the graph is acyclic. Otherwise the batch is taken out and replayed edge by edge
+  // through add_edge, which stops at the first edge that closes a cycle and returns its error
+  // (the edges before it stay in the store).
+  // Complexity: O(V + E); a replay costs what the edge-by-edge insertion would have.
+  Status finish();
+
+ private:
+  GraphStore& store_;
+  std::vector<EdgeIndex> added_;
 };
 
 // The store with a payload per node. Payload must be default-constructible and movable;

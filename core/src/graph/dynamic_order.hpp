@@ -30,6 +30,11 @@ class DynamicTopoOrder {
 
   std::int64_t label(NodeIndex n) const noexcept { return label_[n]; }
 
+  // Relabels every live node from scratch along a topological order of the whole graph, for
+  // edges that went in without order_edge. False (labels unchanged) when the graph has a cycle.
+  // Complexity: O(V + E).
+  bool rebuild(const StableGraph& graph);
+
  private:
   // Nodes reachable from `start` in direction d whose label lies strictly inside (low, high);
   // false as soon as `target` is met.

@@ -72,16 +72,22 @@ bool encode(const StableGraph& g, Sink& sink, const detail::SlotPayloadWriter& p
 }
 
 Status decode_edges(BincodeDecoder& in, GraphStore& store) {
-  TORVEX_TRY(count, in.u64());
-  for (std::uint64_t i = 0; i < count; ++i) {
-    TORVEX_TRY(from, in.text());
-    TORVEX_TRY(to, in.text());
-    TORVEX_TRY(weight, in.f64());
-    TORVEX_TRY(label, in.optional_text());
-    TORVEX_TRY_STATUS(store.add_edge(from, to, weight,
-                                     label ? std::optional<std::string>(*label) : std::nullopt));
-  }
-  return {};
+  EdgeBatch batch(store);
+  Status read = [&]() -> Status {
+    TORVEX_TRY(count, in.u64());
+    for (std::uint64_t i = 0; i < count; ++i) {
+      TORVEX_TRY(from, in.text());
+      TORVEX_TRY(to, in.text());
+      TORVEX_TRY(weight, in.f64());
+      TORVEX_TRY(label, in.optional_text());
+      TORVEX_TRY_STATUS(
+          batch.add(from, to, weight, label ? std::optional<std::string>(*label) : std::nullopt));
+    }
+    return {};
+  }();
+  // A cycle among the edges before a failure is what one-by-one insertion would report.
+  TORVEX_TRY_STATUS(batch.finish());
+  return read;
 }
 
 // --- DOT and Mermaid --------------------------------------------------------------------------
@@ -206,10 +212,15 @@ Status build_from_records(SerializableGraph&& graph, GraphStore& store, const Ad
   for (SerializableNode& node : graph.nodes) {
     TORVEX_TRY_STATUS(add_node(std::move(node.name), node.payload ? &*node.payload : nullptr));
   }
-  for (SerializableEdge& edge : graph.edges) {
-    TORVEX_TRY_STATUS(store.add_edge(edge.from, edge.to, edge.weight, std::move(edge.label)));
-  }
-  return {};
+  EdgeBatch batch(store);
+  Status read = [&]() -> Status {
+    for (SerializableEdge& edge : graph.edges) {
+      TORVEX_TRY_STATUS(batch.add(edge.from, edge.to, edge.weight, std::move(edge.label)));
+    }
+    return {};
+  }();
+  TORVEX_TRY_STATUS(batch.finish());
+  return read;
 }
 
 std::string to_bincode(const GraphStore& store, const SlotPayloadWriter& payloads) {
