@@ -9,16 +9,16 @@ namespace torvex::algorithms {
 namespace {
 
 // In-degree of every live slot (parallel edges counted each); vacant slots stay 0 and are skipped.
-std::vector<std::uint64_t> in_degrees(const StableGraph& g) {
+std::vector<std::uint32_t> in_degrees(const StableGraph& g) {
   // A sequential pass over the edge slots counts the same as walking every out-list, faster.
-  std::vector<std::uint64_t> degree(g.node_bound(), 0);
+  std::vector<std::uint32_t> degree(g.node_bound(), 0);
   for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
     if (g.is_edge_live(e)) ++degree[g.edge_target(e)];
   }
   return degree;
 }
 
-IndexList zero_degree_nodes(const StableGraph& g, const std::vector<std::uint64_t>& degree) {
+IndexList zero_degree_nodes(const StableGraph& g, const std::vector<std::uint32_t>& degree) {
   IndexList out;
   for (NodeIndex n = 0; n < g.node_bound(); ++n) {
     if (g.is_live(n) && degree[n] == 0) out.push_back(n);
@@ -41,6 +41,22 @@ std::uint64_t name_prefix(std::string_view name) noexcept {
 
 }  // namespace
 
+FlatSuccessors::FlatSuccessors(const StableGraph& graph)
+    : start_(std::size_t{graph.node_bound()} + 1, 0), in_degree_(graph.node_bound(), 0) {
+  // Count, then place: each edge's target goes into its source's range.
+  for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
+    if (!graph.is_edge_live(e)) continue;
+    ++start_[graph.edge_source(e) + 1];
+    ++in_degree_[graph.edge_target(e)];
+  }
+  for (std::size_t n = 1; n < start_.size(); ++n) start_[n] += start_[n - 1];
+  targets_.resize(start_.back());
+  std::vector<std::uint32_t> next(start_.begin(), start_.end() - 1);
+  for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
+    if (graph.is_edge_live(e)) targets_[next[graph.edge_source(e)]++] = graph.edge_target(e);
+  }
+}
+
 void sort_by_name(const StableGraph& graph, IndexList& nodes) {
   if (nodes.size() < 2) return;
   auto by_name = [&](NodeIndex a, NodeIndex b) { return name_less(graph.name(a), graph.name(b)); };
@@ -60,17 +76,19 @@ void sort_by_name(const StableGraph& graph, IndexList& nodes) {
 }
 
 Result<IndexList> topological_sort_kahn(const StableGraph& graph) {
-  std::vector<std::uint64_t> degree = in_degrees(graph);
+  FlatSuccessors successors(graph);
+  std::vector<std::uint32_t>& degree = successors.in_degree();
   // The output doubles as the FIFO queue: nodes leave the queue in the order they entered it.
   IndexList order = zero_degree_nodes(graph, degree);
   order.reserve(graph.node_count());
   for (std::size_t head = 0; head < order.size(); ++head) {
     // Walking the successors in name order appends exactly the released ones in name order,
-    // so sorting only those gives the same queue at a fraction of the cost.
+    // so sorting only those gives the same queue at a fraction of the cost; and then the order
+    // in which the successors are walked does not matter.
     const std::size_t released = order.size();
-    graph.for_each_successor(order[head], [&](NodeIndex v) {
-      if (--degree[v] == 0) order.push_back(v);
-    });
+    for (const NodeIndex* v = successors.begin(order[head]); v != successors.end(order[head]); ++v) {
+      if (--degree[*v] == 0) order.push_back(*v);
+    }
     if (order.size() - released > 1) {
       std::stable_sort(order.begin() + static_cast<std::ptrdiff_t>(released), order.end(),
                        [&](NodeIndex a, NodeIndex b) {
@@ -144,7 +162,9 @@ Result<IndexList> topological_sort_dfs(const StableGraph& graph) {
 }
 
 Result<Levels> topological_levels(const StableGraph& graph) {
-  std::vector<std::uint64_t> degree = in_degrees(graph);
+  // Each level is sorted by name, so the order of a node's successors does not matter.
+  FlatSuccessors successors(graph);
+  std::vector<std::uint32_t>& degree = successors.in_degree();
   Levels levels;
   IndexList current = zero_degree_nodes(graph, degree);
   std::size_t processed = 0;
@@ -152,9 +172,9 @@ Result<Levels> topological_levels(const StableGraph& graph) {
     processed += current.size();
     IndexList next;
     for (NodeIndex u : current) {
-      graph.for_each_successor(u, [&](NodeIndex v) {
-        if (--degree[v] == 0) next.push_back(v);
-      });
+      for (const NodeIndex* v = successors.begin(u); v != successors.end(u); ++v) {
+        if (--degree[*v] == 0) next.push_back(*v);
+      }
     }
     sort_by_name(graph, next);
     levels.push_back(std::move(current));
@@ -166,7 +186,7 @@ Result<Levels> topological_levels(const StableGraph& graph) {
 
 Result<std::vector<IndexList>> all_topological_orderings(const StableGraph& graph,
                                                          std::optional<std::size_t> limit) {
-  std::vector<std::uint64_t> degree = in_degrees(graph);
+  std::vector<std::uint32_t> degree = in_degrees(graph);
   std::vector<IndexList> results;
   IndexList first_ready = zero_degree_nodes(graph, degree);
   if (graph.node_count() > 0 && first_ready.empty()) return cycle();
