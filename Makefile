@@ -11,7 +11,7 @@ VENV := .venv
 export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 export CMAKE_BUILD_PARALLEL_LEVEL := $(NPROC)
 
-.PHONY: bootstrap build test demo sanitize bench clean distclean
+.PHONY: bootstrap build test demo sanitize sanitize-python fuzz bench clean distclean
 
 bootstrap:
 	@bash scripts/bootstrap.sh
@@ -40,6 +40,18 @@ sanitize: bootstrap
 	UBSAN_OPTIONS=print_stacktrace=1 \
 	  $(VENV)/bin/ctest --test-dir build-asan --output-on-failure -j $(NPROC)
 
+# The module under AddressSanitizer and UBSan (its own wheel build), and the Python suite
+# run with the sanitizer runtime preloaded into the interpreter.
+sanitize-python: bootstrap
+	@bash scripts/sanitize-python.sh
+
+# libFuzzer targets of tests/fuzz (clang, ASan and UBSan) in build-fuzz/: each replays its
+# corpus, then runs FUZZ_SECONDS on new inputs. FUZZ_TARGETS picks some of them.
+FUZZ_SECONDS ?= 30
+FUZZ_TARGETS ?=
+fuzz: bootstrap
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh $(FUZZ_TARGETS)
+
 bench: build
 	@if [[ -f bench/run.sh ]]; then \
 	  bash scripts/wheel.sh $(VENV) && bash bench/run.sh; \
@@ -48,7 +60,7 @@ bench: build
 	fi
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz build-asan-python
 
 # Also drops the virtual environments; the next target recreates them.
 distclean: clean

@@ -135,9 +135,6 @@ using ReadDag = Result<std::unique_ptr<DAG<Payload>>>;
 
 namespace detail {
 
-template <class Payload>
-using Built = ReadDag<Payload>;
-
 // Runs one of the *_into readers on a fresh graph.
 template <class Payload, class Read>
 ReadDag<Payload> read_new(Read&& read) {

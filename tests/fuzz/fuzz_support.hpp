@@ -1,0 +1,284 @@
+// Helpers shared by the fuzz targets: an input reader, a failure that stops the run, UTF-8
+// decoding, and a checker of the store's invariants that trusts nothing but the slots.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "graph/dag.hpp"
+#include "serialization/json_value.hpp"
+
+namespace torvex::fuzz {
+
+// Prints what broke and aborts, so that libFuzzer saves the input as a crash.
+[[noreturn]] inline void fail(std::string_view what, std::string_view detail = {}) {
+  std::fprintf(stderr, "fuzz check failed: %.*s\n", static_cast<int>(what.size()), what.data());
+  if (!detail.empty()) {
+    std::fprintf(stderr, "  %.*s\n", static_cast<int>(detail.size()), detail.data());
+  }
+  std::abort();
+}
+
+inline void check(bool ok, std::string_view what, std::string_view detail = {}) {
+  if (!ok)
+    fail(what, detail);
+}
+
+inline bool starts_with(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// Takes the input a byte at a time; an exhausted input reads as zeros.
+class ByteReader {
+ public:
+  ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  bool done() const noexcept { return pos_ >= size_; }
+  std::uint8_t byte() noexcept { return done() ? 0 : data_[pos_++]; }
+  // A choice among n options (n <= 256).
+  std::size_t pick(std::size_t n) noexcept { return byte() % n; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
+// The code points of valid UTF-8 (no overlong forms, surrogates or values past U+10FFFF),
+// or nothing. Written independently of the core's own validation, to check it.
+inline std::optional<std::u32string> decode_utf8(std::string_view text) {
+  std::u32string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    int extra = 0;
+    char32_t cp = 0;
+    char32_t min = 0;
+    if (lead < 0x80) {
+      cp = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      extra = 1, cp = lead & 0x1F, min = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2, cp = lead & 0x0F, min = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3, cp = lead & 0x07, min = 0x10000;
+    } else {
+      return std::nullopt;
+    }
+    if (i + extra >= text.size())
+      return std::nullopt;
+    for (int k = 1; k <= extra; ++k) {
+      const auto b = static_cast<unsigned char>(text[i + k]);
+      if ((b & 0xC0) != 0x80)
+        return std::nullopt;
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      return std::nullopt;
+    out.push_back(cp);
+    i += extra + 1;
+  }
+  return out;
+}
+
+inline bool is_utf8(std::string_view text) {
+  return decode_utf8(text).has_value();
+}
+
+// The store agrees with its own slots: every live name is indexed to its slot, every live edge
+// sits exactly once in its source's outgoing list and once in its target's incoming list, the
+// counts match, epochs are distinct and issued, and the live nodes admit a full topological
+// order (so the graph is acyclic). Aborts on the first disagreement.
+inline void check_store(const GraphStore& store) {
+  const StableGraph& g = store.graph();
+  const std::size_t edge_bound = g.edge_bound();
+  std::vector<std::uint8_t> in_out_list(edge_bound, 0), in_in_list(edge_bound, 0);
+  std::vector<std::size_t> in_degree(g.node_bound(), 0);
+  std::vector<std::uint64_t> epochs;
+  std::size_t live = 0;
+
+  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
+    if (!g.is_live(n))
+      continue;
+    ++live;
+    auto found = store.find(g.name(n));
+    check(found && *found == n, "name index disagrees with a slot", g.name(n));
+    check(store.epoch(n) < store.next_epoch(), "epoch never issued", g.name(n));
+    epochs.push_back(store.epoch(n));
+    for (const Direction d : {Direction::Outgoing, Direction::Incoming}) {
+      std::size_t steps = 0;
+      for (EdgeIndex e = g.first_edge(n, d); e != kEnd; e = g.next_edge(e, d)) {
+        check(++steps <= edge_bound, "neighbour list loops");
+        check(g.is_edge_live(e), "vacant edge in a neighbour list");
+        const bool outgoing = d == Direction::Outgoing;
+        check((outgoing ? g.edge_source(e) : g.edge_target(e)) == n, "edge in the wrong list");
+        ++(outgoing ? in_out_list : in_in_list)[e];
+        if (!outgoing)
+          ++in_degree[n];
+      }
+      check(steps == g.degree(n, d), "degree disagrees with the list");
+    }
+  }
+  std::size_t live_edges = 0;
+  for (EdgeIndex e = 0; e < edge_bound; ++e) {
+    if (!g.is_edge_live(e)) {
+      check(in_out_list[e] == 0 && in_in_list[e] == 0, "vacant edge still linked");
+      continue;
+    }
+    ++live_edges;
+    check(g.is_live(g.edge_source(e)) && g.is_live(g.edge_target(e)), "edge to a vacant slot");
+    check(in_out_list[e] == 1 && in_in_list[e] == 1, "edge not linked exactly once");
+  }
+  check(live == g.node_count() && live_edges == g.edge_count(), "live counts disagree");
+  std::sort(epochs.begin(), epochs.end());
+  check(std::adjacent_find(epochs.begin(), epochs.end()) == epochs.end(), "repeated epoch");
+
+  // Kahn's algorithm over the slots: every live node must come out.
+  std::vector<NodeIndex> ready;
+  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
+    if (g.is_live(n) && in_degree[n] == 0)
+      ready.push_back(n);
+  }
+  std::size_t emitted = 0;
+  while (!ready.empty()) {
+    const NodeIndex u = ready.back();
+    ready.pop_back();
+    ++emitted;
+    g.for_each_successor(u, [&](NodeIndex v) {
+      if (--in_degree[v] == 0)
+        ready.push_back(v);
+    });
+  }
+  check(emitted == live, "the graph holds a cycle");
+}
+
+// Every edge runs forward in `order`, which holds each live node exactly once.
+inline void check_topo_order(const StableGraph& g, const IndexList& order, std::string_view what) {
+  std::vector<std::size_t> position(g.node_bound(), SIZE_MAX);
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    check(g.is_live(order[i]), what, "holds a vacant slot");
+    check(position[order[i]] == SIZE_MAX, what, "repeats a node");
+    position[order[i]] = i;
+  }
+  check(order.size() == g.node_count(), what, "misses nodes");
+  for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
+    if (g.is_edge_live(e)) {
+      check(position[g.edge_source(e)] < position[g.edge_target(e)], what, "edge runs backwards");
+    }
+  }
+}
+
+// --- graphs read from the external forms ------------------------------------------------------
+
+// The payload the reader targets keep: the JSON value the reader hook saw, or none.
+using JsonPayload = std::shared_ptr<const JsonValue>;
+using JsonDag = DAG<JsonPayload>;
+
+// The reader hook: keeps the value, except that it fails for `false` and throws for the
+// string "throw", so both ways of giving nothing are exercised.
+inline std::optional<JsonPayload> read_payload(const JsonValue& value) {
+  if (value.kind() == JsonValue::Kind::Bool && !value.as_bool())
+    return std::nullopt;
+  if (value.kind() == JsonValue::Kind::String && value.as_string() == "throw") {
+    throw std::runtime_error("refused");
+  }
+  return std::make_shared<const JsonValue>(value);
+}
+
+inline std::optional<JsonValue> write_payload(const JsonPayload& payload) {
+  if (!payload)
+    return std::nullopt;
+  return *payload;
+}
+
+// Containers open at the deepest point of a value (a scalar has depth 0).
+inline int nesting_depth(const JsonValue& value) {
+  int deepest = 0;
+  if (value.kind() == JsonValue::Kind::Array) {
+    for (const JsonValue& item : value.as_array())
+      deepest = std::max(deepest, nesting_depth(item));
+    return deepest + 1;
+  }
+  if (value.kind() == JsonValue::Kind::Object) {
+    for (const auto& [key, item] : value.as_object())
+      deepest = std::max(deepest, nesting_depth(item));
+    return deepest + 1;
+  }
+  return 0;
+}
+
+inline bool same_bits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// How payloads compare: not at all, exactly, or with a JSON null in `a` standing for none in
+// `b` (the document reads "payload": null as no payload).
+enum class Payloads { Ignored, Same, NullAsNone };
+
+inline bool is_none(const JsonPayload& payload, Payloads mode) {
+  return !payload || (mode == Payloads::NullAsNone && payload->is_null());
+}
+
+// Same live nodes in slot order (names, payloads as `payloads` says), same live edges in slot
+// order (endpoint names, weight bit for bit, label).
+inline void check_same_graph(const JsonDag& a, const JsonDag& b, Payloads payloads,
+                             std::string_view what) {
+  const StableGraph& ga = a.graph();
+  const StableGraph& gb = b.graph();
+  check(ga.node_count() == gb.node_count() && ga.edge_count() == gb.edge_count(), what,
+        "counts differ");
+  const IndexList na = a.nodes(), nb = b.nodes();
+  for (std::size_t i = 0; i < na.size(); ++i) {
+    check(ga.name(na[i]) == gb.name(nb[i]), what, "names differ");
+    if (payloads == Payloads::Ignored)
+      continue;
+    const JsonPayload& pa = a.payload(na[i]);
+    const JsonPayload& pb = b.payload(nb[i]);
+    const bool none = is_none(pa, payloads);
+    check(none == !pb && (none || *pa == *pb), what, "payloads differ");
+  }
+  std::vector<EdgeIndex> ea, eb;
+  for (EdgeIndex e = 0; e < ga.edge_bound(); ++e)
+    if (ga.is_edge_live(e))
+      ea.push_back(e);
+  for (EdgeIndex e = 0; e < gb.edge_bound(); ++e)
+    if (gb.is_edge_live(e))
+      eb.push_back(e);
+  for (std::size_t i = 0; i < ea.size(); ++i) {
+    const EdgeIndex x = ea[i], y = eb[i];
+    check(ga.name(ga.edge_source(x)) == gb.name(gb.edge_source(y)) &&
+              ga.name(ga.edge_target(x)) == gb.name(gb.edge_target(y)),
+          what, "edge endpoints differ");
+    check(same_bits(ga.edge_weight(x), gb.edge_weight(y)), what, "weights differ");
+    const std::string* la = ga.edge_label(x);
+    const std::string* lb = gb.edge_label(y);
+    check(static_cast<bool>(la) == static_cast<bool>(lb) && (!la || *la == *lb), what,
+          "labels differ");
+  }
+}
+
+// A freshly read graph: consistent, dense indices and epochs in record order, one generation
+// per insertion, an untouched cache.
+inline void check_fresh_graph(const JsonDag& dag) {
+  check_store(dag);
+  const StableGraph& g = dag.graph();
+  check(g.node_bound() == g.node_count(), "a read graph has vacant node slots");
+  check(g.edge_bound() == g.edge_count(), "a read graph has vacant edge slots");
+  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
+    check(dag.epoch(n) == n, "epochs do not follow the records");
+  }
+  check(dag.generation() == g.node_count() + g.edge_count(), "generation is not the insertions");
+  check(dag.cache_size() == 0 && dag.cache_hits() == 0 && dag.cache_misses() == 0,
+        "a read graph starts with a used cache");
+}
+
+}  // namespace torvex::fuzz
