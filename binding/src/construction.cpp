@@ -42,8 +42,10 @@ Status insert_edge(CoreDAG& dag, const NodeArg& from, const NodeArg& to,
   TORVEX_TRY(to_name, into_name(to, dag));
   TORVEX_TRY(source, dag.resolve_name(from_name));
   TORVEX_TRY(target, dag.resolve_name(to_name));
-  std::optional<IndexList> path =
-      py::without_gil([&] { return dag.find_cycle_path(source, target); });
+  // Most edges are settled in constant time; the lock is released only for a real search.
+  std::optional<IndexList> path;
+  if (dag.cycle_test_needs_search(source, target))
+    path = py::without_gil([&] { return dag.find_cycle_path(source, target); });
   if (path)
     return dag.cycle_error(source, target, *path);
   std::optional<std::string> label_text;

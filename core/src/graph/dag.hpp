@@ -80,6 +80,11 @@ class GraphStore {
   // cycle, else nothing. Keeps the store's incremental topological order ready for the edge, so
   // the common case needs no search. Exclusive access only.
   std::optional<IndexList> find_cycle_path(NodeIndex from, NodeIndex to);
+  // True when find_cycle_path would have to search; false when the edge is already known to
+  // keep the graph acyclic (constant time). Lets callers release locks only for real work.
+  bool cycle_test_needs_search(NodeIndex from, NodeIndex to) {
+    return !order_.order_edge_without_search(graph_, from, to);
+  }
   // Bulk loading: edges go in without the cycle test and the batch is checked once at the end,
   // with exactly the outcome of one add_edge per edge (see EdgeBatch).
   friend class EdgeBatch;

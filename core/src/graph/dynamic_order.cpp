@@ -38,7 +38,8 @@ bool DynamicTopoOrder::collect(const StableGraph& graph, NodeIndex start, Direct
   return true;
 }
 
-bool DynamicTopoOrder::order_edge(const StableGraph& graph, NodeIndex from, NodeIndex to) {
+bool DynamicTopoOrder::order_edge_without_search(const StableGraph& graph, NodeIndex from,
+                                                 NodeIndex to) {
   if (from == to) return false;
   if (label_[from] < label_[to]) return true;
   // A node without predecessors can go first, a node without successors last.
@@ -50,6 +51,12 @@ bool DynamicTopoOrder::order_edge(const StableGraph& graph, NodeIndex from, Node
     label_[to] = ++max_label_;
     return true;
   }
+  return false;
+}
+
+bool DynamicTopoOrder::order_edge(const StableGraph& graph, NodeIndex from, NodeIndex to) {
+  if (from == to) return false;
+  if (order_edge_without_search(graph, from, to)) return true;
   const std::int64_t low = label_[to], high = label_[from];
   // Forward from `to` inside the region: meeting `from` means the edge closes a cycle.
   begin_search(graph.node_bound());

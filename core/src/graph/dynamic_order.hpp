@@ -28,6 +28,11 @@ class DynamicTopoOrder {
   // O(affected region + its edges, times log for the reordering).
   bool order_edge(const StableGraph& graph, NodeIndex from, NodeIndex to);
 
+  // The constant-time part of order_edge: true when the edge is accepted without a search (the
+  // labels agree, or an endpoint is a source or a sink and is moved). False means order_edge
+  // must search.
+  bool order_edge_without_search(const StableGraph& graph, NodeIndex from, NodeIndex to);
+
   std::int64_t label(NodeIndex n) const noexcept { return label_[n]; }
 
   // Relabels every live node from scratch along a topological order of the whole graph, for
