@@ -9,6 +9,7 @@
 //       def __hash__(self): ...       # SipHash-1-3 of (index, name), fixed across processes
 #include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "node_objects.hpp"
 #include "unicode_tables.hpp"
@@ -119,7 +120,28 @@ py::Ref make_node_id(const NodeId& id) {
 }
 
 py::Ref node_id_list(const StableGraph& graph, const IndexList& indices) {
-  return py::list_of(indices, [&](NodeIndex n) { return make_node_id(graph.name(n), n); });
+  // Orders visit slots in no memory order, so nearly every name is a cache miss. Gathered a
+  // block at a time in a loop that does nothing else, the misses overlap; interleaved with
+  // object creation they would be taken one by one.
+  constexpr std::size_t kBlock = 64;
+  std::string_view names[kBlock];
+  py::Ref list = py::new_list(indices.size());
+  if (!list)
+    return {};
+  for (std::size_t begin = 0; begin < indices.size(); begin += kBlock) {
+    const std::size_t size = std::min(kBlock, indices.size() - begin);
+    for (std::size_t k = 0; k < size; ++k) {
+      names[k] = graph.name(indices[begin + k]);
+      __builtin_prefetch(names[k].data());
+    }
+    for (std::size_t k = 0; k < size; ++k) {
+      py::Ref element = make_node_id(names[k], indices[begin + k]);
+      if (!element)
+        return {};
+      py::list_set(list.get(), begin + k, std::move(element));
+    }
+  }
+  return list;
 }
 
 py::Ref node_id_list(const std::vector<NodeId>& ids) {

@@ -1,0 +1,1 @@
+"""Benchmark harness: torvex against peer DAG libraries (see bench/run.sh)."""
