@@ -279,6 +279,7 @@ TEST(EdgeBatchTest, MatchesOneByOneInsertion) {
     Status finished = batch.finish();
     Status got = finished.ok() ? read : finished;
     ASSERT_EQ(got.ok(), expected.ok()) << round;
+    EXPECT_EQ(batched.generation(), one.generation());
     if (!got.ok()) {
       EXPECT_EQ(got.error(), expected.error()) << round;
       continue;

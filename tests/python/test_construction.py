@@ -1,6 +1,7 @@
 """Adding and removing nodes and edges, handles, and payload ownership."""
 
 import json
+import random
 import sys
 import types
 
@@ -215,3 +216,45 @@ def test_builder_without_the_module():
         pytest.skip("a builder module is installed")
     with pytest.raises(ImportError):
         DAG.builder()
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_long_add_edges_lists_match_one_add_edge_per_item(seed):
+    """Long lists are inserted as a batch checked once: the outcome must not show it."""
+    rng = random.Random(seed)
+    names = [f"n{i}" for i in range(60)]
+    items = []
+    for _ in range(400):
+        a, b = sorted(rng.sample(range(60), 2))
+        items.append((names[a], names[b], float(rng.randrange(3))))
+    if seed % 3 == 0:
+        items.insert(rng.randrange(300), (names[50], names[3]))  # may close a cycle
+    if seed % 2 == 0:
+        items.insert(rng.randrange(400), ("n1", 5))  # malformed
+    if seed == 5:
+        items.insert(rng.randrange(400), ("n1", "missing"))
+    batched, single = DAG(), DAG()
+    batched.add_nodes(names)
+    single.add_nodes(names)
+    stale = batched.add_node("gone")
+    batched.remove_node("gone")
+    single.remove_node(single.add_node("gone"))
+    if seed == 4:
+        items.insert(rng.randrange(400), (stale, "n2"))
+
+    def outcome(call):
+        try:
+            call()
+            return None
+        except Exception as e:  # compared by class and text
+            return type(e), str(e)
+
+    got = outcome(lambda: batched.add_edges(items))
+    for item in items:  # a one-item list takes the per-edge path
+        expected = outcome(lambda: single.add_edges([item]))
+        if expected:
+            break
+    assert got == expected
+    assert batched.edges() == single.edges()
+    assert batched.generation == single.generation
+    assert batched.topological_sort() == single.topological_sort()

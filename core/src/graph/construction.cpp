@@ -138,6 +138,12 @@ Status EdgeBatch::add(std::string_view from, std::string_view to, std::optional<
   return {};
 }
 
+EdgeBatch::~EdgeBatch() {
+  if (added_.empty()) return;
+  for (auto e = added_.rbegin(); e != added_.rend(); ++e) store_.graph_.remove_edge(*e);
+  store_.generation_ = start_generation_;
+}
+
 Status EdgeBatch::finish() {
   std::vector<EdgeIndex> added = std::move(added_);
   added_.clear();
@@ -157,6 +163,7 @@ Status EdgeBatch::finish() {
                      label ? std::optional<std::string>(*label) : std::nullopt});
   }
   for (auto e = added.rbegin(); e != added.rend(); ++e) g.remove_edge(*e);
+  store_.generation_ = start_generation_;  // the replay counts its insertions again
   // The edges that stayed were acyclic before the batch, so the labels of the last rebuild or
   // insertion still order them.
   for (Taken& edge : taken) {

@@ -183,13 +183,19 @@ class GraphStore {
 // and must not be used otherwise. Exclusive access to the store throughout.
 class EdgeBatch {
  public:
-  explicit EdgeBatch(GraphStore& store) noexcept : store_(store) {}
+  explicit EdgeBatch(GraphStore& store) noexcept
+      : store_(store), start_generation_(store.generation()) {}
+  // A batch left unfinished (an exception passed through its owner) is taken out again, so the
+  // store never keeps a cycle or an order that is out of date.
+  ~EdgeBatch();
   EdgeBatch(const EdgeBatch&) = delete;
   EdgeBatch& operator=(const EdgeBatch&) = delete;
 
   // Errors: NodeNotFound (source first); Graph when the edge slot space is exhausted.
   Status add(std::string_view from, std::string_view to, std::optional<double> weight,
              std::optional<std::string> label);
+
+  std::size_t size() const noexcept { return added_.size(); }
 
   // Ok when the graph is acyclic. Otherwise the batch is taken out and replayed edge by edge
   // through add_edge, which stops at the first edge that closes a cycle and returns its error
@@ -199,6 +205,7 @@ class EdgeBatch {
 
  private:
   GraphStore& store_;
+  std::uint64_t start_generation_;
   std::vector<EdgeIndex> added_;
 };
 
