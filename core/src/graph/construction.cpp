@@ -134,7 +134,12 @@ Status EdgeBatch::add(std::string_view from, std::string_view to, std::optional<
   if (added_.size() == added_.capacity()) added_.reserve(2 * added_.size() + 16);
   TORVEX_TRY(e, store_.graph_.add_edge(a, b, weight.value_or(1.0), std::move(owned_label)));
   added_.push_back(e);
-  store_.bump_generation();
+  // Nothing can fill the cache while the batch holds the store, so emptying it once serves.
+  if (added_.size() == 1) {
+    store_.bump_generation();
+  } else {
+    ++store_.generation_;
+  }
   return {};
 }
 
