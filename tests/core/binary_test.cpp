@@ -90,17 +90,13 @@ void fill_rich_graph(TextDag& dag) {
   ASSERT_TRUE(dag.add_edge("z", "\xc3\xa9t\xc3\xa9", 2.0, "label").ok());
 }
 
-TEST(Binary, EmptyGraphIsTwoZeroCounts) {
+TEST(Binary, EmptyGraphAndTwoNodesWithOneEdge) {
   TextDag dag;
   EXPECT_EQ(bincode_size(dag), 16u);
   EXPECT_EQ(to_bincode(dag), std::string(16, '\0'));
-  auto back = from_bincode_reader<std::string>(bytes_of(std::string(16, '\0')));
-  ASSERT_TRUE(back.ok());
-  EXPECT_EQ((*back)->node_count(), 0u);
-}
+  auto empty = from_bincode_reader<std::string>(bytes_of(std::string(16, '\0')));
+  ASSERT_TRUE(empty.ok() && (*empty)->node_count() == 0u);
 
-TEST(Binary, TwoNodesAndOneEdgeTake63Bytes) {
-  TextDag dag;
   ASSERT_TRUE(dag.add_node("a", R"("ignored without a hook")").ok());
   ASSERT_TRUE(dag.add_node("b", "").ok());
   ASSERT_TRUE(dag.add_edge("a", "b", std::nullopt, std::nullopt).ok());
@@ -173,19 +169,6 @@ TEST(Binary, EveryTruncatedPrefixFailsWithTheTruncationError) {
 TEST(Binary, RefusesBadTagsHugeLengthsAndInvalidUtf8) {
   EXPECT_EQ(read_fault(Bytes().u64(1).text("a").tag(2).out),
             TorvexError::graph("Bincode read error: tag for enum is not valid, found 2"));
-  EXPECT_EQ(read_fault(Bytes()
-                           .u64(2)
-                           .text("a")
-                           .tag(0)
-                           .text("b")
-                           .tag(0)
-                           .u64(1)
-                           .text("a")
-                           .text("b")
-                           .f64(1)
-                           .tag(7)
-                           .out),
-            TorvexError::graph("Bincode read error: tag for enum is not valid, found 7"));
   // Lengths and counts far beyond the input are found out before anything is reserved.
   EXPECT_EQ(read_fault(Bytes().u64(1).u64(std::uint64_t{1} << 63).text("abc").out),
             TorvexError::graph(kTruncated));

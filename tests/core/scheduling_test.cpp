@@ -152,7 +152,6 @@ TEST(Plans, LevelsAndWorkers) {
   add_nodes(lone, {"c", "a", "b"});
   EXPECT_EQ(describe(execution_plan(lone, {}).value()), "a@0 b@0 c@0");
   EXPECT_EQ(describe(constrained(lone, 1, {})), "a@0 | b@1 | c@2");
-  EXPECT_EQ(describe(constrained(lone, 0, {})), "a@0 | b@1 | c@2");
   EXPECT_EQ(constrained(lone, 1, {}).estimated_makespan, 1.0);
   EXPECT_EQ(describe(constrained(lone, 1, {{"a", 0.0}, {"b", 0.0}, {"c", 0.0}})), "a@0 b@0 c@0");
 }

@@ -80,17 +80,11 @@ def test_closure_and_reduction():
     chain = build([("a", "b", 2.0, "x"), ("b", "c", 3.0)])
     closed = chain.transitive_closure()
     same_graph(closed, build([("a", "b", 2.0, "x"), ("b", "c", 3.0), ("a", "c")]))
-    assert chain.transitive_reduction().edges() == chain.edges()
-
     shortcut = build([("a", "b", 2.0, "x"), ("b", "c", 3.0, "y"), ("a", "c", 9.0)])
-    assert shortcut.transitive_closure().edges() == shortcut.edges()
     same_graph(shortcut.transitive_reduction(), build([("a", "b", 2.0, "x"), ("b", "c", 3.0, "y")]))
 
     parallel = build([("a", "b", 1.0, "p"), ("a", "b", 2.0, "q")])
     same_graph(parallel.transitive_reduction(), parallel)
-    diamond = build([("a", "b"), ("a", "c"), ("b", "d"), ("c", "d")])
-    assert diamond.transitive_closure().edges()[4:] == [("a", "d")]
-    assert DAG().transitive_closure().node_names() == []
 
 
 def test_dominator_tree():
@@ -118,8 +112,6 @@ def test_filter():
     assert build([("a", "b"), ("b", "c")]).filter(lambda n, p: n != "b").edges() == []
     with pytest.raises(TypeError, match="^'int' object cannot be converted to 'PyBool'$"):
         dag.filter(lambda n, p: 1)
-    with pytest.raises(TypeError, match="^'list' object cannot be converted to 'PyBool'$"):
-        dag.filter(lambda n, p: [1])
 
 
 def test_filter_accepts_numpy_booleans():
