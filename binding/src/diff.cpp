@@ -122,19 +122,6 @@ PyObject* diff(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
 
 // --- GraphDiff -----------------------------------------------------------------------------
 
-py::Ref name_list(const std::vector<std::string>& names) {
-  py::Ref list = py::new_list(names.size());
-  if (!list)
-    return {};
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    py::Ref name = py::str(names[i]);
-    if (!name)
-      return {};
-    py::list_set(list.get(), i, std::move(name));
-  }
-  return list;
-}
-
 py::Ref pair_list(const std::vector<NamePair>& pairs) {
   py::Ref list = py::new_list(pairs.size());
   if (!list)
@@ -158,9 +145,9 @@ struct Field {
   py::Ref (*build)(const GraphDiffValue&);
 };
 constexpr Field kFields[] = {
-    {"added_nodes", [](const GraphDiffValue& v) { return name_list(v.added_nodes); }},
-    {"removed_nodes", [](const GraphDiffValue& v) { return name_list(v.removed_nodes); }},
-    {"changed_nodes", [](const GraphDiffValue& v) { return name_list(v.changed_nodes); }},
+    {"added_nodes", [](const GraphDiffValue& v) { return py::str_list(v.added_nodes); }},
+    {"removed_nodes", [](const GraphDiffValue& v) { return py::str_list(v.removed_nodes); }},
+    {"changed_nodes", [](const GraphDiffValue& v) { return py::str_list(v.changed_nodes); }},
     {"added_edges", [](const GraphDiffValue& v) { return pair_list(v.added_edges); }},
     {"removed_edges", [](const GraphDiffValue& v) { return pair_list(v.removed_edges); }},
     {"changed_edges", [](const GraphDiffValue& v) { return pair_list(v.changed_edges); }},

@@ -45,26 +45,13 @@ PyObject* with_changed(const char* full_name, PyObject* self, PyObject* const* a
   return body(*dag, *names);
 }
 
-py::Ref str_list(const std::vector<std::string>& names) {
-  py::Ref list = py::new_list(names.size());
-  if (!list)
-    return {};
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    py::Ref name = py::str(names[i]);
-    if (!name)
-      return {};
-    py::list_set(list.get(), i, std::move(name));
-  }
-  return list;
-}
-
 PyObject* dirty_set(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return with_changed("DAG.dirty_set()", self, args, nargs, kwnames,
                       [](const CoreDAG& dag, const std::vector<std::string>& names) -> PyObject* {
                         auto dirty = py::without_gil([&] { return torvex::dirty_set(dag, names); });
                         if (!dirty)
                           return into_pyerr(dirty.error());
-                        return str_list(*dirty).release();
+                        return py::str_list(*dirty).release();
                       });
 }
 
@@ -83,7 +70,7 @@ PyObject* change_provenance(PyObject* self, PyObject* const* args, Py_ssize_t na
           py::Ref key = py::str(entry.node);
           if (!key)
             return nullptr;
-          py::Ref sources = str_list(entry.sources);
+          py::Ref sources = py::str_list(entry.sources);
           if (!sources || PyDict_SetItem(result.get(), key.get(), sources.get()) < 0)
             return nullptr;
         }

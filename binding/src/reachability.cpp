@@ -93,19 +93,6 @@ PyObject* is_ancestor(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 constexpr py::Param kCanReachParams[] = {py::required("from_node"), py::required("to_node")};
 constexpr py::Param kNodeParams[] = {py::required("node")};
 
-py::Ref name_list(const std::vector<std::string_view>& names) {
-  py::Ref list = py::new_list(names.size());
-  if (!list)
-    return {};
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    py::Ref name = py::str(names[i]);
-    if (!name)
-      return {};
-    py::list_set(list.get(), i, std::move(name));
-  }
-  return list;
-}
-
 PyObject* can_reach(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   /* parse arguments */
   PyObject* argv[2];
@@ -147,7 +134,7 @@ PyObject* list_query(const char* full_name, PyObject* self, PyObject* const* arg
   Result<std::vector<std::string_view>> names = query(*index, node->name);
   if (!names)
     return into_pyerr(names.error());
-  return name_list(*names).release();
+  return py::str_list(*names).release();
 }
 
 PyObject* reachable_from(PyObject* self, PyObject* const* args, Py_ssize_t nargs,

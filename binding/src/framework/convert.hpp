@@ -61,6 +61,11 @@ Ref list_of(const Items& items, Make&& make) {
   }
   return list;
 }
+// A new list of str, one per text of `names`, in order.
+template <class Names>
+Ref str_list(const Names& names) {
+  return list_of(names, [](const auto& name) { return str(name); });
+}
 Ref new_tuple(std::size_t size);
 void tuple_set(PyObject* tuple, std::size_t index, Ref item) noexcept;
 // dict[key] = value; false with an error set.
