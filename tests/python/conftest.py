@@ -5,6 +5,11 @@ import pytest
 from torvex import DAG, NodeId
 
 
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "slow: long-running scale checks; deselect with -m 'not slow'")
+
+
 def names(ids):
     """The names of a list of NodeId, checking the element type on the way."""
     assert all(type(i) is NodeId for i in ids)
