@@ -67,21 +67,12 @@ PyObject* is_ancestor(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   if (!dag)
     return nullptr;
   /* convert, in parameter order; handles are checked before either name is looked up */
-  auto ancestor = node_arg(argv[0], "ancestor");
-  if (!ancestor)
+  auto ends = named_nodes(argv, "ancestor", "descendant", *dag);
+  if (!ends)
     return nullptr;
-  auto descendant = node_arg(argv[1], "descendant");
-  if (!descendant)
-    return nullptr;
-  Result<std::string_view> ancestor_name = into_name(*ancestor, *dag);
-  if (!ancestor_name)
-    return into_pyerr(ancestor_name.error());
-  Result<std::string_view> descendant_name = into_name(*descendant, *dag);
-  if (!descendant_name)
-    return into_pyerr(descendant_name.error());
   /* call the core with the lock released */
-  Result<bool> found =
-      py::without_gil([&] { return dag->is_ancestor(*ancestor_name, *descendant_name); });
+  Result<bool> found = py::without_gil(
+      [&] { return dag->is_ancestor(ends->first.name, ends->second.name); });
   /* build the result */
   if (!found)
     return into_pyerr(found.error());
