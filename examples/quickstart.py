@@ -6,7 +6,7 @@
 import torvex
 
 
-def main():
+def main() -> None:
     dag = torvex.DAG()
 
     # Nodes may carry a payload (here: the command that builds them) and metadata.

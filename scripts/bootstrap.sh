@@ -13,7 +13,8 @@ cd "$root"
 venv=.venv
 stamp="$venv/.bootstrap-stamp"
 build_requirements=("scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10")
-test_requirements=(pytest hypothesis)
+# mypy is pinned: its stub checks change between releases.
+test_requirements=(pytest hypothesis "mypy==2.4.1")
 # Reruns after this script changes, so a new requirement reaches existing checkouts.
 fingerprint="$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)"
 

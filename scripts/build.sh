@@ -8,7 +8,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 dir="$1"; shift
 bin="$PWD/.venv/bin"
-jobs="$(nproc 2>/dev/null || echo 2)"
+jobs="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc 2>/dev/null || echo 2)}"
 
 if [[ ! -f "$dir/build.ninja" ]]; then
   "$bin/cmake" -S . -B "$dir" -G Ninja -DCMAKE_MAKE_PROGRAM="$bin/ninja" "$@"

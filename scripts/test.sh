@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Everything `make test` checks: the core suite through ctest, then the one abi3 wheel
-# installed into every venv and the Python suite run under each. Runs all stages, so one
-# failure doesn't hide another, and exits non-zero if any failed.
+# installed into every venv, the Python suite run under each, and the type information.
+# Runs all stages, so one failure doesn't hide another, and exits non-zero if any failed.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-jobs="$(nproc 2>/dev/null || echo 2)"
+jobs="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc 2>/dev/null || echo 2)}"
 status=0
 
 bash scripts/build.sh build -DTORVEX_BUILD_TESTS=ON || status=1
@@ -18,6 +18,7 @@ if (( ${#binding_sources[@]} == 0 )); then
   echo "test: binding/src has no sources yet: no wheel, no Python tests"
 elif bash scripts/wheel.sh "${venvs[@]}"; then
   bash scripts/pytest.sh || status=1
+  bash scripts/typecheck.sh || status=1
 else
   status=1
 fi

@@ -1,8 +1,12 @@
 """The module itself: names, classes, repeated and refused initialisation."""
 
+import importlib.metadata
+import pathlib
+import shutil
 import subprocess
 import sys
 import textwrap
+import tomllib
 
 import pytest
 
@@ -26,6 +30,24 @@ def test_all_lists_the_twenty_names_in_order():
     assert torvex.__all__ == internal.__all__
     assert internal.__doc__ == ""
     assert all(getattr(torvex, name) is getattr(internal, name) for name in internal.__all__)
+
+
+def test_version_and_type_information_ship_with_the_package():
+    pyproject = pathlib.Path(__file__).parents[2] / "pyproject.toml"
+    declared = tomllib.loads(pyproject.read_text())["project"]["version"]
+    assert torvex.__version__ == importlib.metadata.version("torvex") == declared
+    assert "__version__" not in torvex.__all__
+    package = pathlib.Path(torvex.__file__).parent
+    assert (package / "py.typed").is_file() and (package / "_internal.pyi").is_file()
+
+
+def test_the_module_exports_only_its_init_function():
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm (binutils) is not installed")
+    listing = subprocess.run([nm, "-D", "--defined-only", internal.__file__],
+                             capture_output=True, text=True, check=True).stdout
+    assert [line.split()[-1] for line in listing.splitlines()] == ["PyInit__internal"]
 
 
 def test_second_initialisation_returns_the_same_module():
