@@ -45,8 +45,8 @@ def make_build(tasks: int, seed: int = 7) -> tuple[torvex.DAG, dict[str, float]]
         lib = f"lib{n:03d}"
         headers = task(f"{lib}/headers", f"gen-headers {lib}", "codegen", 0.2)
         # Each library builds on up to three earlier ones, mostly recent ones.
-        deps = sorted({rng.randrange(max(0, n - 12), n) for _ in range(rng.randint(0, 3))} if n
-                      else set())
+        deps = sorted({rng.randrange(max(0, n - 12), n) for _ in range(rng.randint(0, 3))}
+                      if n else [])
         dag.add_edges([(f"lib{d:03d}/headers", headers) for d in deps])
         objects = [task(f"{lib}/src/file{k:02d}.o", f"c++ -c {lib}/src/file{k:02d}.cpp",
                         "compile", rng.lognormvariate(0.5, 0.7))
@@ -57,7 +57,7 @@ def make_build(tasks: int, seed: int = 7) -> tuple[torvex.DAG, dict[str, float]]
         tests.append(task(f"{lib}/test", f"ctest -R {lib}", "test", rng.uniform(2, 40)))
         dag.add_edge(link, f"{lib}/test")
         libraries.append(lib)
-        if n % 10 == 9:  # every tenth library is an app linking a few libraries
+        if n % 10 == 9:  # after every tenth library, an app linking four libraries
             app = task(f"app{len(apps):02d}/link", f"c++ -o app{len(apps):02d}", "link",
                        rng.uniform(5, 20))
             dag.add_edges([(f"{dep}/link", app) for dep in rng.sample(libraries, 4)])
@@ -109,9 +109,9 @@ def main(argv: Sequence[str] | None = None) -> None:
     end = finish_time(plan)
     print(f"\nplan for {args.workers} workers: {len(plan.steps)} distinct start times,"
           f" last task ends at {end:.1f} s")
-    print(f"  estimated_makespan = {plan.estimated_makespan:.1f} s: the critical path's length,"
-          " what unlimited workers would take;")
-    print("  it ignores the worker limit. The end of the plan is found from its start times.")
+    print(f"  estimated_makespan = {plan.estimated_makespan:.1f} s is the critical path's length:"
+          " the time with unlimited workers,")
+    print("  whatever max_workers says; the bounded plan ends at its latest start_time + duration")
     print(f"  total work / workers = {total / args.workers:.1f} s is the other lower bound;"
           f" the workers are busy {total / (args.workers * end):.0%} of the time")
     more = [(w, finish_time(dag.execution_plan_constrained(w, costs))) for w in (32, 128, 512)]
