@@ -60,7 +60,11 @@ class DAG:
     @overload
     def add_nodes(self, nodes: list[_NodeItemT]) -> list[NodeRef]: ...
     def add_edge(
-        self, from_node: _Node, to_node: _Node, weight: float | None = None, label: str | None = None
+        self,
+        from_node: _Node,
+        to_node: _Node,
+        weight: float | None = None,
+        label: str | None = None,
     ) -> None: ...
     @overload
     def add_edges(self, edges: list[_EdgeItem]) -> None: ...
