@@ -1,24 +1,16 @@
 """The module itself: names, classes, repeated and refused initialisation."""
 
-import subprocess
-import sys
-import textwrap
-
 import pytest
 
 import torvex
 import torvex._internal as internal
+from conftest import run_python
 
 CLASSES = ["DAG", "NodeId", "NodeRef", "ScheduledNode", "ExecutionStep", "ExecutionPlan",
            "ReachabilityIndex", "GraphStats", "GraphDiff", "NodeIterator", "NodeLevelIterator",
            "PartitionInfo", "PartitionResult"]
 EXCEPTIONS = ["TorvexError", "CycleError", "NodeNotFoundError", "DuplicateNodeError",
               "EdgeNotFoundError", "GraphError", "StaleNodeRefError"]
-
-
-def run_python(code, *flags):
-    return subprocess.run([sys.executable, *flags, "-c", textwrap.dedent(code)],
-                          capture_output=True, text=True, timeout=60)
 
 
 def test_all_lists_the_twenty_names_in_order():
