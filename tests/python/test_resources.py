@@ -145,7 +145,8 @@ MEMORY_SCRIPT = textwrap.dedent(r'''
     from torvex import DAG
 
     case, in_thread = sys.argv[1], sys.argv[2] == "thread"
-    # In a new thread: so little that the thread gets no memory arena of its own.
+    # In a new thread, so little room that small allocations fail too, such as the C++ runtime's
+    # per-thread state that the thread's first exception needs.
     headroom = (64 if in_thread else 256) << 20
 
     def chain(n):
