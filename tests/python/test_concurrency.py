@@ -232,10 +232,14 @@ elif case == "add_edges":
 
 dag.topological_sort()  # fills the cache
 before = (len(dag), dag.edge_count(), dag.generation)
-# Without the fix a call would run until it ends or exhausts memory: bound both.
+# A call that ignored the signal would run until it ends or exhausts memory: bound both (the
+# address sanitizer needs its room).
+with open("/proc/self/maps") as f:
+    sanitized = "libasan" in f.read()
 with open("/proc/self/status") as f:
     size = next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmSize:"))
-resource.setrlimit(resource.RLIMIT_AS, (size + (1 << 30), resource.RLIM_INFINITY))
+if not sanitized:
+    resource.setrlimit(resource.RLIMIT_AS, (size + (1 << 30), resource.RLIM_INFINITY))
 cpu = resource.getrusage(resource.RUSAGE_SELF).ru_utime
 resource.setrlimit(resource.RLIMIT_CPU, (int(cpu) + 20, resource.RLIM_INFINITY))
 # SIGINT as Ctrl-C sends it, a moment after the call starts. A timer thread could not send it
@@ -253,7 +257,7 @@ added = after[0] - before[0] + after[1] - before[1]
 assert after[2] == before[2] + added, (before, after)
 assert dag.cache_info()["size"] == (1 if added == 0 else 0)
 assert dag.validate() is True and len(dag.topological_sort()) == len(dag)
-print("partial" if case.startswith("add_") and 0 < added < len(items) else "consistent")
+print("cut short" if case.startswith("add_") and added < len(items) else "consistent")
 '''
 
 
@@ -262,5 +266,5 @@ print("partial" if case.startswith("add_") and 0 < added < len(items) else "cons
 def test_sigint_stops_a_long_call(case):
     done = run_python(INTERRUPT_SCRIPT, args=[case])
     assert done.returncode == 0, done.stderr[-2000:]
-    outcome = "partial" if case.startswith("add_") else "consistent"
-    assert done.stdout.split() == ["KeyboardInterrupt", outcome]
+    outcome = "cut short" if case.startswith("add_") else "consistent"
+    assert done.stdout.splitlines() == ["KeyboardInterrupt", outcome]
