@@ -143,6 +143,7 @@ PyObject* add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   dag->reserve(static_cast<std::size_t>(PyList_Size(nodes)), 0);
   // Re-measured each step: a finaliser run by an allocation could change the list.
   for (Py_ssize_t i = 0; i < PyList_Size(nodes); ++i) {
+    interrupt::poll();  // between items: a signal keeps the ones before, as an error would
     const py::Ref item = py::Ref::borrow(PyList_GetItem(nodes, i));
     PyNodePayload record;
     auto name = node_item(item.get(), record);
@@ -252,8 +253,14 @@ bool worth_a_batch(const CoreDAG& dag, Py_ssize_t items) {
 PyObject* add_edges_as_batch(CoreDAG& dag, PyObject* edges) {
   EdgeBatch batch(dag);
   bool malformed = false;
+  bool interrupted = false;
   Status read;
   for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {
+    // Stops like a failing item, so the items before are checked and kept.
+    if (interrupt::stop_requested()) {
+      interrupted = true;
+      break;
+    }
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {
@@ -277,6 +284,8 @@ PyObject* add_edges_as_batch(CoreDAG& dag, PyObject* edges) {
   Status checked = py::without_gil([&] { return batch.finish(); });
   if (!checked)
     return into_pyerr(checked.error());
+  if (interrupted)
+    return nullptr;
   if (malformed)
     return py::type_error(kEdgeFormError);
   if (!read)
@@ -300,6 +309,7 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   // The list is re-measured each step: a str subclass's __str__ or a number's __float__ may
   // run Python code that shrinks it.
   for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {
+    interrupt::poll();
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {
@@ -360,13 +370,14 @@ PyObject* builder(PyObject* /*no self*/) {
   py::Ref module_name = py::str("torvex.builder");
   if (!module_name)
     return nullptr;
-  py::Ref module = py::Ref::steal(PyImport_Import(module_name.get()));
+  py::Ref module =
+      py::Ref::steal(py::calling_python([&] { return PyImport_Import(module_name.get()); }));
   if (!module)
     return nullptr;
   py::Ref factory = py::Ref::steal(PyObject_GetAttrString(module.get(), "DAGBuilder"));
   if (!factory)
     return nullptr;
-  return PyObject_CallNoArgs(factory.get());
+  return py::calling_python([&] { return PyObject_CallNoArgs(factory.get()); });
 }
 
 const py::BlockRegistrar kConstructionBlock{

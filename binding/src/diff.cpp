@@ -47,17 +47,19 @@ struct PyGraphDiff {
 
 // Whether two stored payloads differ: absent equals only absent; otherwise `a == b` by
 // Python's rich comparison (no identity shortcut, so a NaN differs from itself). A comparison
-// that raises counts as a difference and its exception is dropped.
+// that raises counts as a difference and its exception is dropped (py::drop_callback_error).
 bool payloads_differ(const py::DeferredRef& a, const py::DeferredRef& b) {
   if (!a || !b)
     return static_cast<bool>(a) != static_cast<bool>(b);
   // The comparison runs Python code: keep both operands alive across it.
   const py::Ref left = py::Ref::borrow(a.get());
   const py::Ref right = py::Ref::borrow(b.get());
-  const py::Ref equal = py::Ref::steal(PyObject_RichCompare(left.get(), right.get(), Py_EQ));
-  const int truth = equal ? PyObject_IsTrue(equal.get()) : -1;
+  const int truth = py::calling_python([&] {
+    const py::Ref equal = py::Ref::steal(PyObject_RichCompare(left.get(), right.get(), Py_EQ));
+    return equal ? PyObject_IsTrue(equal.get()) : -1;
+  });
   if (truth < 0) {
-    PyErr_Clear();
+    py::drop_callback_error();
     return true;
   }
   return truth == 0;

@@ -152,7 +152,8 @@ py::Ref json_value_to_py(const JsonValue& value) {
 }
 
 py::Ref call(PyObject* callable, std::initializer_list<PyObject*> args) {
-  return py::Ref::steal(PyObject_Vectorcall(callable, args.begin(), args.size(), nullptr));
+  return py::Ref::steal(py::calling_python(
+      [&] { return PyObject_Vectorcall(callable, args.begin(), args.size(), nullptr); }));
 }
 
 std::optional<JsonValue> serialize_payload(const PyNodePayload& record, PyObject* serializer) {
@@ -165,7 +166,7 @@ std::optional<JsonValue> serialize_payload(const PyNodePayload& record, PyObject
   if (py::Ref result = call(callable.get(), {payload.get()}))
     value = py_to_json_value(result.get());
   if (!value)
-    PyErr_Clear();
+    py::drop_callback_error();
   return value;
 }
 
@@ -176,7 +177,7 @@ std::optional<PyNodePayload> deserialize_payload(const JsonValue& value, PyObjec
   if (argument)
     result = call(callable.get(), {argument.get()});
   if (!result) {
-    PyErr_Clear();
+    py::drop_callback_error();
     return std::nullopt;
   }
   return PyNodePayload{py::DeferredRef::steal(result.release()), {}};

@@ -3,7 +3,8 @@
 //
 // Every hook swallows errors: a caller's callable that raises, or returns something with no
 // JSON form, leaves the payload out; the interpreter's error indicator is clear afterwards.
-// All of it needs the interpreter lock.
+// Only an error that is no Exception (KeyboardInterrupt) stops the whole call, by throwing
+// interrupt::Interrupted (py::drop_callback_error). All of it needs the interpreter lock.
 #pragma once
 
 #include <initializer_list>

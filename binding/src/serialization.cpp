@@ -13,9 +13,9 @@
 //       @classmethod
 //       def load(cls, path: str, payload_deserializer=None) -> DAG: ...
 //
-// The callables run with the interpreter lock held and their failures are swallowed
-// (json_convert.hpp). Only save without a serializer releases the lock: no Python code runs.
-// Metadata is never written; loaded graphs have none.
+// The callables run with the interpreter lock held and their failures are swallowed, short of
+// a KeyboardInterrupt (json_convert.hpp). Only save without a serializer releases the lock: no
+// Python code runs. Metadata is never written; loaded graphs have none.
 #include "graph/serialization.hpp"
 
 #include <cstring>
@@ -110,7 +110,7 @@ std::optional<std::string> node_attributes(PyObject* node_attrs, std::string_vie
     if (auto utf8 = py::utf8(result.get()))
       text.emplace(*utf8);
   }
-  PyErr_Clear();
+  py::drop_callback_error();
   return text;
 }
 

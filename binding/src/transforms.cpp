@@ -84,7 +84,8 @@ py::Ref call_with_payloads(PyObject* callable, std::string_view name,
   for (const py::DeferredRef* payload : payloads)
     args[count++] = py::Ref::borrow(*payload ? payload->get() : Py_None);
   PyObject* raw[3] = {args[0].get(), args[1].get(), args[2].get()};
-  return py::Ref::steal(PyObject_Vectorcall(callable, raw, count, nullptr));
+  return py::Ref::steal(
+      py::calling_python([&] { return PyObject_Vectorcall(callable, raw, count, nullptr); }));
 }
 
 // A new graph holding copies of every node of `source`, with the slot map source -> copy.
@@ -169,6 +170,7 @@ PyObject* transitive_closure(PyObject* self) {
   if (!out || !clone_edges(*dag, *out.graph, slots))
     return nullptr;
   for (const auto& [from, to] : added) {
+    interrupt::poll();
     Status status = copy_edge(*out.graph, slots[from], slots[to], std::nullopt, nullptr);
     if (!status)
       return into_pyerr(status.error());

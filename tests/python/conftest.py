@@ -1,5 +1,9 @@
 """Shared checkers for the Python suite."""
 
+import subprocess
+import sys
+import textwrap
+
 import pytest
 
 from torvex import DAG, NodeId
@@ -21,6 +25,12 @@ def is_topo_order(dag, order):
     position = {node.name: k for k, node in enumerate(order)}
     return len(position) == len(order) == len(dag) and all(
         position[a] < position[b] for a, b in dag.edges())
+
+
+def run_python(code, *flags, args=(), timeout=60):
+    """Runs code in a fresh interpreter, the one running the tests; returns the finished run."""
+    return subprocess.run([sys.executable, *flags, "-c", textwrap.dedent(code), *args],
+                          capture_output=True, text=True, timeout=timeout)
 
 
 def snapshot(dag):

@@ -1,4 +1,5 @@
-"""Borrow conflicts between threads, parallel readers, and exact cache counts."""
+"""Borrow conflicts between threads, parallel readers, exact cache counts, daemon threads at
+interpreter exit, and signals during long calls."""
 
 import sys
 import threading
@@ -6,6 +7,7 @@ import time
 
 import pytest
 
+from conftest import run_python
 from torvex import DAG, CycleError, NodeNotFoundError
 
 
@@ -131,3 +133,138 @@ def test_iterators_have_their_own_borrow():
     it = dag.iter_nodes()
     dag.add_node("c")  # iterating never borrows the graph
     assert [n.name for n in it] == ["a", "b"]
+
+
+# -- interpreter exit ----------------------------------------------------------------------------
+
+EXIT_SCRIPT = r'''
+import sys, threading, time
+from torvex import DAG
+
+dag = DAG()
+dag.add_nodes([(str(i), i) for i in range(20_000)])
+dag.add_edges([(str(i), str(i + 1)) for i in range(19_999)])
+text = dag.to_json(lambda payload: payload)
+calls = {
+    "lock released": dag.validate,
+    # The callable gives up the lock itself, inside a call that holds it.
+    "callback": lambda: DAG.from_json(text, lambda value: time.sleep(0)),
+}
+call = calls[sys.argv[1]]
+
+def loop():
+    while True:
+        call()
+
+for _ in range(4):
+    threading.Thread(target=loop, daemon=True).start()
+
+class SlowTeardown:
+    def __del__(self):  # runs once the interpreter is finalizing, with the lock given up
+        time.sleep(0.05)
+
+teardown = SlowTeardown()
+time.sleep(0.01)
+'''
+
+
+@pytest.mark.parametrize("inside", ["lock released", "callback"])
+def test_interpreter_exit_with_daemon_threads_inside_calls(inside):
+    # CPython ends a daemon thread that wants the lock back during finalization; that must
+    # neither abort the process nor run our cleanup without the lock.
+    for _ in range(8):
+        done = run_python(EXIT_SCRIPT, args=[inside])
+        assert (done.returncode, done.stderr) == (0, "")
+
+
+# -- signals -------------------------------------------------------------------------------------
+
+INTERRUPT_SCRIPT = r'''
+import json, os, resource, signal, sys
+from torvex import DAG
+
+def chain(n, extra=()):
+    dag = DAG()
+    dag.add_nodes([f"n{i}" for i in range(n)])
+    dag.add_edges([(f"n{i}", f"n{i + 1}") for i in range(n - 1)] + list(extra))
+    return dag
+
+def ladder(rungs):  # 2 ** rungs paths from top to bottom
+    dag = DAG()
+    dag.add_nodes(["top", "bottom"] + [f"{s}{i}" for i in range(rungs) for s in "lr"])
+    above = ["top"]
+    for i in range(rungs):
+        dag.add_edges([(u, f"{s}{i}") for u in above for s in "lr"])
+        above = [f"l{i}", f"r{i}"]
+    dag.add_edges([(u, "bottom") for u in above])
+    return dag
+
+def independent(n):  # n! orderings
+    dag = DAG()
+    dag.add_nodes([f"x{i}" for i in range(n)])
+    return dag
+
+case = sys.argv[1]
+dag = DAG()
+dag.add_nodes(["a", "b"])
+if case == "all_topological_orderings":
+    dag = independent(16)
+    call = dag.all_topological_orderings
+elif case == "all_paths":
+    dag = ladder(40)
+    call = lambda: dag.all_paths("top", "bottom")
+elif case == "transitive_closure":
+    dag = chain(40_000)
+    call = dag.transitive_closure
+elif case == "transitive_reduction":  # every node also points at the last: n^2 / 2 steps
+    dag = chain(100_000, [(f"n{i}", "n99999") for i in range(99_998)])
+    call = dag.transitive_reduction
+elif case == "from_json":  # a signal handler runs inside the deserializer
+    text = json.dumps({"nodes": [{"name": f"n{i}", "payload": i} for i in range(300_000)],
+                       "edges": []})
+    call = lambda: DAG.from_json(text, lambda value: value)
+elif case == "add_nodes":
+    items = [str(i) for i in range(1_500_000)]
+    call = lambda: dag.add_nodes(items)
+elif case == "add_edges":
+    items = [("a", "b", 2.0, "label")] * 2_000_000
+    call = lambda: dag.add_edges(items)
+
+dag.topological_sort()  # fills the cache
+before = (len(dag), dag.edge_count(), dag.generation)
+# A call that ignored the signal would run until it ends or exhausts memory: bound both (the
+# address sanitizer needs its room).
+with open("/proc/self/maps") as f:
+    sanitized = "libasan" in f.read()
+with open("/proc/self/status") as f:
+    size = next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmSize:"))
+if not sanitized:
+    resource.setrlimit(resource.RLIMIT_AS, (size + (1 << 30), resource.RLIM_INFINITY))
+cpu = resource.getrusage(resource.RUSAGE_SELF).ru_utime
+resource.setrlimit(resource.RLIMIT_CPU, (int(cpu) + 20, resource.RLIM_INFINITY))
+# SIGINT as Ctrl-C sends it, a moment after the call starts. A timer thread could not send it
+# while the call holds the interpreter lock; the timer's own signal gets through.
+signal.signal(signal.SIGALRM, lambda *_: os.kill(os.getpid(), signal.SIGINT))
+signal.setitimer(signal.ITIMER_REAL, 0.05)
+try:
+    call()
+    print("finished")
+except KeyboardInterrupt:
+    print("KeyboardInterrupt")
+after = (len(dag), dag.edge_count(), dag.generation)
+# Whatever went in before the signal went in whole, and the counters and cache agree with it.
+added = after[0] - before[0] + after[1] - before[1]
+assert after[2] == before[2] + added, (before, after)
+assert dag.cache_info()["size"] == (1 if added == 0 else 0)
+assert dag.validate() is True and len(dag.topological_sort()) == len(dag)
+print("cut short" if case.startswith("add_") and added < len(items) else "consistent")
+'''
+
+
+@pytest.mark.parametrize("case", ["all_topological_orderings", "all_paths", "transitive_closure",
+                                  "transitive_reduction", "from_json", "add_nodes", "add_edges"])
+def test_sigint_stops_a_long_call(case):
+    done = run_python(INTERRUPT_SCRIPT, args=[case])
+    assert done.returncode == 0, done.stderr[-2000:]
+    outcome = "cut short" if case.startswith("add_") else "consistent"
+    assert done.stdout.splitlines() == ["KeyboardInterrupt", outcome]

@@ -4,25 +4,19 @@ import importlib.metadata
 import pathlib
 import shutil
 import subprocess
-import sys
-import textwrap
 import tomllib
 
 import pytest
 
 import torvex
 import torvex._internal as internal
+from conftest import run_python
 
 CLASSES = ["DAG", "NodeId", "NodeRef", "ScheduledNode", "ExecutionStep", "ExecutionPlan",
            "ReachabilityIndex", "GraphStats", "GraphDiff", "NodeIterator", "NodeLevelIterator",
            "PartitionInfo", "PartitionResult"]
 EXCEPTIONS = ["TorvexError", "CycleError", "NodeNotFoundError", "DuplicateNodeError",
               "EdgeNotFoundError", "GraphError", "StaleNodeRefError"]
-
-
-def run_python(code, *flags):
-    return subprocess.run([sys.executable, *flags, "-c", textwrap.dedent(code)],
-                          capture_output=True, text=True, timeout=60)
 
 
 def test_all_lists_the_twenty_names_in_order():

@@ -99,6 +99,9 @@ void set_error_from_current_exception() noexcept {
     throw;
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
+  } catch (const interrupt::Interrupted&) {
+    if (!PyErr_Occurred())
+      raise(panic_exception_type(), "computation interrupted without an exception");
   } catch (const std::exception& e) {
     PyErr_Clear();
     raise(panic_exception_type(), e.what());
@@ -106,6 +109,14 @@ void set_error_from_current_exception() noexcept {
     PyErr_Clear();
     raise(panic_exception_type(), "unknown C++ exception");
   }
+}
+
+void drop_callback_error() {
+  if (!PyErr_Occurred() || PyErr_ExceptionMatches(PyExc_Exception)) {
+    PyErr_Clear();
+    return;
+  }
+  throw interrupt::Interrupted();
 }
 
 }  // namespace torvex::py

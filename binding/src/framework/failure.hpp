@@ -7,7 +7,13 @@
 #include <string_view>
 #include <type_traits>
 
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
+#include "framework/gil.hpp"
 #include "framework/python.hpp"
+#include "interrupt.hpp"
 
 namespace torvex::py {
 
@@ -47,9 +53,16 @@ std::nullptr_t conversion_error(PyObject* obj, std::string_view expected);
 // pending exception is left as it is. Returns null.
 std::nullptr_t argument_error(std::string_view param) noexcept;
 
-// Called inside a catch block: std::bad_alloc becomes MemoryError, anything else the panic
-// exception. Replaces any pending Python error.
+// Called inside a catch block: std::bad_alloc becomes MemoryError, interrupt::Interrupted keeps
+// the Python error that stopped the computation, anything else becomes the panic exception
+// (replacing any pending Python error).
 void set_error_from_current_exception() noexcept;
+
+// Drops the pending error of a caller's callable whose failures are ignored (payload hooks,
+// payload comparison). An error that is no Exception, such as the KeyboardInterrupt of a signal
+// handler that ran inside the callable, stops the whole call instead: it stays pending and
+// interrupt::Interrupted is thrown.
+void drop_callback_error();
 
 // The value a C entry point returns to signal an error.
 template <class R>
@@ -62,15 +75,23 @@ constexpr R error_value() noexcept {
 }
 
 // Wraps a function so no C++ exception leaves it: Guarded<f>::call has f's signature and is
-// what goes into method tables and type slots.
+// what goes into method tables and type slots. Long computations inside may be interrupted by
+// a signal (signal_raised).
 template <auto F>
 struct Guarded;
 
 template <class R, class... A, R (*F)(A...)>
 struct Guarded<F> {
   static R call(A... args) noexcept {
+    prepare_thread();
+    interrupt::Scope interruptible(&signal_raised);
     try {
       return F(args...);
+#if defined(__GLIBCXX__)
+    } catch (const abi::__forced_unwind&) {
+      // CPython ended this thread inside Python code that f called (see take_lock).
+      park_thread();
+#endif
     } catch (...) {
       set_error_from_current_exception();
       return error_value<R>();

@@ -4,7 +4,9 @@
 //   ref.hpp      Ref (owned reference, RAII) and new_ref / none / boolean; the only place that
 //                touches reference counts, besides type deallocators.
 //   gil.hpp      AllowThreads / without_gil (release the interpreter lock around native work),
-//                release_later and DeferredRef (drop references safely without the lock).
+//                release_later and DeferredRef (drop references safely without the lock),
+//                take_lock / calling_python (threads CPython ends at exit wait instead of
+//                unwinding), signal_raised (the interrupt check of every call).
 //   failure.hpp  raise / type_error / conversion_error / argument_error, Panic (internal
 //                invariant failures -> the panic exception), Guarded<F> (the C++ exception
 //                boundary: std::bad_alloc -> MemoryError, anything else -> panic exception).
@@ -65,6 +67,8 @@
 //   - Optional parameters default to null; py::is_absent(arg) is true for null and None.
 //   - Core errors become exceptions with into_pyerr (exceptions.hpp), after the lock is back.
 //   - Internal invariant failures: py::panic("text") (throws; the boundary raises it).
+//   - Long loops call interrupt::poll() (core/src/interrupt.hpp) where an allocation could fail
+//     as well: a signal handler that raises stops the call with its exception.
 //   - Holding Python objects across calls back into Python: keep a py::Ref to each of them.
 //
 // A frozen result class with read-only attributes (its own file, e.g. scheduling.cpp):

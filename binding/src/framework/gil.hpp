@@ -16,9 +16,6 @@ class AllowThreads {
   ~AllowThreads();
   AllowThreads(const AllowThreads&) = delete;
   AllowThreads& operator=(const AllowThreads&) = delete;
-
- private:
-  PyThreadState* saved_;
 };
 
 // Runs f() with the interpreter lock released and returns its result.
@@ -30,6 +27,44 @@ decltype(auto) without_gil(F&& f) {
 
 // Whether this thread is inside an AllowThreads scope.
 bool gil_released() noexcept;
+
+// Takes the interpreter lock back after PyEval_SaveThread. Once the interpreter is finalizing,
+// CPython ends any other thread that does so (a daemon thread) with pthread_exit, whose forced
+// unwind must not run through our frames: they would touch Python objects without the lock,
+// and the first noexcept frame on the way (a destructor) ends the process. Such a thread waits
+// here for the process to end instead, as CPython itself makes it do from 3.14 on.
+void take_lock(PyThreadState* state) noexcept;
+
+// Blocks this thread for good. For a thread that CPython has told to end; see take_lock.
+[[noreturn]] void park_thread() noexcept;
+
+// Runs f(), a call into Python code, which may give up the lock and take it back: a thread
+// that CPython ends in there waits as in take_lock. f must throw no C++ exception of its own.
+template <class F>
+auto calling_python(F&& f) noexcept -> decltype(std::forward<F>(f)()) {
+  try {
+    return std::forward<F>(f)();
+  } catch (...) {
+    park_thread();
+  }
+}
+
+// The interrupt check installed for every call into the module: runs the Python signal
+// handlers, taking the lock back for the moment when it is released, and returns true when
+// one raised (its exception is then pending). Only the main thread runs signal handlers, so
+// other threads never take the lock here.
+bool signal_raised();
+
+namespace detail {
+extern constinit thread_local bool t_thread_prepared __attribute__((tls_model("initial-exec")));
+void prepare_new_thread() noexcept;
+}  // namespace detail
+
+// Gets this thread ready for its calls into the module; nothing after the thread's first call.
+inline void prepare_thread() noexcept {
+  if (!detail::t_thread_prepared) [[unlikely]]
+    detail::prepare_new_thread();
+}
 
 // Drops one strong reference: at once when this thread holds the lock, otherwise onto a
 // process-wide pending list emptied the next time the lock is retaken through AllowThreads.

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "algorithms/toposort.hpp"
+#include "interrupt.hpp"
 #include "types.hpp"
 
 namespace torvex::algorithms {
@@ -85,6 +86,7 @@ std::vector<IndexList> all_paths(const StableGraph& graph, NodeIndex source, Nod
   std::vector<PathFrame> frames;
   push_frame(graph, source, reaches, pending, frames);
   while (!frames.empty() && !limit_reached()) {
+    interrupt::poll();
     PathFrame& top = frames.back();
     if (top.next == pending.size()) {
       on_path[path.back()] = 0;

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "algorithms/toposort.hpp"
+#include "interrupt.hpp"
 
 namespace torvex::algorithms {
 
@@ -66,6 +67,7 @@ Result<ReachabilityIndex> ReachabilityIndex::build(const StableGraph& graph) {
   // A row has no bit below its own position, so the OR starts at the successor's own word.
   const std::size_t words = index.words_per_row_;
   for (std::size_t p = n; p-- > 0;) {
+    interrupt::poll();
     std::uint64_t* row = index.row(p);
     row[p / kWordBits] |= std::uint64_t{1} << (p % kWordBits);
     graph.for_each_successor(index.order_[p], [&](NodeIndex v) {

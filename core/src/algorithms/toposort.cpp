@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "interrupt.hpp"
+
 namespace torvex::algorithms {
 
 namespace {
@@ -225,6 +227,7 @@ Result<std::vector<IndexList>> all_topological_orderings(const StableGraph& grap
 
   enter(std::move(first_ready));
   while (!frames.empty()) {
+    interrupt::poll();
     Frame& top = frames.back();
     if (top.placed) {
       unplace(top.ready[top.next - 1]);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "interrupt.hpp"
+
 namespace torvex::algorithms {
 namespace {
 
@@ -84,6 +86,7 @@ std::vector<NodePair> transitive_closure_new_edges(const StableGraph& graph) {
     if (!graph.is_live(u))
       continue;
     reach.search(u, false);
+    interrupt::poll(reach.reached().size() + 1);
     for (NodeIndex w : reach.reached()) {
       if (!reach.is_direct(w))
         out.emplace_back(u, w);
@@ -101,6 +104,7 @@ NodePairSet transitive_reduction_redundant_edges(const StableGraph& graph) {
     if (!graph.is_live(u))
       continue;
     reach.search(u, true);
+    interrupt::poll(reach.reached().size() + 1);
     graph.for_each_successor(u, [&](NodeIndex v) {
       if (reach.is_reached(v))
         out.insert(u, v);

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "interrupt.hpp"
 #include "serialization/bincode.hpp"
 #include "serialization/file_io.hpp"
 #include "serialization/json_reader.hpp"
@@ -76,6 +77,7 @@ Status decode_edges(BincodeDecoder& in, GraphStore& store) {
   Status read = [&]() -> Status {
     TORVEX_TRY(count, in.u64());
     for (std::uint64_t i = 0; i < count; ++i) {
+      interrupt::poll();
       TORVEX_TRY(from, in.text());
       TORVEX_TRY(to, in.text());
       TORVEX_TRY(weight, in.f64());
@@ -210,11 +212,13 @@ Result<SerializableGraph> read_json_records(std::string_view text) {
 
 Status build_from_records(SerializableGraph&& graph, GraphStore& store, const AddNode& add_node) {
   for (SerializableNode& node : graph.nodes) {
+    interrupt::poll();
     TORVEX_TRY_STATUS(add_node(std::move(node.name), node.payload ? &*node.payload : nullptr));
   }
   EdgeBatch batch(store);
   Status read = [&]() -> Status {
     for (SerializableEdge& edge : graph.edges) {
+      interrupt::poll();
       TORVEX_TRY_STATUS(batch.add(edge.from, edge.to, edge.weight, std::move(edge.label)));
     }
     return {};
@@ -245,6 +249,7 @@ Status decode_bincode(std::span<const std::uint8_t> data, bool read_payloads, Gr
   BincodeDecoder in(data);
   TORVEX_TRY(count, in.u64());
   for (std::uint64_t i = 0; i < count; ++i) {
+    interrupt::poll();
     TORVEX_TRY(name, in.text());
     TORVEX_TRY(text, in.optional_text());
     // A payload text that is no JSON value simply leaves the node without payload.

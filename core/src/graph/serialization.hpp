@@ -23,8 +23,13 @@
 #include <type_traits>
 #include <utility>
 
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
 #include "errors.hpp"
 #include "graph/dag.hpp"
+#include "interrupt.hpp"
 #include "serialization/json_value.hpp"
 #include "serialization/records.hpp"
 
@@ -93,13 +98,20 @@ Status decode_bincode_file(const std::string& path, bool read_payloads, GraphSto
 
 std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs);
 
-// Calls a hook; an exception other than std::bad_alloc becomes "nothing".
+// Calls a hook; an exception other than std::bad_alloc, interrupt::Interrupted (the hook asks
+// to stop the whole call) and the unwinding of an ending thread becomes "nothing".
 template <class F>
 auto call_hook(F&& f) -> decltype(f()) {
   try {
     return f();
   } catch (const std::bad_alloc&) {
     throw;
+  } catch (const interrupt::Interrupted&) {
+    throw;
+#if defined(__GLIBCXX__)
+  } catch (const abi::__forced_unwind&) {
+    throw;
+#endif
   } catch (...) {
     return std::nullopt;
   }

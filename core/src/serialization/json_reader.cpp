@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "interrupt.hpp"
 #include "serialization/json_parser.hpp"
 
 namespace torvex {
@@ -63,11 +64,17 @@ class DocumentReader {
 
  private:
   bool read_nodes(std::vector<SerializableNode>& nodes) {
-    return p_.read_sequence([&] { return read_node(nodes.emplace_back()); });
+    return p_.read_sequence([&] {
+      interrupt::poll();
+      return read_node(nodes.emplace_back());
+    });
   }
 
   bool read_edges(std::vector<SerializableEdge>& edges) {
-    return p_.read_sequence([&] { return read_edge(edges.emplace_back()); });
+    return p_.read_sequence([&] {
+      interrupt::poll();
+      return read_edge(edges.emplace_back());
+    });
   }
 
   bool read_node(SerializableNode& node) {
