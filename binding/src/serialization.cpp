@@ -1,7 +1,7 @@
 // The file forms of a graph: JSON text, the binary form in memory and in files, DOT and Mermaid.
 //
 //   class DAG:
-//       def to_json(self, payload_serializer=None) -> str: ...
+//       def to_json(self, payload_serializer=None) -> str: ...  # GraphError: NaN/inf weight
 //       @classmethod
 //       def from_json(cls, json_str: str, payload_deserializer=None) -> DAG: ...
 //       def to_dot(self, node_attrs=None) -> str: ...  # node_attrs(name, payload) -> str/None

@@ -123,6 +123,25 @@ def test_add_edges_forms_and_partial_failure():
     assert dag.edge_count() == 9
 
 
+@pytest.mark.parametrize("items", [1, 256, 1000])
+def test_add_edges_that_adds_nothing_keeps_cache_and_generation(items):
+    dag = DAG()
+    dag.add_nodes([str(i) for i in range(300)])
+    dag.add_edges([(str(i), str(i + 1)) for i in range(299)])
+    dag.roots()
+    before, cache = snapshot(dag), dag.cache_info()
+    with pytest.raises(CycleError):
+        dag.add_edges([("299", "0")] + [("0", "299")] * (items - 1))
+    dag.roots()
+    assert snapshot(dag) == before and dag.cache_info() == dict(cache, hits=cache["hits"] + 1)
+    # Once an edge stays, the cache is emptied as by add_edge.
+    with pytest.raises(CycleError):
+        dag.add_edges([("0", "299")] * (items - 1) + [("299", "0")])
+    dag.roots()
+    assert dag.generation == before[2] + items - 1
+    assert dag.cache_info()["misses"] == cache["misses"] + (items > 1)
+
+
 def test_handles_survive_unrelated_changes_and_go_stale():
     dag = DAG()
     a = dag.add_node("a")
