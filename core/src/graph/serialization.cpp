@@ -167,24 +167,31 @@ bool is_plain_mermaid_id(std::string_view name) {
          kMermaidKeywords.end();
 }
 
-// Each live node's Mermaid identifier by slot: the name when it is a plain identifier, else
-// "n{slot}", with "_" appended while that is the name of another node (ids of this form differ
-// in their digits, so they never meet each other).
-std::vector<std::string> mermaid_ids(const GraphStore& store) {
-  const StableGraph& g = store.graph();
-  std::vector<std::string> ids(g.node_bound());
-  for_each_live_node(g, [&](NodeIndex n) {
-    if (is_plain_mermaid_id(g.name(n))) {
-      ids[n] = g.name(n);
-      return;
-    }
-    std::string id = "n" + std::to_string(n);
-    while (store.contains(id))
-      id += '_';
-    ids[n] = std::move(id);
-  });
-  return ids;
-}
+// Mermaid identifiers: a node's name when it is a plain identifier, else "n{slot}", with "_"
+// appended while that is the name of another node (ids of this form differ in their digits, so
+// they never meet each other). Only the made-up ones are stored.
+class MermaidIds {
+ public:
+  explicit MermaidIds(const GraphStore& store) : graph_(store.graph()) {
+    for_each_live_node(graph_, [&](NodeIndex n) {
+      if (is_plain_mermaid_id(graph_.name(n)))
+        return;
+      if (made_.empty())
+        made_.resize(graph_.node_bound());
+      std::string id = "n" + std::to_string(n);
+      while (store.contains(id))
+        id += '_';
+      made_[n] = std::move(id);
+    });
+  }
+  std::string_view operator[](NodeIndex n) const {
+    return made_.empty() || made_[n].empty() ? graph_.name(n) : made_[n];
+  }
+
+ private:
+  const StableGraph& graph_;
+  std::vector<std::string> made_;  // by slot; empty for a plain name
+};
 
 // Whether text[i], a '#', begins what Mermaid would read as an entity code: "#name;" or
 // "#digits;".
@@ -274,7 +281,7 @@ Status to_bincode_writer(const GraphStore& store, std::span<char> out) {
 
 std::string to_mermaid(const GraphStore& store) {
   const StableGraph& g = store.graph();
-  const std::vector<std::string> ids = mermaid_ids(store);
+  const MermaidIds ids(store);
   std::string out = "graph TD\n";
   for_each_live_node(g, [&](NodeIndex n) {
     out.append("    ").append(ids[n]).append("[");
