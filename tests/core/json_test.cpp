@@ -170,7 +170,8 @@ TEST(JsonDocument, WhatTheReaderCouldNotTakeBackIsRefusedNamingTheEdgeOrNode) {
       {-std::numeric_limits<double>::infinity(), "-inf"}};
   for (auto [weight, text] : weights) {
     ASSERT_TRUE(dag.add_edge("a", "b", weight, std::nullopt).ok());
-    for (const auto& refused : {to_json(dag, counting), write_json_document(to_serializable(dag))}) {
+    const SerializableGraph records = to_serializable(dag);
+    for (const auto& refused : {to_json(dag, counting), write_json_document(records)}) {
       ASSERT_FALSE(refused.ok());
       EXPECT_EQ(refused.error().text(), std::string(kFailed) + "edge a -> b has weight " + text +
                                             ", which JSON cannot represent");

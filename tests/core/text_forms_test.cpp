@@ -113,7 +113,8 @@ TEST(TextForms, HostileNamesAndLabelsAreEscapedAndPlainOnesAreNot) {
                                     "    \"end\" [];\n"
                                     "    \"back\\slash\\\\\" [];\n"
                                     "    \"say \\\"hi\\\"\" -> \"[x]\ny\";\n"
-                                    "    \"say \\\"hi\\\"\" -> \"[x]\ny\" [label=\"a \\\"b\\\"\n#quot;\"];\n"
+                                    "    \"say \\\"hi\\\"\" -> \"[x]\ny\""
+                                    " [label=\"a \\\"b\\\"\n#quot;\"];\n"
                                     "    \"n0\" -> \"end\";\n"
                                     "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\n\"];\n"
                                     "}");

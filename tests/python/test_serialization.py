@@ -144,7 +144,8 @@ def test_hostile_names_and_labels_draw_the_same_graph():
     lines = dag.to_mermaid().splitlines()
     assert len(lines) == 1 + len(dag) + dag.edge_count()
     assert all(re.fullmatch(r'    \w+\["[^"]*"\]', line) for line in lines[1:len(dag) + 1])
-    assert all(re.fullmatch(r'    \w+ -->(\|"[^"]*"\|)? \w+', line) for line in lines[len(dag) + 1:])
+    edge_line = r'    \w+ -->(\|"[^"]*"\|)? \w+'
+    assert all(re.fullmatch(edge_line, line) for line in lines[len(dag) + 1:])
     if shutil.which("dot") is None:
         pytest.skip("Graphviz is not installed")
     drawn = json.loads(subprocess.run(["dot", "-Tjson"], input=dag.to_dot(), capture_output=True,
