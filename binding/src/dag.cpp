@@ -9,6 +9,9 @@
 // Every other method comes from a topic file (construction.cpp, introspection.cpp, ...).
 #include "dag_object.hpp"
 
+#include <new>
+#include <span>
+
 namespace torvex::binding {
 namespace {
 
@@ -43,6 +46,48 @@ PyObject* clear_cache(const CoreDAG& dag) {
   dag.clear_cache();
   return py::none();
 }
+
+}  // namespace
+
+// The collector calls this with the interpreter lock held, but possibly while another thread is
+// inside a method of this graph with the lock released (a cycle test under an exclusive borrow,
+// an algorithm under a shared one). So it takes no borrow, which would fail or make that call
+// fail, and reads only the payload slots: they change only under the lock (add and remove
+// node, payload and metadata setters, item assignment, clear and dealloc), while the work done
+// without the lock touches edges, orders and the cache, never payloads. Nor can a collection
+// start inside a change of the slots: moving them calls no Python code.
+int PyDAG::traverse(const CoreDAG& dag, visitproc visit, void* arg) noexcept {
+  for (const PyNodePayload& record : dag.payload_slots()) {
+    for (const py::DeferredRef* ref : {&record.payload, &record.metadata}) {
+      if (*ref) {
+        if (const int stop = visit(ref->get(), arg))
+          return stop;
+      }
+    }
+  }
+  return 0;
+}
+
+// Drops every payload and metadata reference, which breaks any cycle through the graph. One
+// record at a time, taken out under an exclusive borrow and dropped once that is released:
+// dropping may run Python code, which then finds the graph consistent and free. A graph that
+// is in use is not garbage after all and is left as it is.
+int PyDAG::clear(PyObject* self) noexcept {
+  for (std::size_t n = 0;; ++n) {
+    PyNodePayload taken;
+    {
+      py::Exclusive<PyDAG> dag(self, std::nothrow);
+      if (!dag)
+        return 0;
+      const std::span<PyNodePayload> slots = dag->payload_slots();
+      if (n >= slots.size())
+        return 0;
+      taken = std::move(slots[n]);
+    }
+  }
+}
+
+namespace {
 
 const py::ClassRegistrar<PyDAG> kDagClass{{.doc = "", .text_signature = "()"}};
 const py::BlockRegistrar kDagBlock{

@@ -15,6 +15,11 @@ struct PyDAG {
   using Value = CoreDAG;
   static constexpr bool kFrozen = false;
   static constexpr const char* kName = "DAG";
+
+  // Cyclic garbage collection over the payload and metadata objects (a payload may refer back
+  // to its graph). See dag.cpp.
+  static int traverse(const CoreDAG& dag, visitproc visit, void* arg) noexcept;
+  static int clear(PyObject* self) noexcept;
 };
 
 using SharedDAG = py::Shared<PyDAG>;

@@ -6,6 +6,7 @@
 //   def deserialize_payload(value, deserializer) -> payload or nothing
 #include "json_convert.hpp"
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -21,15 +22,15 @@ std::nullopt_t cannot_convert(PyObject* obj) {
   return std::nullopt;
 }
 
-std::nullopt_t too_deep() {
+std::nullopt_t too_deep(int max_depth) {
   PyErr_Format(PyExc_ValueError, "Cannot convert to JSON: nested deeper than %d levels",
-               kPayloadMaxDepth);
+               max_depth);
   return std::nullopt;
 }
 
 // `depth` counts the arrays and objects already open around `obj`. No Python code runs in
 // here, but each element is held by a strong reference while it is converted all the same.
-std::optional<JsonValue> to_json(PyObject* obj, int depth) {
+std::optional<JsonValue> to_json(PyObject* obj, int depth, PayloadForm form) {
   if (obj == Py_None)
     return JsonValue();
   if (PyBool_Check(obj))
@@ -40,8 +41,14 @@ std::optional<JsonValue> to_json(PyObject* obj, int depth) {
       return std::nullopt;
     return JsonValue(static_cast<std::int64_t>(value));
   }
-  if (PyFloat_Check(obj))
-    return JsonValue(PyFloat_AsDouble(obj));  // NaN and infinities become null
+  if (PyFloat_Check(obj)) {
+    const double value = PyFloat_AsDouble(obj);
+    if (form.finite_only && !std::isfinite(value)) {
+      PyErr_Format(PyExc_ValueError, "Cannot convert %R to JSON", obj);
+      return std::nullopt;
+    }
+    return JsonValue(value);  // NaN and infinities become null
+  }
   if (PyUnicode_Check(obj)) {
     auto text = py::utf8(obj);
     if (!text)
@@ -51,8 +58,8 @@ std::optional<JsonValue> to_json(PyObject* obj, int depth) {
   const bool is_list = PyList_Check(obj);
   if (!is_list && !PyDict_Check(obj))
     return cannot_convert(obj);
-  if (depth >= kPayloadMaxDepth)
-    return too_deep();
+  if (depth >= form.max_depth)
+    return too_deep(form.max_depth);
 
   if (is_list) {
     JsonValue::Array items;
@@ -62,7 +69,7 @@ std::optional<JsonValue> to_json(PyObject* obj, int depth) {
       py::Ref item = py::Ref::borrow(PyList_GetItem(obj, i));
       if (!item)
         return std::nullopt;
-      auto value = to_json(item.get(), depth + 1);
+      auto value = to_json(item.get(), depth + 1, form);
       if (!value)
         return std::nullopt;
       items.push_back(std::move(*value));
@@ -84,7 +91,7 @@ std::optional<JsonValue> to_json(PyObject* obj, int depth) {
     auto text = py::utf8(key.get());
     if (!text)
       return std::nullopt;
-    auto value = to_json(item.get(), depth + 1);
+    auto value = to_json(item.get(), depth + 1, form);
     if (!value)
       return std::nullopt;
     members.insert_or_assign(std::string(*text), std::move(*value));
@@ -143,8 +150,8 @@ py::Ref to_py(const JsonValue& value) {
 
 }  // namespace
 
-std::optional<JsonValue> py_to_json_value(PyObject* obj) {
-  return to_json(obj, 0);
+std::optional<JsonValue> py_to_json_value(PyObject* obj, PayloadForm form) {
+  return to_json(obj, 0, form);
 }
 
 py::Ref json_value_to_py(const JsonValue& value) {
@@ -156,7 +163,8 @@ py::Ref call(PyObject* callable, std::initializer_list<PyObject*> args) {
       [&] { return PyObject_Vectorcall(callable, args.begin(), args.size(), nullptr); }));
 }
 
-std::optional<JsonValue> serialize_payload(const PyNodePayload& record, PyObject* serializer) {
+std::optional<JsonValue> serialize_payload(const PyNodePayload& record, PyObject* serializer,
+                                           PayloadForm form) {
   if (!record.payload)
     return std::nullopt;
   // Strong references across the call: the callable may drop its own.
@@ -164,7 +172,7 @@ std::optional<JsonValue> serialize_payload(const PyNodePayload& record, PyObject
   py::Ref payload = py::Ref::borrow(record.payload.get());
   std::optional<JsonValue> value;
   if (py::Ref result = call(callable.get(), {payload.get()}))
-    value = py_to_json_value(result.get());
+    value = py_to_json_value(result.get(), form);
   if (!value)
     py::drop_callback_error();
   return value;

@@ -59,7 +59,8 @@ struct NodeArg {
 };
 
 // Extracts a node argument without a parameter prefix: TypeError
-// "expected str or NodeRef for node identifier" for any other type.
+// "expected str or NodeRef for node identifier" for any other type; UnicodeEncodeError for a
+// str that has no UTF-8 form (a lone surrogate).
 std::optional<NodeArg> extract_node_arg(PyObject* obj);
 // The same for a named parameter (with the "argument '{}': {}" prefix).
 std::optional<NodeArg> node_arg(PyObject* obj, const char* param);

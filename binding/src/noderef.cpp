@@ -8,7 +8,8 @@
 //       def __eq__(self, other): ...  # same class, same name and epoch
 //       def __hash__(self): ...       # SipHash-1-3 of (name, epoch), fixed across processes
 //
-// A node argument is a str (or subclass; its str() is the name) or a NodeRef.
+// A node argument is a str (or subclass; its str() is the name) or a NodeRef. A name that
+// cannot be encoded in UTF-8 is refused with UnicodeEncodeError.
 #include <string>
 
 #include "exceptions.hpp"
@@ -52,27 +53,6 @@ py::Ref text_of_str(PyObject* obj) {
   return py::str("<unprintable " + py::type_name_of(obj) + " object>");
 }
 
-// UTF-8 of `text`, with lone surrogates replaced: each invalid byte sequence of their
-// surrogatepass encoding becomes U+FFFD. May replace `text` by the repaired string.
-std::optional<std::string_view> lenient_utf8(py::Ref& text) {
-  if (auto view = py::utf8(text.get()))
-    return view;
-  if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError))
-    return std::nullopt;
-  PyErr_Clear();
-  py::Ref bytes = py::Ref::steal(PyUnicode_AsEncodedString(text.get(), "utf-8", "surrogatepass"));
-  if (!bytes)
-    return std::nullopt;
-  char* data = nullptr;
-  Py_ssize_t size = 0;
-  if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0)
-    return std::nullopt;
-  text = py::Ref::steal(PyUnicode_DecodeUTF8(data, size, "replace"));
-  if (!text)
-    return std::nullopt;
-  return py::utf8(text.get());
-}
-
 }  // namespace
 
 py::Ref make_node_ref(py::Ref name, std::uint64_t epoch) {
@@ -92,7 +72,9 @@ std::optional<NodeArg> extract_node_arg(PyObject* obj) {
     arg.text = text_of_str(obj);
     if (!arg.text)
       return std::nullopt;
-    auto name = lenient_utf8(arg.text);
+    // Strict, as for every str parameter: text with a lone surrogate has no UTF-8 form, and
+    // any stand-in for it could be the name of another node.
+    auto name = py::utf8(arg.text.get());
     if (!name)
       return std::nullopt;
     arg.name = *name;

@@ -53,6 +53,10 @@ struct PyPartitionResult {
   using Value = PartitionResultValue;
   static constexpr bool kFrozen = true;
   static constexpr const char* kName = "PartitionResult";
+  // The list is the caller's to edit, so it may come to hold the result itself.
+  static int traverse(const Value& value, visitproc visit, void* arg) noexcept {
+    return py::visit_ref(value.partitions, visit, arg);
+  }
 };
 
 template <class C, auto Field>

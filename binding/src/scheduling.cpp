@@ -61,6 +61,10 @@ struct PyExecutionStep {
   using Value = ExecutionStepValue;
   static constexpr bool kFrozen = true;
   static constexpr const char* kName = "ExecutionStep";
+  // The list is the caller's to edit, so it may come to hold the step itself.
+  static int traverse(const Value& value, visitproc visit, void* arg) noexcept {
+    return py::visit_ref(value.nodes, visit, arg);
+  }
 };
 
 struct ExecutionPlanValue {
@@ -74,6 +78,11 @@ struct PyExecutionPlan {
   using Value = ExecutionPlanValue;
   static constexpr bool kFrozen = true;
   static constexpr const char* kName = "ExecutionPlan";
+  static int traverse(const Value& value, visitproc visit, void* arg) noexcept {
+    if (const int stop = py::visit_ref(value.steps, visit, arg))
+      return stop;
+    return py::visit_ref(value.critical_path, visit, arg);
+  }
 };
 
 template <class C, auto Field>

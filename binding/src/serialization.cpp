@@ -1,7 +1,7 @@
 // The file forms of a graph: JSON text, the binary form in memory and in files, DOT and Mermaid.
 //
 //   class DAG:
-//       def to_json(self, payload_serializer=None) -> str: ...
+//       def to_json(self, payload_serializer=None) -> str: ...  # GraphError: NaN/inf weight
 //       @classmethod
 //       def from_json(cls, json_str: str, payload_deserializer=None) -> DAG: ...
 //       def to_dot(self, node_attrs=None) -> str: ...  # node_attrs(name, payload) -> str/None
@@ -33,10 +33,12 @@ using Reader = PayloadReader<PyNodePayload>;
 
 // The hooks hold the callable borrowed: it is an argument of the running call, so it lives
 // until the method returns. Absent (None or omitted) means no hook.
-Writer writer_hook(PyObject* serializer) {
+Writer writer_hook(PyObject* serializer, PayloadForm form) {
   if (py::is_absent(serializer))
     return {};
-  return [serializer](const PyNodePayload& node) { return serialize_payload(node, serializer); };
+  return [serializer, form](const PyNodePayload& node) {
+    return serialize_payload(node, serializer, form);
+  };
 }
 
 Reader reader_hook(PyObject* deserializer) {
@@ -75,8 +77,13 @@ PyObject* to_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
   SharedDAG dag(self);
   if (!dag)
     return nullptr;
-  const Writer hook = writer_hook(argv[0]);
-  return text_result(torvex::to_json(*dag, hook));
+  // A payload the document could not give back as it was is left out like any payload that
+  // fails to convert; an edge weight it cannot hold refuses the whole graph.
+  const Writer hook = writer_hook(argv[0], kDocumentPayloads);
+  Result<std::string> text = torvex::to_json(*dag, hook);
+  if (!text)
+    return into_pyerr(text.error());
+  return text_result(*text);
 }
 
 constexpr py::Param kFromJsonParams[] = {py::required("json_str"),
@@ -167,7 +174,7 @@ PyObject* to_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     return nullptr;
   if (py::is_absent(argv[0]))
     return bytes_without_payloads(*dag);
-  const Writer hook = writer_hook(argv[0]);
+  const Writer hook = writer_hook(argv[0], kBinaryPayloads);
   const std::string form = torvex::to_bincode(*dag, hook);
   return PyBytes_FromStringAndSize(form.data(), static_cast<Py_ssize_t>(form.size()));
 }
@@ -215,7 +222,7 @@ PyObject* save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
   if (py::is_absent(argv[1])) {
     status = py::without_gil([&] { return torvex::to_bincode_file(*dag, path); });
   } else {
-    const Writer hook = writer_hook(argv[1]);
+    const Writer hook = writer_hook(argv[1], kBinaryPayloads);
     status = torvex::to_bincode_file(*dag, path, hook);
   }
   if (!status)

@@ -43,6 +43,13 @@ std::string reader_fault(std::string_view text) {
   return message.substr(0, message.rfind(" at line "));
 }
 
+// The document of a graph the writer must accept.
+std::string document(const TextDag& dag, const PayloadWriter<std::string>& hook = {}) {
+  auto text = to_json(dag, hook);
+  EXPECT_TRUE(text.ok()) << text.error().text();
+  return text.ok() ? *text : std::string();
+}
+
 std::vector<std::string> node_names(const GraphStore& dag) {
   return testing::names(dag, dag.nodes());
 }
@@ -97,12 +104,12 @@ TEST(JsonDocument, WritesTheExampleAndTheEmptyGraph) {
   ASSERT_TRUE(dag.add_node("a", R"({"k":1})").ok());
   ASSERT_TRUE(dag.add_node("b", "").ok());
   ASSERT_TRUE(dag.add_edge("a", "b", 2.5, "x").ok());
-  EXPECT_EQ(to_json(dag, kWriteText), testing::read_golden("document.json"));
-  EXPECT_EQ(write_json_document(to_serializable(dag, kWriteText)), to_json(dag, kWriteText));
+  EXPECT_EQ(document(dag, kWriteText), testing::read_golden("document.json"));
+  EXPECT_EQ(*write_json_document(to_serializable(dag, kWriteText)), document(dag, kWriteText));
 
   // Without a hook no node has a payload member.
-  EXPECT_EQ(to_json(dag).find("payload"), std::string::npos);
-  EXPECT_EQ(to_json(TextDag()), "{\n  \"nodes\": [],\n  \"edges\": []\n}");
+  EXPECT_EQ(document(dag).find("payload"), std::string::npos);
+  EXPECT_EQ(document(TextDag()), "{\n  \"nodes\": [],\n  \"edges\": []\n}");
 }
 
 TEST(JsonDocument, RoundTripKeepsSlotOrderTextsAndWeights) {
@@ -116,7 +123,7 @@ TEST(JsonDocument, RoundTripKeepsSlotOrderTextsAndWeights) {
   ASSERT_TRUE(dag.add_edge("q\"uote", "new\nline", 0.1, "l\tabel").ok());
   ASSERT_TRUE(dag.add_edge("reused", "\xc3\xa9t\xc3\xa9", -0.0, std::nullopt).ok());
 
-  const std::string text = to_json(dag, kWriteText);
+  const std::string text = document(dag, kWriteText);
   EXPECT_NE(text.find("\"weight\": 3.0"), std::string::npos);
   auto back = from_json<std::string>(text, kReadText);
   ASSERT_TRUE(back.ok()) << back.error().text();
@@ -125,22 +132,53 @@ TEST(JsonDocument, RoundTripKeepsSlotOrderTextsAndWeights) {
   EXPECT_EQ(copy.nodes(), (IndexList{0, 1, 2, 3, 4}));
   EXPECT_EQ(copy.payload(0), R"({"B":-1,"a":"x","ab":[true,null]})");
   EXPECT_EQ(copy.generation(), 5u + 3u);
-  EXPECT_EQ(to_json(copy, kWriteText), text);
+  EXPECT_EQ(document(copy, kWriteText), text);
   EXPECT_TRUE(std::signbit(copy.graph().edge_weight(2)));
 }
 
-TEST(JsonDocument, NonFiniteWeightIsWrittenAsNullWhichTheReaderRefuses) {
+TEST(JsonDocument, WhatTheReaderCouldNotTakeBackIsRefusedNamingTheEdgeOrNode) {
+  constexpr const char* kFailed = "JSON serialization failed: ";
+  // A payload exactly as deep as the document admits reads back; one level more is refused.
+  const auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
   TextDag dag;
-  ASSERT_TRUE(dag.add_node("a", "").ok());
+  ASSERT_TRUE(dag.add_node("a", nested(kDocumentPayloadMaxDepth)).ok());
   ASSERT_TRUE(dag.add_node("b", "").ok());
-  ASSERT_TRUE(dag.add_edge("a", "b", std::numeric_limits<double>::infinity(), std::nullopt).ok());
-  const std::string text = to_json(dag);
-  EXPECT_NE(text.find("\"weight\": null"), std::string::npos);
-  auto back = from_json<std::string>(text);
-  ASSERT_FALSE(back.ok());
-  EXPECT_EQ(back.error().kind(), ErrorKind::Graph);
-  EXPECT_EQ(back.error().text(),
-            "JSON deserialization failed: invalid type: null, expected f64 at line 14 column 20");
+  ASSERT_TRUE(dag.add_edge("a", "b", 1.0, std::nullopt).ok());
+  auto back = from_json<std::string>(document(dag, kWriteText), kReadText);
+  ASSERT_TRUE(back.ok()) << back.error().text();
+  EXPECT_EQ((*back)->payload(0), nested(kDocumentPayloadMaxDepth));
+
+  dag.payload(0) = nested(kDocumentPayloadMaxDepth + 1);
+  for (const auto& refused : {to_json(dag, kWriteText),
+                              write_json_document(to_serializable(dag, kWriteText))}) {
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().kind(), ErrorKind::Graph);
+    EXPECT_EQ(refused.error().text(), std::string(kFailed) +
+                                          "payload of node a is nested more than 124 levels "
+                                          "deep, which the reader refuses");
+  }
+
+  // A weight JSON has no number for refuses the graph before any payload hook is called.
+  int calls = 0;
+  const PayloadWriter<std::string> counting = [&](const std::string& p) {
+    ++calls;
+    return kWriteText(p);
+  };
+  const std::pair<double, const char*> weights[] = {
+      {std::nan(""), "NaN"},
+      {std::numeric_limits<double>::infinity(), "inf"},
+      {-std::numeric_limits<double>::infinity(), "-inf"}};
+  for (auto [weight, text] : weights) {
+    ASSERT_TRUE(dag.add_edge("a", "b", weight, std::nullopt).ok());
+    const SerializableGraph records = to_serializable(dag);
+    for (const auto& refused : {to_json(dag, counting), write_json_document(records)}) {
+      ASSERT_FALSE(refused.ok());
+      EXPECT_EQ(refused.error().text(), std::string(kFailed) + "edge a -> b has weight " + text +
+                                            ", which JSON cannot represent");
+    }
+    ASSERT_TRUE(dag.remove_edge("a", "b").ok());
+  }
+  EXPECT_EQ(calls, 0);
 }
 
 TEST(JsonReader, ArrayFormsAndUnknownMembersReadLikeTheObjectForm) {

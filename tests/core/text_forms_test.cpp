@@ -76,26 +76,48 @@ TEST(TextForms, EdgesCarryTheirLabelOrAWeightOtherThanOne) {
   }
 }
 
-TEST(TextForms, NamesGoInVerbatimAndEveryEdgeGetsItsLine) {
+TEST(TextForms, HostileNamesAndLabelsAreEscapedAndPlainOnesAreNot) {
   TestDag dag;
-  testing::add_nodes(dag, {"say \"hi\"", "[x]\ny"});
+  testing::add_nodes(dag, {"say \"hi\"", "[x]\ny", "n0", "end", "back\\slash\\"});
   ASSERT_TRUE(dag.add_edge("say \"hi\"", "[x]\ny", std::nullopt, std::nullopt).ok());
-  ASSERT_TRUE(dag.add_edge("say \"hi\"", "[x]\ny", std::nullopt, "again").ok());
-  EXPECT_EQ(to_mermaid(dag),
-            "graph TD\n    say \"hi\"[\"say \"hi\"\"]\n    [x]\ny[\"[x]\ny\"]\n"
-            "    say \"hi\" --> [x]\ny\n    say \"hi\" -->|\"again\"| [x]\ny\n");
+  ASSERT_TRUE(dag.add_edge("say \"hi\"", "[x]\ny", std::nullopt, "a \"b\"\n#quot;").ok());
+  ASSERT_TRUE(dag.add_edge("n0", "end", std::nullopt, std::nullopt).ok());
+  ASSERT_TRUE(dag.add_edge("n0", "back\\slash\\", std::nullopt, "x\\\n").ok());
 
-  // A hook that throws counts as no attributes; an empty text gives empty brackets.
+  // Names that are no plain identifier (and the keyword end) get n{slot}, made unique against
+  // the plain names; quoted texts use entity codes.
+  EXPECT_EQ(to_mermaid(dag), "graph TD\n"
+                             "    n0_[\"say #quot;hi#quot;\"]\n"
+                             "    n1[\"[x]<br>y\"]\n"
+                             "    n0[\"n0\"]\n"
+                             "    n3[\"end\"]\n"
+                             "    n4[\"back\\slash\\\"]\n"
+                             "    n0_ --> n1\n"
+                             "    n0_ -->|\"a #quot;b#quot;<br>#35;quot;\"| n1\n"
+                             "    n0 --> n3\n"
+                             "    n0 -->|\"x\\<br>\"| n4\n");
+
+  // In DOT a quote gets a backslash, and so does each backslash of a run that would escape the
+  // closing quote or a line feed. A hook that throws counts as no attributes; an empty text
+  // gives empty brackets.
   const NodeAttrHook<int> hook = [](std::string_view name,
                                     const int&) -> std::optional<std::string> {
     if (name == "[x]\ny")
       throw std::runtime_error("no");
     return "";
   };
-  EXPECT_EQ(
-      to_dot_with(dag, hook),
-      "digraph {\n    \"say \"hi\"\" [];\n    \"[x]\ny\";\n"
-      "    \"say \"hi\"\" -> \"[x]\ny\";\n    \"say \"hi\"\" -> \"[x]\ny\" [label=\"again\"];\n}");
+  EXPECT_EQ(to_dot_with(dag, hook), "digraph {\n"
+                                    "    \"say \\\"hi\\\"\" [];\n"
+                                    "    \"[x]\ny\";\n"
+                                    "    \"n0\" [];\n"
+                                    "    \"end\" [];\n"
+                                    "    \"back\\slash\\\\\" [];\n"
+                                    "    \"say \\\"hi\\\"\" -> \"[x]\ny\";\n"
+                                    "    \"say \\\"hi\\\"\" -> \"[x]\ny\""
+                                    " [label=\"a \\\"b\\\"\n#quot;\"];\n"
+                                    "    \"n0\" -> \"end\";\n"
+                                    "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\n\"];\n"
+                                    "}");
 }
 
 TEST(TextForms, PlainNumbersNeverUseAnExponent) {

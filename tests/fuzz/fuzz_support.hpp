@@ -200,22 +200,6 @@ inline std::optional<JsonValue> write_payload(const JsonPayload& payload) {
   return *payload;
 }
 
-// Containers open at the deepest point of a value (a scalar has depth 0).
-inline int nesting_depth(const JsonValue& value) {
-  int deepest = 0;
-  if (value.kind() == JsonValue::Kind::Array) {
-    for (const JsonValue& item : value.as_array())
-      deepest = std::max(deepest, nesting_depth(item));
-    return deepest + 1;
-  }
-  if (value.kind() == JsonValue::Kind::Object) {
-    for (const auto& [key, item] : value.as_object())
-      deepest = std::max(deepest, nesting_depth(item));
-    return deepest + 1;
-  }
-  return 0;
-}
-
 inline bool same_bits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }

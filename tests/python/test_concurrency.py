@@ -1,6 +1,7 @@
 """Borrow conflicts between threads, parallel readers, exact cache counts, daemon threads at
 interpreter exit, and signals during long calls."""
 
+import gc
 import sys
 import threading
 import time
@@ -268,3 +269,28 @@ def test_sigint_stops_a_long_call(case):
     assert done.returncode == 0, done.stderr[-2000:]
     outcome = "cut short" if case.startswith("add_") else "consistent"
     assert done.stdout.splitlines() == ["KeyboardInterrupt", outcome]
+
+
+def test_collector_walks_a_graph_another_thread_is_changing():
+    dag = chain(50_000)
+    for i in range(0, 50_000, 50):
+        dag.set_payload(str(i), [dag])  # payloads that lead back to the graph
+
+    def change():
+        # Both refuse the edge after working on the edges with the lock released.
+        for call in [lambda: dag.add_edge("49999", "0"),
+                     lambda: dag.add_edges([("49999", "0")] + [("0", "49999")] * 20_000)]:
+            try:
+                call()
+            except CycleError:
+                pass
+
+    thread, stop, errors = in_background(change)
+    try:
+        for _ in range(100):
+            gc.collect()
+            assert len(gc.get_referents(dag)) == 1 + 1000  # its type and the payloads
+    finally:
+        stop.set()
+        thread.join()
+    assert not errors and dag.edge_count() == 49_999

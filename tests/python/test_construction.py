@@ -123,6 +123,25 @@ def test_add_edges_forms_and_partial_failure():
     assert dag.edge_count() == 9
 
 
+@pytest.mark.parametrize("items", [1, 256, 1000])
+def test_add_edges_that_adds_nothing_keeps_cache_and_generation(items):
+    dag = DAG()
+    dag.add_nodes([str(i) for i in range(300)])
+    dag.add_edges([(str(i), str(i + 1)) for i in range(299)])
+    dag.roots()
+    before, cache = snapshot(dag), dag.cache_info()
+    with pytest.raises(CycleError):
+        dag.add_edges([("299", "0")] + [("0", "299")] * (items - 1))
+    dag.roots()
+    assert snapshot(dag) == before and dag.cache_info() == dict(cache, hits=cache["hits"] + 1)
+    # Once an edge stays, the cache is emptied as by add_edge.
+    with pytest.raises(CycleError):
+        dag.add_edges([("0", "299")] * (items - 1) + [("299", "0")])
+    dag.roots()
+    assert dag.generation == before[2] + items - 1
+    assert dag.cache_info()["misses"] == cache["misses"] + (items > 1)
+
+
 def test_handles_survive_unrelated_changes_and_go_stale():
     dag = DAG()
     a = dag.add_node("a")
@@ -156,7 +175,7 @@ def test_remove_node_frees_its_slot():
         dag.remove_node("b")
 
 
-def test_names_are_text_with_str_subclasses_and_surrogates():
+def test_names_are_text_with_str_subclasses():
     class Label(str):
         def __str__(self):
             return "renamed"
@@ -165,11 +184,38 @@ def test_names_are_text_with_str_subclasses_and_surrogates():
     dag.add_node("renamed")
     dag.add_node("")
     assert dag.has_node(Label("anything")) and dag.has_node("")
-    with pytest.raises(UnicodeEncodeError):
-        dag.add_node("bad\ud800")
-    assert not dag.has_node("bad\ud800")  # read leniently: each surrogate byte as U+FFFD
-    dag.add_node("bad\ufffd\ufffd\ufffd")
-    assert dag.has_node("bad\ud800")
+
+
+def test_a_name_without_utf8_form_never_stands_for_another_node():
+    class Lone(str):
+        def __str__(self):
+            return "\udfff"
+
+    bad = "\udfff"  # read leniently, it would name the first node
+    dag = DAG()
+    dag.add_nodes(["\ufffd" * 3, "x"])
+    dag.add_edge("x", "\ufffd" * 3)
+    index = dag.build_reachability_index()
+    before = snapshot(dag)
+    for call in [
+            lambda: dag.remove_node(bad), lambda: dag.remove_node(Lone("x")),
+            lambda: dag.add_node(bad), lambda: dag.has_node(bad), lambda: dag.get_payload(bad),
+            lambda: dag.set_metadata(bad, 1), lambda: dag.add_edge("x", bad),
+            lambda: dag.remove_edge("x", bad), lambda: dag.has_edge("x", bad),
+            lambda: dag.is_ancestor("x", bad), lambda: dag.iter_descendants(bad),
+            lambda: dag.shortest_path("x", bad), lambda: dag.subgraph(["x", bad]),
+            lambda: dag.subgraph_by_depth(bad, 1), lambda: dag.dirty_set([bad]),
+            lambda: dag.collapse(["x"], bad), lambda: dag.dominator_tree(bad),
+            lambda: dag.bottom_levels({bad: 2.0}), lambda: dag.topological_sort_priority({bad: 1}),
+            lambda: index.can_reach("x", bad), lambda: bad in dag, lambda: dag[bad],
+            lambda: dag.__setitem__(bad, 1), lambda: dag.node_ref(bad),
+            lambda: dag.nodes_matching_glob(bad)]:
+        with pytest.raises(UnicodeEncodeError):
+            call()
+    # Items of the list forms are refused like any other malformed item.
+    with pytest.raises(TypeError, match="^Each edge"):
+        dag.add_edges([(bad, "x")])
+    assert snapshot(dag) == before and dag.get_metadata("\ufffd" * 3) is None
 
 
 class Broken(str):

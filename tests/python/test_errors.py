@@ -37,6 +37,20 @@ def test_core_errors_carry_bare_texts():
     assert missing.value.args == ("zz",)
 
 
+class Unfit(TypeError):
+    pass
+
+
+class Refusing:
+    """A number whose conversions raise a TypeError subclass."""
+
+    def __float__(self):
+        raise Unfit("no float")
+
+    def __index__(self):
+        raise Unfit("no index")
+
+
 @pytest.mark.parametrize("call, message", [
     (lambda d: d.add_node(), "DAG.add_node() missing 1 required positional argument: 'name'"),
     (lambda d: d.remove_edge(),
@@ -56,6 +70,10 @@ def test_core_errors_carry_bare_texts():
     (lambda d: d.remove_node(5),
      "argument 'node': expected str or NodeRef for node identifier"),
     (lambda d: d.add_edge("a", "a", weight="heavy"), "argument 'weight': must be real number, not str"),
+    # A TypeError subclass is a TypeError: it gets the prefix too.
+    (lambda d: d.add_edge("a", "a", weight=Refusing()), "argument 'weight': no float"),
+    (lambda d: d.all_topological_orderings(Refusing()), "argument 'limit': no index"),
+    (lambda d: d.bottom_levels({"a": Refusing()}), "argument 'costs': no float"),
 ])
 def test_argument_errors(call, message):
     dag = DAG()
@@ -69,6 +87,9 @@ def test_conversion_error_keeps_its_cause():
         DAG().add_node(1)
     assert type(error.value.__cause__) is TypeError
     assert str(error.value.__cause__) == "'int' object cannot be converted to 'PyString'"
+    with pytest.raises(TypeError) as error:
+        DAG().execution_plan_constrained(Refusing())
+    assert type(error.value) is TypeError and type(error.value.__cause__) is Unfit
 
 
 def test_method_without_parameters_uses_the_interpreters_text():

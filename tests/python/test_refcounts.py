@@ -77,3 +77,33 @@ def test_readers_hand_back_the_stored_object(objs):
         assert dag.get_payload("a") is objs[0] and dag["a"] is objs[0]
         assert dag.get_metadata("a") is objs[1]
     assert counts(objs) == start
+
+
+class Finalized:
+    """Counts its own finalisation in `freed`; `back` may point at anything."""
+
+    def __init__(self, freed, back=None):
+        self.freed, self.back = freed, back
+
+    def __del__(self):
+        self.freed.append(1)
+
+
+def test_graphs_that_refer_to_themselves_are_collected():
+    freed = []
+    for _ in range(200):
+        dag = DAG()
+        tracker = Finalized(freed)
+        dag.add_node("closure", lambda: (dag, tracker))
+        dag.add_node("parent", None, Finalized(freed, back=dag))
+        dag.add_nodes([("tuple", (dag, Finalized(freed)))])  # a tuple cannot break the cycle
+        plan = dag.execution_plan()
+        plan.steps.append((plan, Finalized(freed)))
+        result = dag.partition_level_based(1)
+        result.partitions.append((result, Finalized(freed)))
+        step = plan.steps[0]
+        step.nodes.append((step, Finalized(freed)))
+        assert gc.is_tracked(dag) and dag.get_payload("closure") in gc.get_referents(dag)
+        del dag, tracker, plan, result, step
+    gc.collect()
+    assert len(freed) == 200 * 6

@@ -2,11 +2,14 @@
 
 import enum
 import gc
+import json
 import math
 import os
 import pathlib
 import re
+import shutil
 import struct
+import subprocess
 import sys
 import threading
 
@@ -14,6 +17,11 @@ import pytest
 
 from conftest import snapshot
 from torvex import DAG, CycleError, DuplicateNodeError, GraphError, NodeNotFoundError
+
+# Names that break a verbatim DOT or Mermaid text, and pairs that naive escaping would merge:
+# x\<line feed>y continues a DOT line to xy, and back\ and back\\ differ by one backslash.
+HOSTILE = ['say "hi"', 'a"; "b', "back\\", "back\\\\", "x\\\ny", "xy", "line\nbreak", "cr\r",
+           "end", "n0", "#quot;", "a b", "é", ""]
 
 GOLDEN = pathlib.Path(__file__).parents[1] / "core" / "golden"  # shared with the core tests
 NAN_BITS = 0x7FF8_0000_DEAD_BEEF  # a NaN with payload bits: must survive bit for bit
@@ -93,6 +101,59 @@ def test_texts_of_the_examples(example):
     assert dag.to_json(lambda p: p if isinstance(p, dict) else 1 / 0) == golden("document.json")
     assert '"payload"' not in dag.to_json()
     assert DAG().to_bytes() == bytes(16)
+
+
+def nested(depth):
+    value = []
+    for _ in range(depth - 1):
+        value = [value]
+    return value
+
+
+def test_json_is_written_only_when_it_reads_back_the_same():
+    dag = DAG()
+    dag.add_nodes([("a", 1), ("b", 2)])
+    calls = []
+    for weight, text in [(math.nan, "NaN"), (math.inf, "inf"), (-math.inf, "-inf")]:
+        dag.add_edge("a", "b", weight)
+        with pytest.raises(GraphError) as error:
+            dag.to_json(calls.append)
+        assert str(error.value) == (f"JSON serialization failed: edge a -> b has weight {text}, "
+                                    "which JSON cannot represent")
+        dag.remove_edge("a", "b")
+    assert calls == []  # refused before any serializer runs
+
+    # A serializer result the document could not give back as it was (a non-finite float, or
+    # nesting the document has no room for) is left out like any result that fails to convert;
+    # the binary form keeps its own rules.
+    values = [nested(124), nested(125), math.nan, [1.5, math.inf], {"k": -math.inf}, 0.5]
+    dag = DAG()
+    dag.add_nodes([(str(k), value) for k, value in enumerate(values)])
+    loaded = DAG.from_json(dag.to_json(lambda p: p), lambda v: v)
+    assert [loaded.get_payload(str(k)) for k in range(6)] == [values[0]] + [None] * 4 + [0.5]
+    assert payload_texts(dag, lambda p: p)[1:4] == ["[" * 125 + "]" * 125, "null", "[1.5,null]"]
+
+
+def test_hostile_names_and_labels_draw_the_same_graph():
+    dag = DAG()
+    dag.add_nodes(HOSTILE)
+    for k, (a, b) in enumerate(zip(HOSTILE, HOSTILE[1:])):
+        dag.add_edge(a, b, label=HOSTILE[-k - 1])
+    dag.add_edge(HOSTILE[0], HOSTILE[-1], 2.5)
+    # Mermaid: one line per statement, a plain identifier and one quoted text per node.
+    lines = dag.to_mermaid().splitlines()
+    assert len(lines) == 1 + len(dag) + dag.edge_count()
+    assert all(re.fullmatch(r'    \w+\["[^"]*"\]', line) for line in lines[1:len(dag) + 1])
+    edge_line = r'    \w+ -->(\|"[^"]*"\|)? \w+'
+    assert all(re.fullmatch(edge_line, line) for line in lines[len(dag) + 1:])
+    if shutil.which("dot") is None:
+        pytest.skip("Graphviz is not installed")
+    drawn = json.loads(subprocess.run(["dot", "-Tjson"], input=dag.to_dot(), capture_output=True,
+                                      text=True, check=True).stdout)
+    assert len(drawn["objects"]) == len(dag) and len(drawn["edges"]) == dag.edge_count()
+    # DOT reads back every name but those whose backslashes had to be doubled.
+    assert {o["name"] for o in drawn["objects"]} >= {
+        n for n in HOSTILE if not n.endswith("\\") and "\\\n" not in n}
 
 
 def test_node_attrs(example):

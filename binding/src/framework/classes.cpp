@@ -42,7 +42,8 @@ ClassDef& class_def(std::string_view name) {
   return it->second;
 }
 
-void ClassDef::define(Py_ssize_t basicsize, destructor dealloc, ClassInfo info) {
+void ClassDef::define(Py_ssize_t basicsize, destructor dealloc, ClassInfo info,
+                      CollectorSlots collector) {
   // Runs at load time, where throwing would end the process: a second definition is reported
   // when the type is built.
   if (dealloc_ != nullptr) {
@@ -52,6 +53,7 @@ void ClassDef::define(Py_ssize_t basicsize, destructor dealloc, ClassInfo info) 
   basicsize_ = basicsize;
   dealloc_ = dealloc;
   info_ = info;
+  collector_ = collector;
 }
 
 void ClassDef::add_block(MethodBlock block) {
@@ -111,11 +113,18 @@ PyTypeObject* ClassDef::build() {
   slots_.push_back({Py_tp_getset, getters_.data()});
   if (!has_new)
     slots_.push_back({Py_tp_new, reinterpret_cast<void*>(&Guarded<&refuse_new>::call)});
+  unsigned int flags = Py_TPFLAGS_DEFAULT;
+  if (collector_.traverse != nullptr) {
+    flags |= Py_TPFLAGS_HAVE_GC;  // the allocator and tp_free follow from the flag
+    slots_.push_back({Py_tp_traverse, reinterpret_cast<void*>(collector_.traverse)});
+    if (collector_.clear != nullptr)
+      slots_.push_back({Py_tp_clear, reinterpret_cast<void*>(collector_.clear)});
+  }
   slots_.push_back({0, nullptr});
 
   // The dotted name gives the class its __module__; __name__ and __qualname__ stay bare.
   qualified_name_ = "torvex._internal." + name_;
-  PyType_Spec spec{qualified_name_.c_str(), static_cast<int>(basicsize_), 0, Py_TPFLAGS_DEFAULT,
+  PyType_Spec spec{qualified_name_.c_str(), static_cast<int>(basicsize_), 0, flags,
                    slots_.data()};
   PyObject* type = PyType_FromSpec(&spec);
   if (type == nullptr)

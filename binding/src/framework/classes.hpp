@@ -23,6 +23,13 @@ struct ClassInfo {
   const char* text_signature = nullptr;
 };
 
+// tp_traverse and tp_clear of a class that takes part in cyclic garbage collection; a class
+// with a traverse function gets Py_TPFLAGS_HAVE_GC.
+struct CollectorSlots {
+  traverseproc traverse = nullptr;
+  inquiry clear = nullptr;
+};
+
 // One file's contribution to a class. Slots may include Py_tp_new; without one the class
 // refuses construction with "No constructor defined for {}".
 struct MethodBlock {
@@ -34,7 +41,8 @@ struct MethodBlock {
 class ClassDef {
  public:
   explicit ClassDef(std::string name) : name_(std::move(name)) {}
-  void define(Py_ssize_t basicsize, destructor dealloc, ClassInfo info);
+  void define(Py_ssize_t basicsize, destructor dealloc, ClassInfo info,
+              CollectorSlots collector = {});
   void add_block(MethodBlock block);
   // The type object, built on first call. Borrowed (kept for the life of the process);
   // null with RuntimeError "An error occurred while initializing class {}" on failure.
@@ -47,6 +55,7 @@ class ClassDef {
   Py_ssize_t basicsize_ = 0;
   destructor dealloc_ = nullptr;
   ClassInfo info_;
+  CollectorSlots collector_;
   bool defined_twice_ = false;
   std::vector<MethodBlock> blocks_;
   // Tables the type object points into; never freed.

@@ -70,7 +70,9 @@ std::nullptr_t conversion_error(PyObject* obj, std::string_view expected) {
 
 std::nullptr_t argument_error(std::string_view param) noexcept {
   PyObject* raised = PyErr_GetRaisedException();
-  if (raised == nullptr || !Py_IS_TYPE(raised, reinterpret_cast<PyTypeObject*>(PyExc_TypeError))) {
+  // Subclasses too: a TypeError subclass from a conversion (a user's __index__, say) still
+  // needs to say which argument it was about.
+  if (raised == nullptr || !PyErr_GivenExceptionMatches(raised, PyExc_TypeError)) {
     PyErr_SetRaisedException(raised);
     return nullptr;
   }

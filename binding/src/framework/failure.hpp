@@ -49,8 +49,8 @@ std::string type_name_of(PyObject* obj);
 // TypeError "'{}' object cannot be converted to '{}'" with the type name of `obj`.
 std::nullptr_t conversion_error(PyObject* obj, std::string_view expected);
 
-// Rewrites a pending TypeError as "argument '{}': {}" with the original as its cause; any other
-// pending exception is left as it is. Returns null.
+// Rewrites a pending TypeError (or subclass) as a TypeError "argument '{}': {}" with the
+// original as its cause; any other pending exception is left as it is. Returns null.
 std::nullptr_t argument_error(std::string_view param) noexcept;
 
 // Called inside a catch block: std::bad_alloc becomes MemoryError, interrupt::Interrupted keeps

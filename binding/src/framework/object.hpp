@@ -10,9 +10,18 @@
 //
 // Frozen objects are read with value_of<C>(obj); the others through a Shared<C> or Exclusive<C>
 // borrow, which also checks the type of `self`.
+//
+// A class whose value holds Python objects that may lead back to it takes part in cyclic
+// garbage collection by declaring
+//
+//     static int traverse(const Value&, visitproc, void*);  // Py_VISIT each object held
+//     static int clear(PyObject* self);                     // optional: drop them (tp_clear)
+//
+// Its instances are then tracked from the moment their value is built until deallocation.
 #pragma once
 
 #include <atomic>
+#include <concepts>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -77,6 +86,15 @@ PyTypeObject* type_of() {
 }
 
 template <class C>
+concept Collectable = requires(const typename C::Value& value, visitproc visit, void* arg) {
+  { C::traverse(value, visit, arg) } -> std::same_as<int>;
+};
+template <class C>
+concept Clearable = requires(PyObject* self) {
+  { C::clear(self) } -> std::same_as<int>;
+};
+
+template <class C>
 bool is_instance(PyObject* obj) {
   PyTypeObject* type = type_of<C>();
   return type != nullptr && PyObject_TypeCheck(obj, type);
@@ -104,6 +122,10 @@ PyObject* make(A&&... args) {
   PyObject* obj = alloc(type, 0);
   if (obj == nullptr)
     return nullptr;
+  // The allocator tracks a collectable object at once; the collector must not see it before
+  // its value exists.
+  if constexpr (Collectable<C>)
+    PyObject_GC_UnTrack(obj);
   Layout<C>* layout = layout_of<C>(obj);
   if constexpr (!C::kFrozen)
     ::new (&layout->borrow) BorrowFlag();
@@ -115,6 +137,8 @@ PyObject* make(A&&... args) {
     dealloc_type_ref(type);
     throw;
   }
+  if constexpr (Collectable<C>)
+    PyObject_GC_Track(obj);
   return obj;
 }
 
@@ -122,6 +146,9 @@ PyObject* make(A&&... args) {
 template <class C>
 void dealloc(PyObject* obj) noexcept {
   PyTypeObject* type = Py_TYPE(obj);
+  // Destroying the value may run Python code, and with it the collector: out of its sight first.
+  if constexpr (Collectable<C>)
+    PyObject_GC_UnTrack(obj);
   Layout<C>* layout = layout_of<C>(obj);
   std::destroy_at(&layout->value);
   if constexpr (!C::kFrozen)
@@ -129,6 +156,19 @@ void dealloc(PyObject* obj) noexcept {
   auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_object(obj);
   dealloc_type_ref(type);
+}
+
+// Visits a held reference, if set: the body of a traverse function.
+inline int visit_ref(const Ref& ref, visitproc visit, void* arg) noexcept {
+  return ref ? visit(ref.get(), arg) : 0;
+}
+
+// tp_traverse of a collectable C: its heap type, then what the value holds.
+template <class C>
+int traverse(PyObject* obj, visitproc visit, void* arg) noexcept {
+  if (const int stop = visit(reinterpret_cast<PyObject*>(Py_TYPE(obj)), arg))
+    return stop;
+  return C::traverse(layout_of<C>(obj)->value, visit, arg);
 }
 
 // Checks that `self` is a C ("'{}' object cannot be converted to '{}'" otherwise).
@@ -183,6 +223,12 @@ class Exclusive {
     }
     layout_ = layout_of<C>(self);
   }
+  // For slots that must not raise (tp_clear): `self` is known to be a C, and a borrowed object
+  // just gives a false guard.
+  Exclusive(PyObject* self, std::nothrow_t) noexcept {
+    if (layout_of<C>(self)->borrow.try_exclusive())
+      layout_ = layout_of<C>(self);
+  }
   ~Exclusive() {
     if (layout_ != nullptr)
       layout_->borrow.release_exclusive();
@@ -198,11 +244,18 @@ class Exclusive {
   CellLayout<typename C::Value>* layout_ = nullptr;
 };
 
-// Registers the class itself (layout, deallocator, docstring) under C::kName at load time.
+// Registers the class itself (layout, deallocator, docstring, collector slots) under C::kName
+// at load time.
 template <class C>
 struct ClassRegistrar {
   explicit ClassRegistrar(ClassInfo info) {
-    class_def(C::kName).define(static_cast<Py_ssize_t>(sizeof(Layout<C>)), &dealloc<C>, info);
+    CollectorSlots collector;
+    if constexpr (Collectable<C>)
+      collector.traverse = &traverse<C>;
+    if constexpr (Clearable<C>)
+      collector.clear = &C::clear;
+    class_def(C::kName).define(static_cast<Py_ssize_t>(sizeof(Layout<C>)), &dealloc<C>, info,
+                               collector);
   }
 };
 

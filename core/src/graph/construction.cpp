@@ -134,12 +134,9 @@ Status EdgeBatch::add(std::string_view from, std::string_view to, std::optional<
   if (added_.size() == added_.capacity()) added_.reserve(2 * added_.size() + 16);
   TORVEX_TRY(e, store_.graph_.add_edge(a, b, weight.value_or(1.0), std::move(owned_label)));
   added_.push_back(e);
-  // Nothing can fill the cache while the batch holds the store, so emptying it once serves.
-  if (added_.size() == 1) {
-    store_.bump_generation();
-  } else {
-    ++store_.generation_;
-  }
+  // The cache is left for finish(): nothing can fill it while the batch holds the store, and a
+  // batch that is taken out again must leave it as it was.
+  ++store_.generation_;
   return {};
 }
 
@@ -152,7 +149,10 @@ EdgeBatch::~EdgeBatch() {
 Status EdgeBatch::finish() {
   std::vector<EdgeIndex> added = std::move(added_);
   added_.clear();
-  if (store_.order_.rebuild(store_.graph_)) return {};
+  if (store_.order_.rebuild(store_.graph_)) {
+    if (!added.empty()) store_.clear_cache();
+    return {};
+  }
   // A cycle: take the batch out again and let add_edge find the first edge that closes it.
   struct Taken {
     NodeIndex from, to;
@@ -168,7 +168,8 @@ Status EdgeBatch::finish() {
                      label ? std::optional<std::string>(*label) : std::nullopt});
   }
   for (auto e = added.rbegin(); e != added.rend(); ++e) g.remove_edge(*e);
-  store_.generation_ = start_generation_;  // the replay counts its insertions again
+  // The replay counts its insertions again, and empties the cache only if it keeps one.
+  store_.generation_ = start_generation_;
   // The edges that stayed were acyclic before the batch, so the labels of the last rebuild or
   // insertion still order them.
   for (Taken& edge : taken) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <shared_mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -200,6 +201,8 @@ class EdgeBatch {
   // Ok when the graph is acyclic. Otherwise the batch is taken out and replayed edge by edge
   // through add_edge, which stops at the first edge that closes a cycle and returns its error
   // (the edges before it stay in the store).
+  // Invalidates: the cache, only when at least one edge stays; the generation counts the edges
+  // that stay.
   // Complexity: O(V + E); a replay costs what the edge-by-edge insertion would have.
   Status finish();
 
@@ -257,6 +260,12 @@ class DAG : public GraphStore {
   // Requires: graph().is_live(n).
   const Payload& payload(NodeIndex n) const noexcept { return payloads_[n]; }
   Payload& payload(NodeIndex n) noexcept { return payloads_[n]; }
+
+  // Every payload slot by index, vacant ones (holding the default value) included. Only the
+  // node operations above change them: edge changes, orders and the cache never do.
+  // Invalidates: the span, on add_node (the slots may move).
+  std::span<const Payload> payload_slots() const noexcept { return payloads_; }
+  std::span<Payload> payload_slots() noexcept { return payloads_; }
 
  private:
   std::vector<Payload> payloads_;

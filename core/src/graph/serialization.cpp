@@ -2,6 +2,8 @@
 // reader. The byte and text details live in serialization/.
 #include "graph/serialization.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -18,6 +20,20 @@ namespace torvex {
 namespace {
 
 constexpr const char* kJsonReadFailed = "JSON deserialization failed: ";
+constexpr const char* kJsonWriteFailed = "JSON serialization failed: ";
+
+TorvexError weight_without_json_form(std::string_view from, std::string_view to, double weight) {
+  return TorvexError::graph(std::string(kJsonWriteFailed) + "edge " + std::string(from) + " -> " +
+                            std::string(to) + " has weight " + plain_float(weight) +
+                            ", which JSON cannot represent");
+}
+
+TorvexError payload_too_deep(std::string_view name) {
+  return TorvexError::graph(std::string(kJsonWriteFailed) + "payload of node " +
+                            std::string(name) + " is nested more than " +
+                            std::to_string(kDocumentPayloadMaxDepth) +
+                            " levels deep, which the reader refuses");
+}
 
 // --- walks ------------------------------------------------------------------------------------
 
@@ -104,6 +120,117 @@ std::optional<std::string> annotation(const StableGraph& g, EdgeIndex e) {
   return std::nullopt;
 }
 
+// DOT reads \" inside a quoted string as a quote and a backslash before a line feed as a line
+// continuation; every other backslash, a pair included, stays as it is. So each quote gets a
+// backslash, and a run of backslashes that meets a quote, a line feed or the closing quote is
+// doubled: DOT then reads the text with just those runs doubled, which keeps distinct texts
+// distinct, and a text with none of them is written as it is.
+void append_dot_quoted(std::string& out, std::string_view text) {
+  out += '"';
+  const bool plain = text.find('"') == std::string_view::npos &&
+                     text.find("\\\n") == std::string_view::npos &&
+                     (text.empty() || text.back() != '\\');
+  if (plain) {
+    out.append(text);
+  } else {
+    std::size_t i = 0;
+    while (i < text.size()) {
+      const std::size_t run_start = i;
+      while (i < text.size() && text[i] == '\\')
+        ++i;
+      const std::size_t run = i - run_start;
+      const bool meets = i == text.size() || text[i] == '"' || text[i] == '\n';
+      out.append(meets ? 2 * run : run, '\\');
+      if (i == text.size())
+        break;
+      if (text[i] == '"')
+        out += '\\';
+      out += text[i++];
+    }
+  }
+  out += '"';
+}
+
+// Words the Mermaid flowchart parser reads as keywords wherever a node identifier may stand.
+constexpr std::array<std::string_view, 12> kMermaidKeywords = {
+    "end",   "graph", "flowchart", "subgraph", "style",  "linkStyle",
+    "class", "click", "classDef",  "call",     "href",   "direction"};
+
+bool is_plain_mermaid_id(std::string_view name) {
+  if (name.empty())
+    return false;
+  for (char c : name) {
+    const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '_';
+    if (!word)
+      return false;
+  }
+  return std::find(kMermaidKeywords.begin(), kMermaidKeywords.end(), name) ==
+         kMermaidKeywords.end();
+}
+
+// Mermaid identifiers: a node's name when it is a plain identifier, else "n{slot}", with "_"
+// appended while that is the name of another node (ids of this form differ in their digits, so
+// they never meet each other). Only the made-up ones are stored.
+class MermaidIds {
+ public:
+  explicit MermaidIds(const GraphStore& store) : graph_(store.graph()) {
+    for_each_live_node(graph_, [&](NodeIndex n) {
+      if (is_plain_mermaid_id(graph_.name(n)))
+        return;
+      if (made_.empty())
+        made_.resize(graph_.node_bound());
+      std::string id = "n" + std::to_string(n);
+      while (store.contains(id))
+        id += '_';
+      made_[n] = std::move(id);
+    });
+  }
+  std::string_view operator[](NodeIndex n) const {
+    return made_.empty() || made_[n].empty() ? graph_.name(n) : made_[n];
+  }
+
+ private:
+  const StableGraph& graph_;
+  std::vector<std::string> made_;  // by slot; empty for a plain name
+};
+
+// Whether text[i], a '#', begins what Mermaid would read as an entity code: "#name;" or
+// "#digits;".
+bool starts_entity(std::string_view text, std::size_t i) {
+  std::size_t j = i + 1;
+  const auto alnum = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  };
+  while (j < text.size() && alnum(text[j]))
+    ++j;
+  return j > i + 1 && j < text.size() && text[j] == ';';
+}
+
+// A Mermaid quoted text. A quote or a line break would end the string or the statement, and
+// "#...;" is read as an entity, so those become entity codes (a line feed a "<br>"); every
+// other text is written as it is.
+void append_mermaid_quoted(std::string& out, std::string_view text) {
+  out += '"';
+  const std::size_t first = text.find_first_of("\"\n\r#");
+  out.append(text.substr(0, first));
+  for (std::size_t i = first; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') {
+      out += "#quot;";
+    } else if (c == '\n') {
+      out += "<br>";
+    } else if (c == '\r') {
+      out += "#13;";
+    } else if (c == '#' && starts_entity(text, i)) {
+      out += "#35;";
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
 }  // namespace
 
 // --- payload-free forms -----------------------------------------------------------------------
@@ -112,11 +239,17 @@ SerializableGraph to_serializable(const GraphStore& store) {
   return detail::to_serializable(store, {});
 }
 
-std::string write_json_document(const SerializableGraph& graph) {
+Result<std::string> write_json_document(const SerializableGraph& graph) {
+  for (const SerializableEdge& edge : graph.edges) {
+    if (!std::isfinite(edge.weight))
+      return weight_without_json_form(edge.from, edge.to, edge.weight);
+  }
   std::string out;
   out.reserve(128);
   JsonDocumentWriter writer(out);
   for (const SerializableNode& node : graph.nodes) {
+    if (node.payload && nesting_depth(*node.payload) > kDocumentPayloadMaxDepth)
+      return payload_too_deep(node.name);
     writer.node(node.name, node.payload ? &*node.payload : nullptr);
   }
   writer.begin_edges();
@@ -150,18 +283,23 @@ Status to_bincode_writer(const GraphStore& store, std::span<char> out) {
 
 std::string to_mermaid(const GraphStore& store) {
   const StableGraph& g = store.graph();
+  const MermaidIds ids(store);
   std::string out = "graph TD\n";
   for_each_live_node(g, [&](NodeIndex n) {
-    out.append("    ").append(g.name(n)).append("[\"").append(g.name(n)).append("\"]\n");
+    out.append("    ").append(ids[n]).append("[");
+    append_mermaid_quoted(out, g.name(n));
+    out.append("]\n");
   });
   for_each_live_edge(g, [&](EdgeIndex e) {
-    out.append("    ").append(g.name(g.edge_source(e)));
+    out.append("    ").append(ids[g.edge_source(e)]);
     if (auto note = annotation(g, e)) {
-      out.append(" -->|\"").append(*note).append("\"| ");
+      out.append(" -->|");
+      append_mermaid_quoted(out, *note);
+      out.append("| ");
     } else {
       out.append(" --> ");
     }
-    out.append(g.name(g.edge_target(e))).append("\n");
+    out.append(ids[g.edge_target(e)]).append("\n");
   });
   return out;
 }
@@ -185,15 +323,30 @@ SerializableGraph to_serializable(const GraphStore& store, const SlotPayloadWrit
   return records;
 }
 
-std::string to_json(const GraphStore& store, const SlotPayloadWriter& payloads) {
+Result<std::string> to_json(const GraphStore& store, const SlotPayloadWriter& payloads) {
   const StableGraph& g = store.graph();
+  // Before any payload hook runs: a refused graph calls no foreign code.
+  for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
+    if (g.is_edge_live(e) && !std::isfinite(g.edge_weight(e)))
+      return weight_without_json_form(g.name(g.edge_source(e)), g.name(g.edge_target(e)),
+                                      g.edge_weight(e));
+  }
   std::string out;
   out.reserve(128);
   JsonDocumentWriter writer(out);
+  std::optional<NodeIndex> too_deep;
   for_each_live_node(g, [&](NodeIndex n) {
+    if (too_deep)
+      return;
     const std::optional<JsonValue> payload = payload_of(payloads, n);
+    if (payload && nesting_depth(*payload) > kDocumentPayloadMaxDepth) {
+      too_deep = n;
+      return;
+    }
     writer.node(g.name(n), payload ? &*payload : nullptr);
   });
+  if (too_deep)
+    return payload_too_deep(g.name(*too_deep));
   writer.begin_edges();
   for_each_live_edge(g, [&](EdgeIndex e) {
     writer.edge(g.name(g.edge_source(e)), g.name(g.edge_target(e)), g.edge_weight(e),
@@ -281,7 +434,8 @@ std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {
   const StableGraph& g = store.graph();
   std::string out = "digraph {\n";
   for_each_live_node(g, [&](NodeIndex n) {
-    out.append("    \"").append(g.name(n)).append("\"");
+    out.append("    ");
+    append_dot_quoted(out, g.name(n));
     if (attrs) {
       if (auto text = attrs(n))
         out.append(" [").append(*text).append("]");
@@ -289,10 +443,15 @@ std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {
     out.append(";\n");
   });
   for_each_live_edge(g, [&](EdgeIndex e) {
-    out.append("    \"").append(g.name(g.edge_source(e))).append("\" -> \"");
-    out.append(g.name(g.edge_target(e))).append("\"");
-    if (auto note = annotation(g, e))
-      out.append(" [label=\"").append(*note).append("\"]");
+    out.append("    ");
+    append_dot_quoted(out, g.name(g.edge_source(e)));
+    out.append(" -> ");
+    append_dot_quoted(out, g.name(g.edge_target(e)));
+    if (auto note = annotation(g, e)) {
+      out.append(" [label=");
+      append_dot_quoted(out, *note);
+      out.append("]");
+    }
     out.append(";\n");
   });
   out.append("}");

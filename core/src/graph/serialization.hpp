@@ -45,6 +45,10 @@ using PayloadReader = std::function<std::optional<Payload>(const JsonValue&)>;
 template <class Payload>
 using NodeAttrHook = std::function<std::optional<std::string>(std::string_view, const Payload&)>;
 
+// The deepest payload the JSON document can carry: its reader admits kJsonMaxDepth open
+// containers, and the document's object, the node array and the node record are three of them.
+inline constexpr int kDocumentPayloadMaxDepth = kJsonMaxDepth - 3;
+
 // --- payload-free forms -------------------------------------------------------------------------
 
 // The records of the graph with every payload absent.
@@ -52,7 +56,8 @@ using NodeAttrHook = std::function<std::optional<std::string>(std::string_view, 
 SerializableGraph to_serializable(const GraphStore& store);
 
 // The pretty JSON text of records (two-space indent, no final newline).
-std::string write_json_document(const SerializableGraph& graph);
+// Errors: as to_json below.
+Result<std::string> write_json_document(const SerializableGraph& graph);
 
 // Byte length of the binary form with every payload tag 0. Complexity: O(V + E).
 std::size_t bincode_size(const GraphStore& store);
@@ -63,9 +68,13 @@ std::size_t bincode_size(const GraphStore& store);
 Status to_bincode_writer(const GraphStore& store, std::span<char> out);
 
 // Mermaid flowchart text: "graph TD", then a line per node and per edge, each ending with a
-// newline. Names and labels go in verbatim, unescaped; an edge is annotated with its label,
-// or else with its weight's plain text when that differs from 1.0 by more than 2^-52.
-// Never fails. Complexity: O(V + E).
+// newline. A node's identifier is its name when that is a plain identifier (ASCII letters,
+// digits and "_", not a keyword), else "n{slot}" made unique against the plain names; its
+// displayed text is the name in double quotes. An edge is annotated with its label, or else
+// with its weight's plain text when that differs from 1.0 by more than 2^-52. Quoted texts
+// stand as they are unless they hold '"', a line break or an entity-like "#...;", which are
+// written as Mermaid entity codes ("<br>" for a line feed). Never fails.
+// Complexity: O(V + E).
 std::string to_mermaid(const GraphStore& store);
 
 namespace detail {
@@ -78,7 +87,7 @@ using AddNode = std::function<Status(std::string name, const JsonValue* payload)
 
 SerializableGraph to_serializable(const GraphStore& store, const SlotPayloadWriter& payloads);
 // Straight from the store to the pretty text, without records in between.
-std::string to_json(const GraphStore& store, const SlotPayloadWriter& payloads);
+Result<std::string> to_json(const GraphStore& store, const SlotPayloadWriter& payloads);
 // Errors: Graph "JSON deserialization failed: {}" with the reader's message.
 Result<SerializableGraph> read_json_records(std::string_view text);
 // Nodes, then edges, in record order; stops at the first add_node or add_edge error.
@@ -168,11 +177,15 @@ SerializableGraph to_serializable(const DAG<Payload>& dag,
   return detail::to_serializable(dag, detail::slot_writer(dag, hook));
 }
 
-// The pretty document; "payload" members only where `hook` gave a value. Never fails.
+// The pretty document; "payload" members only where `hook` gave a value. Whatever it writes,
+// from_json reads back as the same graph.
+// Errors: Graph "JSON serialization failed: {}" for what the document cannot hold: an edge
+// whose weight is NaN or infinite (found before the hook is called at all), or a payload
+// nested deeper than kDocumentPayloadMaxDepth; the message names the edge or the node.
 // Complexity: O(V + E) plus the payload texts.
 template <class Payload>
-std::string to_json(const DAG<Payload>& dag,
-                    const std::type_identity_t<PayloadWriter<Payload>>& hook = {}) {
+Result<std::string> to_json(const DAG<Payload>& dag,
+                            const std::type_identity_t<PayloadWriter<Payload>>& hook = {}) {
   return detail::to_json(dag, detail::slot_writer(dag, hook));
 }
 
@@ -277,7 +290,10 @@ ReadDag<Payload> from_bincode_file(const std::string& path,
 // --- DOT ----------------------------------------------------------------------------------------
 
 // DOT text: "digraph {", a line per node and per edge, and "}" with no newline after it.
-// Names, labels and attribute texts go in verbatim; edges are annotated as in to_mermaid.
+// Names and labels are double-quoted: a '"' is written \", and a run of backslashes that
+// would otherwise escape the closing quote or a line feed is doubled; everything else stands
+// as it is, so distinct names stay distinct nodes. Attribute texts go in verbatim; edges are
+// annotated as in to_mermaid.
 // `hook` is called once per node, in node order, for the text of its bracketed attributes.
 // Never fails. Complexity: O(V + E) plus the hook calls.
 template <class Payload>

@@ -67,4 +67,8 @@ class JsonValue {
       v_;
 };
 
+// Arrays and objects open at the deepest point of `value`; 0 for a scalar. Recursion follows
+// the value's own nesting, which its builder bounds.
+int nesting_depth(const JsonValue& value);
+
 }  // namespace torvex

@@ -1,7 +1,6 @@
 #include "serialization/json_writer.hpp"
 
 #include <charconv>
-#include <cmath>
 
 #include "serialization/number_text.hpp"
 
@@ -199,11 +198,7 @@ void JsonDocumentWriter::edge(std::string_view from, std::string_view to, double
   out_ += ",\n      \"to\": ";
   append_json_string(out_, to);
   out_ += ",\n      \"weight\": ";
-  if (std::isfinite(weight)) {
-    append_json_float(out_, weight);
-  } else {
-    out_ += "null";
-  }
+  append_json_float(out_, weight);
   if (label != nullptr) {
     out_ += ",\n      \"label\": ";
     append_json_string(out_, *label);

@@ -30,7 +30,7 @@ class JsonDocumentWriter {
   // Null payload: the node has none and no "payload" member is written.
   void node(std::string_view name, const JsonValue* payload);
   void begin_edges();
-  // A NaN or infinite weight is written as null; a null label leaves "label" out.
+  // Requires: a finite weight (JSON has no other numbers). A null label leaves "label" out.
   void edge(std::string_view from, std::string_view to, double weight, const std::string* label);
   void finish();
 
