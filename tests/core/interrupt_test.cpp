@@ -79,7 +79,7 @@ TEST(Interrupt, LongComputationsStopAndLeaveTheGraphAsItWas) {
   TestDag wide;  // more records than steps between two looks
   for (std::size_t i = 0; i < kManySteps; ++i)
     ASSERT_TRUE(wide.add_node("n" + std::to_string(i), 0).ok());
-  const std::string text = to_json(wide);
+  const std::string text = to_json(wide).value();
   const auto generation = dag.generation();
   {
     interrupt::Scope scope(&stop_check);
