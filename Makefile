@@ -11,7 +11,7 @@ VENV := .venv
 export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 export CMAKE_BUILD_PARALLEL_LEVEL := $(NPROC)
 
-.PHONY: bootstrap build test demo sanitize sanitize-python fuzz bench clean distclean
+.PHONY: bootstrap build test demo sanitize sanitize-python coverage format-check fuzz bench clean distclean
 
 bootstrap:
 	@bash scripts/bootstrap.sh
@@ -36,12 +36,21 @@ sanitize: bootstrap
 	  -DTORVEX_BUILD_EXAMPLES=OFF
 	ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1 \
-	  $(VENV)/bin/ctest --test-dir build-asan --output-on-failure -j $(NPROC)
+	  $(VENV)/bin/ctest --test-dir build-asan --no-tests=error --output-on-failure -j $(NPROC)
 
 # The module under AddressSanitizer and UBSan (its own wheel build), and the Python suite
 # run with the sanitizer runtime preloaded into the interpreter.
 sanitize-python: bootstrap
 	@bash scripts/sanitize-python.sh
+
+# Line coverage of core/src from ctest, and of binding/src and core/src from the Python suite
+# against a module built for it, in build-coverage/ (gcc --coverage, reported with gcovr).
+coverage: bootstrap
+	@bash scripts/coverage.sh
+
+# Whether every C++ source is as clang-format (.clang-format) would write it; changes nothing.
+format-check: bootstrap
+	@bash scripts/format-check.sh
 
 # libFuzzer targets of tests/fuzz (clang, ASan and UBSan) in build-fuzz/: each replays its
 # corpus, then runs FUZZ_SECONDS on new inputs. FUZZ_TARGETS picks some of them.
@@ -58,7 +67,7 @@ bench: build
 	fi
 
 clean:
-	rm -rf build build-asan build-fuzz build-asan-python
+	rm -rf build build-asan build-fuzz build-asan-python build-coverage
 
 # Also drops the virtual environments; the next target recreates them.
 distclean: clean

@@ -58,7 +58,8 @@ boost_package() {
 }
 
 missing=()
-for package in g++ pkg-config ninja-build libre2-dev libxxhash-dev libgtest-dev graphviz; do
+for package in g++ pkg-config ninja-build libre2-dev libxxhash-dev libgtest-dev graphviz \
+               clang-format; do
   is_installed "$package" || missing+=("$package")
 done
 [[ -f /usr/include/boost/unordered/unordered_flat_map.hpp ]] || missing+=("$(boost_package)")

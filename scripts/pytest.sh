@@ -1,24 +1,14 @@
 #!/usr/bin/env bash
 # Runs tests/python under .venv and every .venv-3.NN; each must already have the wheel.
-# "No tests collected" (pytest's exit code 5) is not a failure.
+# A missing or empty suite fails (pytest exits 4 or 5), as any other failure does.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-shopt -s nullglob globstar
-tests=(tests/python/**/test_*.py tests/python/**/*_test.py)
-if (( ${#tests[@]} == 0 )); then
-  echo "pytest: tests/python has no tests yet"
-  exit 0
-fi
-
+shopt -s nullglob
 status=0
 for venv in .venv .venv-3.*; do
-  [[ -x "$venv/bin/python" ]] || continue
+  [[ -x "$venv/bin/python" ]] || { echo "pytest: $venv has no interpreter" >&2; status=1; continue; }
   echo "pytest: $("$venv/bin/python" -c 'import platform; print("CPython", platform.python_version())') ($venv)"
-  rc=0
-  "$venv/bin/python" -m pytest tests/python -q || rc=$?
-  if (( rc != 0 && rc != 5 )); then
-    status=1
-  fi
+  "$venv/bin/python" -m pytest tests/python -q || status=1
 done
 exit "$status"

@@ -9,14 +9,11 @@ jobs="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc 2>/dev/null || echo 2)}"
 status=0
 
 bash scripts/build.sh build -DTORVEX_BUILD_TESTS=ON || status=1
-.venv/bin/ctest --test-dir build --output-on-failure -j "$jobs" || status=1
+.venv/bin/ctest --test-dir build --no-tests=error --output-on-failure -j "$jobs" || status=1
 
-shopt -s nullglob globstar
-binding_sources=(binding/src/**/*.cpp)
+shopt -s nullglob
 venvs=(.venv .venv-3.*)
-if (( ${#binding_sources[@]} == 0 )); then
-  echo "test: binding/src has no sources yet: no wheel, no Python tests"
-elif bash scripts/wheel.sh "${venvs[@]}"; then
+if bash scripts/wheel.sh "${venvs[@]}"; then
   bash scripts/pytest.sh || status=1
   bash scripts/typecheck.sh || status=1
 else
