@@ -1,5 +1,6 @@
 #include "algorithms/dominators.hpp"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
 
@@ -29,35 +30,40 @@ Result<DominatorList> immediate_dominators(const StableGraph& graph, NodeIndex r
   if (!graph.is_live(root))
     return out;
 
-  // Number the reached nodes 0.. in discovery order; the root is 0.
+  // Depth-first from the root: number the reached nodes on discovery (the root is 0); the
+  // reverse of the finishing order is a topological order of them, unless an edge leads back
+  // to a node still on the stack.
   NodeIndexMap number(graph.node_bound());
   IndexList reached{root};
   number.try_emplace(root, 0);
-  for (std::size_t head = 0; head < reached.size(); ++head) {
-    graph.for_each_successor(reached[head], [&](NodeIndex v) {
-      if (number.try_emplace(v, static_cast<NodeIndex>(reached.size())))
-        reached.push_back(v);
-    });
-  }
-
-  // A topological order of the reached nodes (Kahn over their in-degrees among themselves).
-  const std::size_t count = reached.size();
-  std::vector<std::uint32_t> degree(count, 0);
-  for (NodeIndex u : reached)
-    graph.for_each_successor(u, [&](NodeIndex v) { ++degree[number.find(v)]; });
+  std::vector<std::uint8_t> on_stack{1};
   IndexList order;
-  order.reserve(count);
-  if (degree[0] == 0)
-    order.push_back(0);
-  for (std::size_t head = 0; head < order.size(); ++head) {
-    graph.for_each_successor(reached[order[head]], [&](NodeIndex v) {
-      const NodeIndex local = number.find(v);
-      if (--degree[local] == 0)
-        order.push_back(local);
-    });
+  struct Frame {
+    NodeIndex local;
+    EdgeIndex next;
+  };
+  std::vector<Frame> frames{{0, graph.first_edge(root, Direction::Outgoing)}};
+  while (!frames.empty()) {
+    Frame& top = frames.back();
+    if (top.next == kEnd) {
+      order.push_back(top.local);
+      on_stack[top.local] = 0;
+      frames.pop_back();
+      continue;
+    }
+    const NodeIndex v = graph.edge_target(top.next);
+    top.next = graph.next_edge(top.next, Direction::Outgoing);
+    const auto local = static_cast<NodeIndex>(reached.size());
+    if (number.try_emplace(v, local)) {
+      reached.push_back(v);
+      on_stack.push_back(1);
+      frames.push_back({local, graph.first_edge(v, Direction::Outgoing)});  // invalidates `top`
+    } else if (on_stack[number.find(v)]) {
+      return TorvexError::cycle(kGraphHasCycle);
+    }
   }
-  if (order.size() != count)
-    return TorvexError::cycle(kGraphHasCycle);
+  std::reverse(order.begin(), order.end());
+  const std::size_t count = reached.size();
   IndexList position(count, 0);
   for (std::size_t i = 0; i < count; ++i)
     position[order[i]] = static_cast<NodeIndex>(i);
