@@ -78,7 +78,7 @@ def main(argv=None):
         reps = args.reps or default_reps(n)
         for op in here:
             for order in op.orders:
-                row = measure(op, ctx, order, reps, history)
+                row = measure(op, ctx, order, op.reps or reps, history)
                 if row.times or row.notes:
                     rows.append(row)
                     print(report.row_line(row), flush=True)

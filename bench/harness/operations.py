@@ -29,8 +29,9 @@ SMALL = 2_000  # for operations whose output grows with the square of the graph
 class Op:
     def __init__(self, key, title, group, shapes=("random",), orders=("random",), exponent=1.0,
                  small_only=False, note="", budget_scale=1.0, self_limiting=False,
-                 extra_sizes=()):
+                 extra_sizes=(), reps=None):
         self.key, self.title, self.group = key, title, group
+        self.reps = reps  # repetitions whatever the size: short runs need many against noise
         self.extra_sizes = extra_sizes  # run at these node counts too, whatever the sizes
         self.shapes, self.orders, self.exponent = shapes, orders, exponent
         # a target is set on some slow operations: they may run once for this many budgets
@@ -331,7 +332,7 @@ longest_pair = op("longest-pair", f"longest path by node cost, {QUERY_NODES} pai
 ONE_EDGE_CALLS = 1_000
 one_edge = op("one-edge", f"shortest path + descendants across a graph's only edge, "
               f"{ONE_EDGE_CALLS:,} calls each", "paths", shapes=("wide",), extra_sizes=(1_000,),
-              note="the cost of a call should not grow with the graph")
+              reps=25, note="the cost of a call should not grow with the graph")
 
 
 def sizes(results):

@@ -87,7 +87,8 @@ TEST(DominatorTreeTest, MatchesDominatorSetsOnRandomGraphs) {
     auto order = algorithms::topological_sort_kahn(dag.graph()).value();
     for (NodeIndex root = 0; root < dag.graph().node_bound(); ++root) {
       DominatorMap found(dag.graph().node_bound(), kEnd);
-      for (const auto& [node, dominator] : algorithms::immediate_dominators(dag.graph(), root).value())
+      const auto pairs = algorithms::immediate_dominators(dag.graph(), root).value();
+      for (const auto& [node, dominator] : pairs)
         found[node] = dominator;
       ASSERT_EQ(found, from_sets(dag.graph(), root, order))
           << "round " << round << " root " << root;

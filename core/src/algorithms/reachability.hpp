@@ -61,12 +61,15 @@ class ReachabilityIndex {
   const std::uint64_t* row(std::size_t p) const noexcept { return rows_.get() + row_base(p); }
   // Where row p's word 0 would sit: rows before p take words_per_row_ - q / 64 words each, so
   // this is never negative (each of them takes at least one word).
-  std::size_t row_base(std::size_t p) const noexcept { return row_offset(p, words_per_row_) - p / 64; }
+  std::size_t row_base(std::size_t p) const noexcept {
+    return row_offset(p, words_per_row_) - p / 64;
+  }
   // Words taken by the rows before p.
   static std::size_t row_offset(std::size_t p, std::size_t words_per_row) noexcept {
     const std::size_t blocks = p / 64;
     // Each full block of 64 rows before p shares one length; then p % 64 rows of p's block.
-    const std::size_t block_words = blocks * words_per_row - (blocks == 0 ? 0 : blocks * (blocks - 1) / 2);
+    const std::size_t block_words =
+        blocks * words_per_row - (blocks == 0 ? 0 : blocks * (blocks - 1) / 2);
     return 64 * block_words + (p % 64) * (words_per_row - blocks);
   }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -86,7 +85,9 @@ class RankSet {
       const std::size_t word = value / 64;
       const std::uint64_t above =
           bit == 63 ? 0 : levels_[k][word] & (~std::uint64_t{0} << (bit + 1));
-      if (above != 0) return descend(k, word * 64 + static_cast<std::size_t>(std::countr_zero(above)));
+      if (above != 0) {
+        return descend(k, word * 64 + static_cast<std::size_t>(std::countr_zero(above)));
+      }
       value = word;
     }
     return kNone;
@@ -95,7 +96,9 @@ class RankSet {
  private:
   // From a set bit `index` of level k, follows the lowest set bits down to level 0.
   std::size_t descend(std::size_t k, std::size_t index) const noexcept {
-    while (k-- > 0) index = index * 64 + static_cast<std::size_t>(std::countr_zero(levels_[k][index]));
+    while (k-- > 0) {
+      index = index * 64 + static_cast<std::size_t>(std::countr_zero(levels_[k][index]));
+    }
     return index;
   }
 
