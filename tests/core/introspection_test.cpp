@@ -140,6 +140,9 @@ TEST(ValidationTest, CyclicGraphsAreReported) {
   EXPECT_EQ(algorithms::immediate_dominators(g, 0).error().kind(), ErrorKind::Cycle);
   EXPECT_TRUE(algorithms::immediate_dominators(g, 3).ok());
   EXPECT_TRUE(algorithms::transitive_reduction_redundant_edges(g).empty());
+  ASSERT_TRUE(g.add_edge(3, 0, 1.0, nullptr).ok());  // d leads into the cycle
+  ASSERT_TRUE(g.add_edge(3, 1, 1.0, nullptr).ok());
+  EXPECT_TRUE(algorithms::transitive_reduction_redundant_edges(g).empty());
 }
 
 // Search marks start in a hash table and move to a flat array part way: both agree with the

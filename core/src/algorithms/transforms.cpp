@@ -77,8 +77,10 @@ class PositionedSuccessors {
     start_.push_back(0);
     for (NodeIndex u : order_) {
       const auto begin = targets_.end() - targets_.begin();
-      for (const NodeIndex* v = flat.begin(u); v != flat.end(u); ++v)
-        targets_.push_back(position[*v]);
+      for (const NodeIndex* v = flat.begin(u); v != flat.end(u); ++v) {
+        if (position[*v] != kEnd)
+          targets_.push_back(position[*v]);
+      }
       std::sort(targets_.begin() + begin, targets_.end());
       targets_.erase(std::unique(targets_.begin() + begin, targets_.end()), targets_.end());
       start_.push_back(static_cast<std::uint32_t>(targets_.size()));
