@@ -140,9 +140,13 @@ TEST(ValidationTest, CyclicGraphsAreReported) {
   EXPECT_EQ(algorithms::immediate_dominators(g, 0).error().kind(), ErrorKind::Cycle);
   EXPECT_TRUE(algorithms::immediate_dominators(g, 3).ok());
   EXPECT_TRUE(algorithms::transitive_reduction_redundant_edges(g).empty());
-  ASSERT_TRUE(g.add_edge(3, 0, 1.0, nullptr).ok());  // d leads into the cycle
-  ASSERT_TRUE(g.add_edge(3, 1, 1.0, nullptr).ok());
-  EXPECT_TRUE(algorithms::transitive_reduction_redundant_edges(g).empty());
+  // Ordered nodes with an edge into the cycle: f -> d -> e, f -> e, d -> a.
+  const NodeIndex f = g.add_node("f").value(), e = g.add_node("e").value();
+  for (auto [x, y] : {std::pair(f, NodeIndex{3}), {f, e}, {NodeIndex{3}, e}, {NodeIndex{3}, 0}}) {
+    ASSERT_TRUE(g.add_edge(x, y, 1.0, nullptr).ok());
+  }
+  EXPECT_EQ(algorithms::transitive_reduction_redundant_edges(g).sorted(),
+            (std::vector<algorithms::NodePair>{{f, e}}));
 }
 
 // Search marks start in a hash table and move to a flat array part way: both agree with the
