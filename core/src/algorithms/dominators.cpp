@@ -68,20 +68,17 @@ Result<DominatorList> immediate_dominators(const StableGraph& graph, NodeIndex r
   for (std::size_t i = 0; i < count; ++i)
     position[order[i]] = static_cast<NodeIndex>(i);
 
-  // One pass: fold every reached predecessor into one candidate. The nearest common dominator
-  // does not depend on the folding order, so no sort by position is needed.
+  // One pass in order, folding each node into the candidate of each of its successors: every
+  // predecessor of a node comes first, so its entry is final once the pass reaches it. The
+  // nearest common dominator does not depend on the folding order. Going forward touches only
+  // the edges of reached nodes, never the predecessors the root does not reach.
   IndexList idom(count, kEnd);
   idom[0] = 0;
-  for (std::size_t i = 1; i < count; ++i) {
-    const NodeIndex n = order[i];
-    NodeIndex candidate = kEnd;
-    graph.for_each_predecessor(reached[n], [&](NodeIndex p) {
-      const NodeIndex local = number.find(p);
-      if (local == kEnd)
-        return;
-      candidate = candidate == kEnd ? local : intersect(idom, position, candidate, local);
+  for (const NodeIndex u : order) {
+    graph.for_each_successor(reached[u], [&](NodeIndex v) {
+      NodeIndex& candidate = idom[number.find(v)];
+      candidate = candidate == kEnd ? u : intersect(idom, position, candidate, u);
     });
-    idom[n] = candidate;
   }
 
   out.reserve(count);

@@ -20,7 +20,7 @@ using DominatorList = std::vector<std::pair<NodeIndex, NodeIndex>>;
 // one pass settles each node for good. Nodes the root does not reach play no part.
 // Returns: the pairs in no defined order; nothing for a vacant root.
 // Errors: Cycle "Graph contains a cycle" when the reached nodes have no topological order.
-// Complexity: O(R + E_R * h) time for the R reached nodes, their E_R edges in and out, and
+// Complexity: O(R + E_R * h) time for the R reached nodes, the E_R edges leaving them, and
 // dominator-tree height h; O(R) extra space.
 Result<DominatorList> immediate_dominators(const StableGraph& graph, NodeIndex root);
 
