@@ -209,7 +209,6 @@ class Targets:
         self.check(f"peak RSS per node+edge, random {size}, torvex / rustworkx", value, 1.0)
         return self.lines
 
-
     def scaling(self):
         """Costs that must not grow with the graph beyond its own size."""
         largest = size_label(self.largest)
