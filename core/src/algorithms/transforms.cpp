@@ -100,6 +100,30 @@ class PositionedSuccessors {
   std::vector<std::uint32_t> targets_;
 };
 
+// Per position, one past the highest position whose bit anyone reads from its row or needs in
+// it for a verdict; 0 when none. A node with one distinct successor decides nothing, so on a
+// chain no row is ever built, and a row is built only in the blocks where it is read.
+std::vector<std::uint32_t> read_spans(const PositionedSuccessors& successors) {
+  const std::vector<std::uint32_t>& targets = successors.targets();
+  std::vector<std::uint32_t> span(successors.size(), 0);
+  for (std::size_t p = 0; p < successors.size(); ++p) {
+    const std::size_t first = successors.first(p), last = successors.last(p);
+    if (last - first < 2)
+      continue;
+    span[p] = std::max(span[p], targets[last - 1] + 1);
+    for (std::size_t i = first; i + 1 < last; ++i)
+      span[targets[i]] = std::max(span[targets[i]], targets[last - 1] + 1);
+  }
+  for (std::size_t p = 0; p < successors.size(); ++p) {
+    // A row is the union of its successors' rows, so they are read as far as it is.
+    if (span[p] == 0)
+      continue;
+    for (std::size_t i = successors.first(p); i < successors.last(p); ++i)
+      span[targets[i]] = std::max(span[targets[i]], span[p]);
+  }
+  return span;
+}
+
 // Bits per row of one column block: rows for every position are held at once, so the width
 // shrinks on very large graphs to keep them near this many bytes.
 constexpr std::size_t kRowBudgetBytes = std::size_t{128} << 20;
@@ -150,25 +174,7 @@ NodePairSet transitive_reduction_redundant_edges(const StableGraph& graph) {
   const std::vector<std::uint32_t>& targets = successors.targets();
   const std::size_t n = successors.size();
 
-  // `span[p]` is one past the highest position whose bit anyone reads from p's row or needs in
-  // it for a verdict, 0 when none: a node with one distinct successor decides nothing, so on a
-  // chain no row is ever built, and a row is built only in the blocks where it is read.
-  std::vector<std::uint32_t> span(n, 0);
-  for (std::size_t p = 0; p < n; ++p) {
-    const std::size_t first = successors.first(p), last = successors.last(p);
-    if (last - first < 2)
-      continue;
-    span[p] = std::max(span[p], targets[last - 1] + 1);
-    for (std::size_t i = first; i + 1 < last; ++i)
-      span[targets[i]] = std::max(span[targets[i]], targets[last - 1] + 1);
-  }
-  for (std::size_t p = 0; p < n; ++p) {
-    // A row is the union of its successors' rows, so they are read as far as it is.
-    if (span[p] == 0)
-      continue;
-    for (std::size_t i = successors.first(p); i < successors.last(p); ++i)
-      span[targets[i]] = std::max(span[targets[i]], span[p]);
-  }
+  const std::vector<std::uint32_t> span = read_spans(successors);
 
   const std::size_t bits = block_bits(n);
   const std::size_t words = bits / 64;
