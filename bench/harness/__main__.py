@@ -48,6 +48,11 @@ def plan(ops, sizes):
     small = [o for o in ops if o.small_only]
     if small:
         steps.append((operations.SMALL, "random", small))
+    for n in sorted({n for o in ops for n in o.extra_sizes} - set(sizes)):
+        for shape in SHAPES:
+            here = [o for o in ops if n in o.extra_sizes and shape in o.shapes]
+            if here:
+                steps.append((n, shape, here))
     for n in sizes:
         for shape in SHAPES:
             here = [o for o in ops if not o.small_only and shape in o.shapes]
@@ -73,7 +78,7 @@ def main(argv=None):
         reps = args.reps or default_reps(n)
         for op in here:
             for order in op.orders:
-                row = measure(op, ctx, order, reps, history)
+                row = measure(op, ctx, order, op.reps or reps, history)
                 if row.times or row.notes:
                     rows.append(row)
                     print(report.row_line(row), flush=True)
@@ -94,6 +99,17 @@ def main(argv=None):
                           f"increase, {per:.0f} bytes per node+edge", flush=True)
                 else:
                     print(f"random {size_label(n)} {lib}: failed: {error}", flush=True)
+    if not args.no_memory and any(o.key == "first-ordering" for o in ops):
+        print("\n== memory of the first ordering (one process per size)", flush=True)
+        for n in sizes:
+            result, error = memory.measure("torvex", "wide", n, BENCH_DIR)
+            mem[("wide", n)] = {"torvex": result if result else error}
+            if result:
+                print(f"wide {size_label(n)}: graph {result['peak'] / 2**20:.1f} MiB, first "
+                      f"ordering {result['ordering_peak'] / 2**20:.1f} MiB peak increase",
+                      flush=True)
+            else:
+                print(f"wide {size_label(n)}: failed: {error}", flush=True)
     settings = (f"sizes {', '.join(size_label(n) for n in sizes)}; "
                 f"repetitions {args.reps or '5 / 3 / 2 by size'}; budget {args.budget:g} s per run")
     report.write(args.output, rows, mem, settings, os.path.dirname(BENCH_DIR))

@@ -7,7 +7,7 @@ node ids, so neither the node ids nor the names ("n<id>") follow the topological
 
 import numpy as np
 
-SHAPES = ("random", "layered", "chain")
+SHAPES = ("random", "layered", "chain", "wide")
 ORDERS = ("random", "sources-first", "sinks-first")
 MEAN_OUT_DEGREE = 5
 LAYER_WIDTH = 100
@@ -48,7 +48,13 @@ def _chain_edges(n, rng):
     return first, first + 1
 
 
-_DRAW = {"random": _random_edges, "layered": _layered_edges, "chain": _chain_edges}
+def _no_edges(n, rng):
+    """Nodes alone: every order is topological, so the orderings are as many as can be."""
+    return np.empty(0, dtype=np.int64), np.empty(0, dtype=np.int64)
+
+
+_DRAW = {"random": _random_edges, "layered": _layered_edges, "chain": _chain_edges,
+         "wide": _no_edges}
 
 
 class Graph:

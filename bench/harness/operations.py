@@ -28,8 +28,11 @@ SMALL = 2_000  # for operations whose output grows with the square of the graph
 
 class Op:
     def __init__(self, key, title, group, shapes=("random",), orders=("random",), exponent=1.0,
-                 small_only=False, note="", budget_scale=1.0, self_limiting=False):
+                 small_only=False, note="", budget_scale=1.0, self_limiting=False,
+                 extra_sizes=(), reps=None):
         self.key, self.title, self.group = key, title, group
+        self.reps = reps  # repetitions whatever the size: short runs need many against noise
+        self.extra_sizes = extra_sizes  # run at these node counts too, whatever the sizes
         self.shapes, self.orders, self.exponent = shapes, orders, exponent
         # a target is set on some slow operations: they may run once for this many budgets
         self.budget_scale = budget_scale
@@ -216,8 +219,10 @@ def _(ctx, order):
 
 # --- orders ---------------------------------------------------------------------------------
 
-topo = op("topo", "topological sort", "orders", shapes=ALL_SHAPES,
+topo = op("topo", "topological sort", "orders", shapes=ALL_SHAPES + ("wide",),
           note="torvex's cache emptied before each run")
+first_ordering = op("first-ordering", "first of all topological orderings (limit 1)", "orders",
+                    shapes=("wide",), note="compared with one topological sort of the same graph")
 topo_cached = op("topo-cached", "topological sort, repeated on an unchanged graph", "orders",
                  note="torvex answers from its cache; peers compute again")
 objects = op("objects", "reference: one (name, index) tuple per node in Python", "orders",
@@ -230,6 +235,13 @@ def _(ctx, order):
     dag = ctx.built("torvex")
     dag.clear_cache()
     return dag.topological_sort, lambda r: valid_order(ctx, torvex_ids(r))
+
+
+@first_ordering.impl("torvex")
+def _(ctx, order):
+    dag = ctx.built("torvex")
+    return (lambda: dag.all_topological_orderings(1),
+            lambda r: valid_order(ctx, torvex_ids(r[0])))
 
 
 @topo_cached.impl("torvex")
@@ -317,8 +329,47 @@ longest_pair = op("longest-pair", f"longest path by node cost, {QUERY_NODES} pai
                   shapes=TRAVERSAL_SHAPES, note="no peer has a two-node form")
 
 
+ONE_EDGE_CALLS = 1_000
+one_edge = op("one-edge", f"shortest path + descendants across a graph's only edge, "
+              f"{ONE_EDGE_CALLS:,} calls each", "paths", shapes=("wide",), extra_sizes=(1_000,),
+              reps=25, note="the cost of a call should not grow with the graph")
+
+
 def sizes(results):
     return tuple(len(r) for r in results)
+
+
+@one_edge.impl("torvex")
+def _(ctx, order):
+    if "one-edge" not in ctx._built:
+        dag, names = torvex.DAG(), ctx.graph.names
+        dag.add_nodes(names)
+        dag.add_edge(names[0], names[1])
+        ctx._built["one-edge"] = dag
+    dag, a, b = ctx._built["one-edge"], ctx.graph.names[0], ctx.graph.names[1]
+
+    def run():
+        paths = [dag.shortest_path(a, b) for _ in range(ONE_EDGE_CALLS)]
+        below = [dag.descendants(a) for _ in range(ONE_EDGE_CALLS)]
+        return paths[-1], below[-1]
+    return run, sizes
+
+
+@one_edge.impl("rustworkx")
+def _(ctx, order):
+    if "one-edge-rx" not in ctx._built:
+        g = rx.PyDiGraph()
+        g.add_nodes_from(ctx.graph.names)
+        g.add_edge(0, 1, None)
+        ctx._built["one-edge-rx"] = g
+    g = ctx._built["one-edge-rx"]
+
+    def run():
+        paths = [rx.digraph_dijkstra_shortest_paths(g, 0, target=1)[1]
+                 for _ in range(ONE_EDGE_CALLS)]
+        below = [rx.descendants(g, 0) for _ in range(ONE_EDGE_CALLS)]
+        return paths[-1], below[-1]
+    return run, sizes
 
 
 for _op, method, rx_fn, nx_fn, mode in (

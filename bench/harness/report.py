@@ -188,8 +188,14 @@ class Targets:
         self.check(f"topological sort of {size_label(self.largest or 0)} nodes / creating one "
                    f"(name, index) tuple per node", value, 2.0)
         self.versus("reduction", "networkx", 0.05, f"transitive reduction, random {size} / networkx")
-        self.versus("reduction", "rustworkx", 1.0,
+        self.versus("reduction", "rustworkx", 0.5,
                     f"transitive reduction, random {size} / rustworkx")
+        if self.largest and self.largest > self.n:
+            row = self.find("reduction", n=self.largest)
+            value = row.ratio("rustworkx") if row and "rustworkx" not in row.lower_bound else None
+            self.check(f"transitive reduction, random {size_label(self.largest)} / rustworkx",
+                       value, 0.5)
+        self.scaling()
         self.versus("file", "rustworkx", 0.5,
                     f"binary save + load, random {size} / pickle dump + load of rustworkx")
         self.versus("bytes", "rustworkx", 0.5,
@@ -202,6 +208,30 @@ class Targets:
             value = mine["peak"] / theirs["peak"]
         self.check(f"peak RSS per node+edge, random {size}, torvex / rustworkx", value, 1.0)
         return self.lines
+
+    def scaling(self):
+        """Costs that must not grow with the graph beyond its own size."""
+        largest = size_label(self.largest)
+        first = self.find("first-ordering", "wide", n=self.largest)
+        topo = self.find("topo", "wide", n=self.largest)
+        value = None
+        if first and topo and first.median("torvex") and topo.median("torvex"):
+            value = first.median("torvex") / topo.median("torvex")
+        self.check(f"all_topological_orderings(limit=1) / topological sort, wide {largest} (no "
+                   f"edges)", value, 5.0)
+        report = self.memory.get(("wide", self.largest), {}).get("torvex")
+        value = None
+        if isinstance(report, dict) and report.get("ordering_peak") and report["peak"] > 0:
+            value = report["ordering_peak"] / report["peak"]
+        self.check(f"peak memory of all_topological_orderings(limit=1) / the graph's own, wide "
+                   f"{largest}", value, 2.0)
+        big, small = self.find("one-edge", "wide", n=self.largest), self.find("one-edge", "wide",
+                                                                             n=1_000)
+        value = None
+        if big and small and big.median("torvex") and small.median("torvex"):
+            value = big.median("torvex") / small.median("torvex")
+        self.check(f"shortest path + descendants across one edge, {largest} nodes / 1k nodes",
+                   value, 2.0)
 
 
 def write(path, rows, memory, settings, repo):

@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
+#include <set>
+
 #include "algorithms/cycle.hpp"
+#include "algorithms/dominators.hpp"
+#include "algorithms/node_set.hpp"
+#include "algorithms/transforms.hpp"
 #include "algorithms/toposort.hpp"
 #include "algorithms/traversal.hpp"
 #include "test_support.hpp"
@@ -128,6 +135,44 @@ TEST(ValidationTest, CyclicGraphsAreReported) {
     EXPECT_FALSE(failure);
   }
   EXPECT_EQ(algorithms::topological_sort_kahn(g).error().text(), "Graph contains a cycle");
+  // d is ready, so a limit of 0 stops before the cycle is met.
+  EXPECT_TRUE(algorithms::all_topological_orderings(g, 0).value().empty());
+  EXPECT_EQ(algorithms::immediate_dominators(g, 0).error().kind(), ErrorKind::Cycle);
+  EXPECT_TRUE(algorithms::immediate_dominators(g, 3).ok());
+  EXPECT_TRUE(algorithms::transitive_reduction_redundant_edges(g).empty());
+  // Ordered nodes with an edge into the cycle: f -> d -> e, f -> e, d -> a.
+  const NodeIndex f = g.add_node("f").value(), e = g.add_node("e").value();
+  for (auto [x, y] : {std::pair(f, NodeIndex{3}), {f, e}, {NodeIndex{3}, e}, {NodeIndex{3}, 0}}) {
+    ASSERT_TRUE(g.add_edge(x, y, 1.0, nullptr).ok());
+  }
+  EXPECT_EQ(algorithms::transitive_reduction_redundant_edges(g).sorted(),
+            (std::vector<algorithms::NodePair>{{f, e}}));
+}
+
+// Search marks start in a hash table and move to a flat array part way: both agree with the
+// standard containers through the move.
+TEST(NodeMarksTest, AgreeWithStandardContainersAcrossTheMove) {
+  std::mt19937 rng(9);
+  for (NodeIndex bound : {NodeIndex{1}, NodeIndex{70}, NodeIndex{5000}}) {
+    algorithms::NodeSet set(bound);
+    algorithms::NodeIndexMap map(bound);
+    std::set<NodeIndex> want_set;
+    std::map<NodeIndex, NodeIndex> want_map;
+    for (int step = 0; step < 3000; ++step) {
+      const NodeIndex n = rng() % bound;
+      if (rng() % 4 == 0) {
+        set.erase(n);
+        want_set.erase(n);
+      } else {
+        ASSERT_EQ(set.insert(n), want_set.insert(n).second);
+      }
+      const NodeIndex value = rng() % 1000;
+      ASSERT_EQ(map.try_emplace(n, value), want_map.try_emplace(n, value).second);
+      const NodeIndex probe = rng() % bound;
+      ASSERT_EQ(set.contains(probe), want_set.contains(probe));
+      ASSERT_EQ(map.find(probe), want_map.contains(probe) ? want_map[probe] : kEnd);
+    }
+  }
 }
 
 }  // namespace

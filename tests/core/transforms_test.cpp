@@ -112,5 +112,26 @@ TEST(TransformsTest, MatchesPlainSearchesOnRandomGraphs) {
   }
 }
 
+// Rows are built one block of positions at a time: a graph wider than a block, with parallel
+// edges and a vacant slot, against one plain search per edge.
+TEST(TransformsTest, ReductionAcrossBlocksMatchesPlainSearch) {
+  std::mt19937 rng(5);
+  TestDag dag;
+  testing::add_random_dag(dag, rng, 2200, 100000, 300, [](const std::string&) {});
+  const StableGraph& g = dag.graph();
+  for (EdgeIndex e = 0; e < g.edge_bound(); e += 7)
+    ASSERT_TRUE(dag.insert_edge(g.edge_source(e), g.edge_target(e), {}, {}).ok());
+  ASSERT_TRUE(dag.remove_node(g.name(1100)).ok());
+  std::set<NodePair> expected;
+  for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
+    if (g.is_edge_live(e) &&
+        reach(g, g.edge_source(e), g.edge_target(e)).contains(g.edge_target(e)))
+      expected.emplace(g.edge_source(e), g.edge_target(e));
+  }
+  const auto redundant = algorithms::transitive_reduction_redundant_edges(g).sorted();
+  EXPECT_GT(expected.size(), 100u);
+  EXPECT_EQ(std::set(redundant.begin(), redundant.end()), expected);
+}
+
 }  // namespace
 }  // namespace torvex

@@ -1,30 +1,27 @@
-// Immediate dominators from one root, in a single pass over a topological order.
+// Immediate dominators from one root, in a single pass over a topological order of what the root
+// reaches.
 #pragma once
 
-#include <cstddef>
+#include <utility>
 #include <vector>
 
+#include "errors.hpp"
 #include "graph/cache.hpp"
 #include "graph/stable_graph.hpp"
 #include "types.hpp"
 
 namespace torvex::algorithms {
 
-// Indexed by node slot: the node's immediate dominator, kEnd when the root does not reach it.
-// The root maps to itself.
-using DominatorMap = std::vector<NodeIndex>;
+// (node, its immediate dominator) for every node the root reaches; the root maps to itself.
+using DominatorList = std::vector<std::pair<NodeIndex, NodeIndex>>;
 
-// Immediate dominator of every node that `root` reaches, by Cooper-Harvey-Kennedy finger walks.
-// `order` must be a topological order holding every live node once (the Kahn order); because
-// every predecessor comes first, one pass settles each node for good.
-// Returns: a map of graph.node_bound() entries; nodes before the root in `order` have none.
-// Complexity: O(V + E * h) time for dominator-tree height h, O(V) extra space.
-DominatorMap immediate_dominators(const StableGraph& graph, NodeIndex root, const IndexList& order);
-
-// The nearest common dominator of a and b; both must have an entry in `idom`, and `position`
-// gives each node's place in the order the map was built from.
-// Complexity: O(height of the dominator tree).
-NodeIndex intersect(const DominatorMap& idom, const std::vector<std::size_t>& position, NodeIndex a,
-                    NodeIndex b);
+// Immediate dominator of every node that `root` reaches, by Cooper-Harvey-Kennedy finger walks
+// over a topological order of the reached nodes: every predecessor that matters comes first, so
+// one pass settles each node for good. Nodes the root does not reach play no part.
+// Returns: the pairs in no defined order; nothing for a vacant root.
+// Errors: Cycle "Graph contains a cycle" when the reached nodes have no topological order.
+// Complexity: O(R + E_R * h) time for the R reached nodes, the E_R edges leaving them, and
+// dominator-tree height h; O(R) extra space.
+Result<DominatorList> immediate_dominators(const StableGraph& graph, NodeIndex root);
 
 }  // namespace torvex::algorithms

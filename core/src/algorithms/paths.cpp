@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "algorithms/node_set.hpp"
 #include "algorithms/toposort.hpp"
 #include "interrupt.hpp"
 #include "types.hpp"
@@ -15,18 +16,15 @@ namespace {
 
 // Marks every node from which `target` can be reached, target included. Pruning the rest keeps
 // the enumeration from walking dead ends, which yield no path but may be exponentially many.
-std::vector<std::uint8_t> nodes_reaching(const StableGraph& graph, NodeIndex target) {
-  std::vector<std::uint8_t> reaches(graph.node_bound(), 0);
+NodeSet nodes_reaching(const StableGraph& graph, NodeIndex target) {
+  NodeSet reaches(graph.node_bound());
   IndexList stack{target};
-  reaches[target] = 1;
+  reaches.insert(target);
   while (!stack.empty()) {
     const NodeIndex v = stack.back();
     stack.pop_back();
     graph.for_each_predecessor(v, [&](NodeIndex u) {
-      if (!reaches[u]) {
-        reaches[u] = 1;
-        stack.push_back(u);
-      }
+      if (reaches.insert(u)) stack.push_back(u);
     });
   }
   return reaches;
@@ -39,11 +37,11 @@ struct PathFrame {
   std::size_t next = 0;
 };
 
-void push_frame(const StableGraph& graph, NodeIndex n, const std::vector<std::uint8_t>& reaches,
+void push_frame(const StableGraph& graph, NodeIndex n, const NodeSet& reaches,
                 IndexList& pending, std::vector<PathFrame>& frames) {
   const std::size_t begin = pending.size();
   graph.for_each_successor(n, [&](NodeIndex s) {
-    if (reaches[s]) pending.push_back(s);
+    if (reaches.contains(s)) pending.push_back(s);
   });
   const auto by_name = [&](NodeIndex a, NodeIndex b) {
     return name_less(graph.name(a), graph.name(b));
@@ -52,11 +50,13 @@ void push_frame(const StableGraph& graph, NodeIndex n, const std::vector<std::ui
   frames.push_back({begin, begin});
 }
 
-// Walks parent links back from `target` to `source` and returns the path source first.
-IndexList path_from_links(const std::vector<NodeIndex>& link, NodeIndex source, NodeIndex target) {
+// Walks parent links back from `target` to `source` and returns the path source first;
+// link(n) gives n's parent.
+template <class Link>
+IndexList path_from_links(const Link& link, NodeIndex source, NodeIndex target) {
   IndexList path{target};
   for (NodeIndex c = target; c != source;) {
-    c = link[c];
+    c = link(c);
     path.push_back(c);
   }
   std::reverse(path.begin(), path.end());
@@ -76,12 +76,12 @@ std::vector<IndexList> all_paths(const StableGraph& graph, NodeIndex source, Nod
   const auto limit_reached = [&] { return limit && results.size() >= *limit; };
   if (limit_reached()) return results;
   const auto reaches = nodes_reaching(graph, target);
-  if (!reaches[source]) return results;
+  if (!reaches.contains(source)) return results;
 
   // Depth-first over the useful successors, in name order, so paths come out lexicographically.
-  std::vector<std::uint8_t> on_path(graph.node_bound(), 0);
+  NodeSet on_path(graph.node_bound());
   IndexList path{source};
-  on_path[source] = 1;
+  on_path.insert(source);
   IndexList pending;
   std::vector<PathFrame> frames;
   push_frame(graph, source, reaches, pending, frames);
@@ -89,21 +89,21 @@ std::vector<IndexList> all_paths(const StableGraph& graph, NodeIndex source, Nod
     interrupt::poll();
     PathFrame& top = frames.back();
     if (top.next == pending.size()) {
-      on_path[path.back()] = 0;
+      on_path.erase(path.back());
       path.pop_back();
       pending.resize(top.begin);
       frames.pop_back();
       continue;
     }
     const NodeIndex s = pending[top.next++];
-    if (on_path[s]) continue;
+    if (on_path.contains(s)) continue;
     path.push_back(s);
     if (s == target) {
       results.push_back(path);
       path.pop_back();
       continue;
     }
-    on_path[s] = 1;
+    on_path.insert(s);
     push_frame(graph, s, reaches, pending, frames);
   }
   return results;
@@ -112,19 +112,20 @@ std::vector<IndexList> all_paths(const StableGraph& graph, NodeIndex source, Nod
 std::optional<IndexList> shortest_path(const StableGraph& graph, NodeIndex source,
                                        NodeIndex target) {
   if (source == target) return IndexList{source};
-  // parent[v] != kEnd marks v as visited; the source is its own parent.
-  std::vector<NodeIndex> parent(graph.node_bound(), kEnd);
-  parent[source] = source;
+  // An entry marks a node as visited; the source is its own parent.
+  NodeIndexMap parent(graph.node_bound());
+  parent.try_emplace(source, source);
   IndexList queue{source};
   for (std::size_t head = 0; head < queue.size(); ++head) {
     const NodeIndex u = queue[head];
     for (EdgeIndex e = graph.first_edge(u, Direction::Outgoing); e != kEnd;
          e = graph.next_edge(e, Direction::Outgoing)) {
       const NodeIndex v = graph.edge_target(e);
-      if (parent[v] != kEnd) continue;
-      parent[v] = u;
+      if (!parent.try_emplace(v, u)) continue;
       // Taken on discovery, not when it leaves the queue.
-      if (v == target) return path_from_links(parent, source, target);
+      if (v == target) {
+        return path_from_links([&](NodeIndex n) { return parent.find(n); }, source, target);
+      }
       queue.push_back(v);
     }
   }
@@ -162,7 +163,8 @@ std::optional<CostedPath> longest_path(const StableGraph& graph, NodeIndex sourc
     });
   }
   if (!has_distance(target)) return std::nullopt;
-  return CostedPath{path_from_links(pred, source, target), dist[target]};
+  return CostedPath{path_from_links([&](NodeIndex n) { return pred[n]; }, source, target),
+                    dist[target]};
 }
 
 }  // namespace torvex::algorithms

@@ -18,7 +18,7 @@ namespace torvex::algorithms {
 // a path repeats once per combination of parallel edges along it, and the search below a doubled
 // edge is repeated whole. source == target gives [[source]] whatever the limit, 0 included.
 // Returns: the paths, each from source to target inclusive; empty when target is unreachable.
-// Complexity: one backward search from target (O(V + E)) to prune dead ends, then
+// Complexity: one backward search over the target's ancestors to prune dead ends, then
 // O(output length · degree log degree): every node entered leads to at least one path.
 // Iterative: the depth of a path costs heap, not stack.
 std::vector<IndexList> all_paths(const StableGraph& graph, NodeIndex source, NodeIndex target,
@@ -28,7 +28,7 @@ std::vector<IndexList> all_paths(const StableGraph& graph, NodeIndex source, Nod
 // taken when first discovered, so of several shortest paths the first discovered wins.
 // Returns: the path from source to target inclusive ([source] when they are equal), or
 // nothing when target is unreachable.
-// Complexity: O(V) to set up, then O(nodes and edges visited before target is discovered).
+// Complexity: O(nodes and edges visited before target is discovered).
 std::optional<IndexList> shortest_path(const StableGraph& graph, NodeIndex source,
                                        NodeIndex target);
 

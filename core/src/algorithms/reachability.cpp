@@ -27,15 +27,10 @@ std::size_t physical_memory_bytes() noexcept {
                                                          : p * s;
 }
 
-// rows × words_per_row zero words. Refused up front when the size overflows or exceeds physical
+// `count` zero words. Refused up front when the size overflows or exceeds physical
 // memory: with overcommit the allocation could succeed and the process be killed once the pages
 // are touched.
-std::uint64_t* allocate_zeroed_words(std::size_t rows, std::size_t words_per_row) {
-  constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
-  if (words_per_row != 0 && rows > kMax / words_per_row / sizeof(std::uint64_t)) {
-    throw std::bad_alloc();
-  }
-  const std::size_t count = rows * words_per_row;
+std::uint64_t* allocate_zeroed_words(std::size_t count) {
   if (count == 0) return nullptr;
   if (count * sizeof(std::uint64_t) > physical_memory_bytes()) throw std::bad_alloc();
   void* words = std::calloc(count, sizeof(std::uint64_t));
@@ -57,14 +52,15 @@ Result<ReachabilityIndex> ReachabilityIndex::build(const StableGraph& graph) {
   index.order_ = std::move(order).value();
   const std::size_t n = index.order_.size();
   index.words_per_row_ = (n + kWordBits - 1) / kWordBits;
-  index.rows_.reset(allocate_zeroed_words(n, index.words_per_row_));
+  // n < 2^32, so the triangle's word count (under 2^58) cannot overflow.
+  index.rows_.reset(allocate_zeroed_words(row_offset(n, index.words_per_row_)));
   index.position_by_slot_.assign(graph.node_bound(), kEnd);
   for (std::size_t p = 0; p < n; ++p) {
     index.position_by_slot_[index.order_[p]] = static_cast<NodeIndex>(p);
   }
 
   // Backward over the order: every successor sits at a later position, so its row is final.
-  // A row has no bit below its own position, so the OR starts at the successor's own word.
+  // A successor's row starts at its own word, later than this row's start.
   const std::size_t words = index.words_per_row_;
   for (std::size_t p = n; p-- > 0;) {
     interrupt::poll();
@@ -88,7 +84,8 @@ std::optional<std::size_t> ReachabilityIndex::position(NodeIndex node) const noe
 bool ReachabilityIndex::can_reach(NodeIndex from, NodeIndex to) const noexcept {
   const auto pf = position(from);
   const auto pt = position(to);
-  return pf && pt && test_bit(row(*pf), *pt);
+  // Earlier positions are never reachable, and their words are not stored.
+  return pf && pt && *pt >= *pf && test_bit(row(*pf), *pt);
 }
 
 IndexList ReachabilityIndex::reachable_from(NodeIndex node) const {

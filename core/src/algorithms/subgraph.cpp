@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "algorithms/node_set.hpp"
+
 namespace torvex::algorithms {
 
 IndexList depth_neighborhood(const StableGraph& graph, NodeIndex start, std::uint64_t max_depth,
@@ -13,8 +15,8 @@ IndexList depth_neighborhood(const StableGraph& graph, NodeIndex start, std::uin
 
   const bool forward = direction != kNeighborhoodBackward;
   const bool backward = direction != kNeighborhoodForward;
-  std::vector<char> seen(graph.node_bound(), 0);
-  seen[start] = 1;
+  NodeSet seen(graph.node_bound());
+  seen.insert(start);
   // `found` doubles as the queue; nodes are discovered level by level, so a level ends where
   // the previous level's expansion stopped.
   std::size_t head = 0;
@@ -22,10 +24,8 @@ IndexList depth_neighborhood(const StableGraph& graph, NodeIndex start, std::uin
     const std::size_t level_end = found.size();
     for (; head < level_end; ++head) {
       auto visit = [&](NodeIndex v) {
-        if (seen[v])
-          return;
-        seen[v] = 1;
-        found.push_back(v);
+        if (seen.insert(v))
+          found.push_back(v);
       };
       if (forward)
         graph.for_each_successor(found[head], visit);

@@ -1,6 +1,7 @@
 #include "algorithms/toposort.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -30,6 +31,81 @@ IndexList zero_degree_nodes(const StableGraph& g, const std::vector<std::uint32_
 }
 
 TorvexError cycle() { return TorvexError::cycle(kGraphHasCycle); }
+
+IndexList live_nodes(const StableGraph& g) {
+  IndexList out;
+  out.reserve(g.node_count());
+  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
+    if (g.is_live(n)) out.push_back(n);
+  }
+  return out;
+}
+
+// A set of integers below a fixed bound with ordered search: 64-way levels of bits, where a bit
+// of an upper level says that its word below is not empty. Every operation costs one word per
+// level, five levels at most for 32-bit values.
+class RankSet {
+ public:
+  static constexpr std::size_t kNone = SIZE_MAX;
+
+  explicit RankSet(std::size_t bound) {
+    std::size_t words = bound;
+    do {
+      words = std::max<std::size_t>(1, (words + 63) / 64);
+      levels_.emplace_back(words, 0);
+    } while (words > 1);
+  }
+
+  bool empty() const noexcept { return levels_.back()[0] == 0; }
+
+  void insert(std::size_t value) noexcept {
+    for (auto& level : levels_) {
+      level[value / 64] |= std::uint64_t{1} << (value % 64);
+      value /= 64;
+    }
+  }
+
+  void erase(std::size_t value) noexcept {
+    for (auto& level : levels_) {
+      std::uint64_t& word = level[value / 64];
+      word &= ~(std::uint64_t{1} << (value % 64));
+      if (word != 0) return;
+      value /= 64;
+    }
+  }
+
+  std::size_t first() const noexcept {
+    const std::uint64_t top = levels_.back()[0];
+    return top == 0 ? kNone
+                    : descend(levels_.size() - 1, static_cast<std::size_t>(std::countr_zero(top)));
+  }
+
+  // The smallest member greater than `value`, or kNone.
+  std::size_t next_after(std::size_t value) const noexcept {
+    for (std::size_t k = 0; k < levels_.size(); ++k) {
+      const std::size_t bit = value % 64;
+      const std::size_t word = value / 64;
+      const std::uint64_t above =
+          bit == 63 ? 0 : levels_[k][word] & (~std::uint64_t{0} << (bit + 1));
+      if (above != 0) {
+        return descend(k, word * 64 + static_cast<std::size_t>(std::countr_zero(above)));
+      }
+      value = word;
+    }
+    return kNone;
+  }
+
+ private:
+  // From a set bit `index` of level k, follows the lowest set bits down to level 0.
+  std::size_t descend(std::size_t k, std::size_t index) const noexcept {
+    while (k-- > 0) {
+      index = index * 64 + static_cast<std::size_t>(std::countr_zero(levels_[k][index]));
+    }
+    return index;
+  }
+
+  std::vector<std::vector<std::uint64_t>> levels_;
+};
 
 // The first eight bytes of a name, big-endian and zero-padded: comparing keys agrees with the
 // name order wherever the keys differ.
@@ -190,65 +266,52 @@ Result<std::vector<IndexList>> all_topological_orderings(const StableGraph& grap
                                                          std::optional<std::size_t> limit) {
   std::vector<std::uint32_t> degree = in_degrees(graph);
   std::vector<IndexList> results;
-  IndexList first_ready = zero_degree_nodes(graph, degree);
-  if (graph.node_count() > 0 && first_ready.empty()) return cycle();
+  // Candidates are kept by name rank, so the next one to try is the next rank in the set.
+  IndexList by_rank = live_nodes(graph);
+  sort_by_name(graph, by_rank);
+  std::vector<std::uint32_t> rank(graph.node_bound(), 0);
+  for (std::size_t r = 0; r < by_rank.size(); ++r) rank[by_rank[r]] = static_cast<std::uint32_t>(r);
+  RankSet ready(by_rank.size());
+  for (NodeIndex n : by_rank) {
+    if (degree[n] == 0) ready.insert(rank[n]);
+  }
+  if (graph.node_count() > 0 && ready.empty()) return cycle();
 
   auto limit_reached = [&] { return limit && results.size() >= *limit; };
-  // A frame holds the ready list of one depth and the position of the next node to try there.
-  struct Frame {
-    IndexList ready;
-    std::size_t next = 0;
-    bool placed = false;  // ready[next - 1] is currently placed
-  };
-  std::vector<Frame> frames;
+  // One ready set for every depth: placing a node takes it out and adds what it releases;
+  // taking it back undoes exactly that, so the set is again the one its depth started with.
   IndexList current;
-  IndexList released;  // successors of the node just placed whose count reached 0
-
-  // Opens a depth with the given ready list, or records a complete ordering when it is empty.
-  auto enter = [&](IndexList ready) {
-    if (limit_reached()) return;
-    if (ready.empty()) {
-      if (!current.empty()) results.push_back(current);
-      return;
-    }
-    frames.push_back(Frame{std::move(ready)});
-  };
-  auto place = [&](NodeIndex u) {
+  current.reserve(graph.node_count());
+  auto place = [&](std::size_t r) {
+    interrupt::poll();
+    const NodeIndex u = by_rank[r];
+    ready.erase(r);
     current.push_back(u);
-    released.clear();
     graph.for_each_successor(u, [&](NodeIndex v) {
-      if (--degree[v] == 0) released.push_back(v);
+      if (--degree[v] == 0) ready.insert(rank[v]);
     });
   };
-  auto unplace = [&](NodeIndex u) {
-    graph.for_each_successor(u, [&](NodeIndex v) { ++degree[v]; });
+  auto unplace = [&]() {
+    const NodeIndex u = current.back();
     current.pop_back();
+    graph.for_each_successor(u, [&](NodeIndex v) {
+      if (degree[v]++ == 0) ready.erase(rank[v]);
+    });
+    ready.insert(rank[u]);
+    return rank[u];
   };
 
-  enter(std::move(first_ready));
-  while (!frames.empty()) {
-    interrupt::poll();
-    Frame& top = frames.back();
-    if (top.placed) {
-      unplace(top.ready[top.next - 1]);
-      top.placed = false;
-    }
-    if (top.next == top.ready.size() || limit_reached()) {
-      frames.pop_back();
-      continue;
-    }
-    const NodeIndex u = top.ready[top.next++];
-    top.placed = true;
-    place(u);
-    // The next depth's ready list: this one without u, plus what u released.
-    IndexList ready;
-    ready.reserve(top.ready.size() - 1 + released.size());
-    for (NodeIndex r : top.ready) {
-      if (r != u) ready.push_back(r);
-    }
-    ready.insert(ready.end(), released.begin(), released.end());
-    sort_by_name(graph, ready);
-    enter(std::move(ready));  // may invalidate `top`
+  while (!limit_reached()) {
+    // Descend taking the smallest ready name, then record the ordering.
+    for (std::size_t r = ready.first(); r != RankSet::kNone; r = ready.first()) place(r);
+    if (!current.empty()) results.push_back(current);
+    // A partial ordering means a cycle; nothing after it can change the answer.
+    if (current.size() != graph.node_count() || limit_reached()) break;
+    // Back up to the deepest depth that has a later candidate, and take it.
+    std::size_t next = RankSet::kNone;
+    while (!current.empty() && next == RankSet::kNone) next = ready.next_after(unplace());
+    if (next == RankSet::kNone) break;
+    place(next);
   }
 
   if (results.empty() || results.front().size() == graph.node_count()) return results;

@@ -11,4 +11,8 @@ namespace torvex::algorithms {
 // Complexity: O(reachable nodes + their edges in direction d).
 IndexList bfs_directed(const StableGraph& graph, NodeIndex start, Direction d);
 
+// Whether `goal` is found from `start` in direction d along one or more edges; false for a
+// vacant `start`. Stops at the goal. Complexity: O(nodes and edges visited before it).
+bool is_reachable(const StableGraph& graph, NodeIndex start, NodeIndex goal, Direction d);
+
 }  // namespace torvex::algorithms

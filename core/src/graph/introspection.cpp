@@ -85,8 +85,7 @@ Result<bool> GraphStore::is_ancestor(std::string_view ancestor,
   TORVEX_TRY(a, resolve_name(ancestor));
   TORVEX_TRY(d, resolve_name(descendant));
   if (a == d) return true;
-  const IndexList up = algorithms::bfs_directed(graph_, d, Direction::Incoming);
-  return std::find(up.begin(), up.end(), a) != up.end();
+  return algorithms::is_reachable(graph_, d, a, Direction::Incoming);
 }
 
 }  // namespace torvex

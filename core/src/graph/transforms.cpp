@@ -1,6 +1,7 @@
 #include "graph/transforms.hpp"
 
 #include "algorithms/dominators.hpp"
+#include "algorithms/node_set.hpp"
 #include "algorithms/toposort.hpp"
 
 namespace torvex {
@@ -9,23 +10,24 @@ Result<std::vector<std::pair<std::string, std::string>>> dominator_tree(const Gr
                                                                         std::string_view root) {
   TORVEX_TRY(root_index, store.resolve_name(root));
   const StableGraph& graph = store.graph();
-  auto order = algorithms::topological_sort_kahn(graph);
+  auto idom = algorithms::immediate_dominators(graph, root_index);
   // Unlike every other order user, a failed order is reported as a graph error here.
-  if (!order.ok())
-    return TorvexError::graph(order.error().text());
+  if (!idom.ok())
+    return TorvexError::graph(idom.error().text());
 
-  const algorithms::DominatorMap idom = algorithms::immediate_dominators(graph, root_index, *order);
   IndexList dominated;
-  for (NodeIndex n = 0; n < idom.size(); ++n) {
-    if (idom[n] != kEnd)
-      dominated.push_back(n);
+  algorithms::NodeIndexMap dominator_of(graph.node_bound());
+  dominated.reserve(idom->size());
+  for (const auto& [node, dominator] : *idom) {
+    dominated.push_back(node);
+    dominator_of.try_emplace(node, dominator);
   }
   algorithms::sort_by_name(graph, dominated);
 
   std::vector<std::pair<std::string, std::string>> out;
   out.reserve(dominated.size());
   for (NodeIndex n : dominated)
-    out.emplace_back(graph.name(n), graph.name(idom[n]));
+    out.emplace_back(graph.name(n), graph.name(dominator_of.find(n)));
   return out;
 }
 
