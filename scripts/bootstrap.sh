@@ -13,7 +13,7 @@ cd "$root"
 venv=.venv
 stamp="$venv/.bootstrap-stamp"
 build_requirements=("scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10")
-test_requirements=(pytest hypothesis)
+test_requirements=(pytest hypothesis "paula==1.0.5")
 # Reruns after this script changes, so a new requirement reaches existing checkouts.
 fingerprint="$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)"
 
@@ -57,7 +57,7 @@ boost_package() {
 }
 
 missing=()
-for package in g++ pkg-config ninja-build libre2-dev libxxhash-dev libgtest-dev; do
+for package in g++ pkg-config ninja-build libre2-dev libxxhash-dev libgtest-dev unicode-data; do
   is_installed "$package" || missing+=("$package")
 done
 [[ -f /usr/include/boost/unordered/unordered_flat_map.hpp ]] || missing+=("$(boost_package)")
