@@ -86,18 +86,20 @@ std::uint64_t estimate(const Node& node, const std::vector<CharClass>& classes) 
       return kInstCost + kRangeCost * (std::max<std::size_t>(classes[node.class_index].ranges().size(), 1) - 1);
     case Node::Kind::kLook: return kInstCost;
     case Node::Kind::kConcat:
-    case Node::Kind::kAlternate: {
+    case Node::Kind::kAlternate: {  // an alternation adds a split and a jump per branch
+      const std::uint64_t per_child = node.kind == Node::Kind::kAlternate ? 2 * kInstCost : 0;
       std::uint64_t total = 0;
       for (const Node& child : node.children) {
-        total = std::min(total + estimate(child, classes) + kInstCost, kSizeLimit + 1);
+        total = std::min(total + estimate(child, classes) + per_child, kSizeLimit + 1);
       }
       return total;
     }
-    case Node::Kind::kRepeat: {
-      const std::uint64_t body = estimate(node.children[0], classes) + kInstCost;
+    case Node::Kind::kRepeat: {  // each optional copy adds a split
+      const std::uint64_t body = estimate(node.children[0], classes);
       const std::uint64_t copies = node.max == kUnbounded ? std::max<std::uint64_t>(node.min, 1) : node.max;
+      const std::uint64_t per_copy = body + (copies > node.min || node.max == kUnbounded ? kInstCost : 0);
       if (copies == 0) return 0;
-      return body > (kSizeLimit + 1) / copies ? kSizeLimit + 1 : body * copies;
+      return per_copy > (kSizeLimit + 1) / copies ? kSizeLimit + 1 : per_copy * copies;
     }
   }
   return 0;
