@@ -60,7 +60,13 @@ bool starts_anchored(const Node& node) {
 // A set of program counters with O(1) insert, membership and clear.
 class SparseSet {
  public:
-  explicit SparseSet(std::size_t capacity) : dense_(capacity), sparse_(capacity) {}
+  void reset(std::size_t capacity) {
+    if (dense_.size() < capacity) {
+      dense_.resize(capacity);
+      sparse_.resize(capacity);
+    }
+    size_ = 0;
+  }
   bool insert(std::uint32_t v) {
     if (contains(v)) return false;
     sparse_[v] = size_;
@@ -71,6 +77,11 @@ class SparseSet {
   void clear() { size_ = 0; }
   std::uint32_t size() const { return size_; }
   std::uint32_t operator[](std::uint32_t i) const { return dense_[i]; }
+  void swap(SparseSet& other) noexcept {
+    dense_.swap(other.dense_);
+    sparse_.swap(other.sparse_);
+    std::swap(size_, other.size_);
+  }
 
  private:
   std::vector<std::uint32_t> dense_, sparse_;
@@ -104,6 +115,12 @@ std::uint64_t estimate(const Node& node, const std::vector<CharClass>& classes) 
   }
   return 0;
 }
+
+// The thread lists of a search, kept per thread so that each name does not allocate anew.
+struct Scratch {
+  SparseSet current, next;
+  std::vector<std::uint32_t> stack;
+};
 
 }  // namespace
 
@@ -198,9 +215,13 @@ std::optional<PikeProgram> PikeProgram::compile(const Syntax& syntax) {
 }
 
 bool PikeProgram::search(std::string_view text) const {
-  const auto size = static_cast<std::uint32_t>(program_.size());
-  SparseSet current(size), next(size);
-  std::vector<std::uint32_t> stack;
+  thread_local Scratch scratch;
+  SparseSet& current = scratch.current;
+  SparseSet& next = scratch.next;
+  std::vector<std::uint32_t>& stack = scratch.stack;
+  current.reset(program_.size());
+  next.reset(program_.size());
+  stack.clear();
   char32_t before = kNone;
 
   // Follows jumps, splits and assertions from pc at the boundary (before, after) into `set`;
@@ -248,7 +269,7 @@ bool PikeProgram::search(std::string_view text) const {
         if (add(next, current[k] + 1, following)) return true;
       }
     }
-    std::swap(current, next);
+    current.swap(next);
     i = after_end;
   }
 }
