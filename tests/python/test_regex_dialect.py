@@ -56,7 +56,8 @@ ASCII_CLASSES = ["alpha", "digit", "alnum", "space", "upper", "lower", "punct", 
                  "blank", "cntrl", "graph", "print", "ascii", "^alpha", "^digit", "foo"]
 LOOKS = ["^", "$", r"\A", r"\z", r"\b", r"\B", r"\<", r"\>", r"\b{start}", r"\b{end}",
          r"\b{start-half}", r"\b{end-half}"]
-FLAGS = ["i", "m", "s", "U", "u", "x", "R", "-u", "-i", "i-s", "im", "xs", "iu", "-x"]
+FLAGS = ["i", "m", "s", "U", "u", "x", "R", "-u", "-i", "i-s", "im", "xs", "iu", "-x", "Rm", "sR",
+         "m-R", "iU", "-ui"]
 INVALID = [r"\C", r"\Q..\E", "{", "a{", "a{,3}", r"\141", r"\0", r"\1", r"[\w-z]", r"\x{D800}",
            "(?=a)", "(?!a)", "(?<=a)", "(?<!a)", "(?P=n)", "[b-a]", "(?P<1>a)", ")", "(", "[",
            r"\e", "(?z)", r"\Z", r"\K", "[]", "a{2,1}", r"\p", r"\x{}", r"\xZ1", "(?i-)", "(?ii)",
@@ -68,9 +69,12 @@ def class_item(rng, depth):
     roll = rng.random()
     if roll < 0.35:
         return rng.choice(LITERALS + ["^", "[", "$", "."]).replace("[", r"\[")
-    if roll < 0.5:
+    if roll < 0.45:
         lo, hi = sorted(rng.sample("abcklsxzAKZ09é日", 2))
         return f"{lo}-{hi}"
+    if roll < 0.5:  # ranges between escapes, sometimes inverted
+        return rng.choice([r"\x41", r"\u{e9}", r"\n", r"\x{10FFFF}", "a"]) + "-" + rng.choice(
+            [r"\x5A", r"\u00FF", r"\t", r"\U0001F600", "z"])
     if roll < 0.6:
         return rng.choice(ESCAPES)
     if roll < 0.7:
