@@ -97,7 +97,7 @@ TEST(Regex, InvalidPatternsAreGraphErrors) {
 // pattern and the Pike VM on the parsed form.
 TEST(Regex, PikeVmAgreesWithTheEmittedRe2Pattern) {
   const char* names[] = {"", "a", "ab", "a b", "task_12", "é", "日本", "a\nb", "x-1", "K", "\u212a",
-                         "ſ", "aaaa", "b\r\n", "\u3000"};
+                         "ſ", "aaaa", "b\r\n", "\u3000", "a\xff" "b", "\xe6\x97"};
   for (const char* pattern : {"^\\w+$", "\\w+-\\d", "(?i)k", "(?i)S", "[a-z&&[^b]]+$", "\\bb",
                               "a\\B", "(?m)^b$", "(?s)a.b", "a.b", "^(?:a|b){2,3}$", "a{0}b",
                               "\\p{Han}+", "[^\\s\\d]", "(?-u:\\w)\\b", "", "$", "^$", "a*?$",

@@ -8,13 +8,22 @@ namespace {
 constexpr std::uint64_t kInstCost = 24;   // estimated bytes per instruction
 constexpr std::uint64_t kRangeCost = 40;  // and per further range of each copy of a class
 
-// Decodes the character at text[i] (valid UTF-8); returns it and advances i.
+// Stands for a byte that starts no valid UTF-8 sequence: no class contains it.
+constexpr char32_t kInvalidByte = 0x110000;
+
+// Decodes the character at text[i] and advances i past it; a malformed sequence reads as one
+// kInvalidByte (names from a file need not be valid UTF-8).
 char32_t next_char(std::string_view text, std::size_t& i) {
   const auto b = static_cast<unsigned char>(text[i]);
   if (b < 0x80) return ++i, b;
-  const int len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+  const int len = (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+  if (len == 0 || i + len > text.size()) return ++i, kInvalidByte;
   char32_t c = b & (0x7F >> len);
-  for (int k = 1; k < len; ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+  for (int k = 1; k < len; ++k) {
+    const auto cont = static_cast<unsigned char>(text[i + k]);
+    if ((cont & 0xC0) != 0x80) return ++i, kInvalidByte;
+    c = (c << 6) | (cont & 0x3F);
+  }
   i += len;
   return c;
 }

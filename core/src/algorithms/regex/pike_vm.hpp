@@ -20,7 +20,7 @@ class PikeProgram {
   // Compiles `syntax`; nullopt when the program would exceed kSizeLimit.
   static std::optional<PikeProgram> compile(const Syntax& syntax);
 
-  // Whether some substring of `text` (valid UTF-8) matches.
+  // Whether some substring of `text` matches (a malformed UTF-8 byte matches no class).
   // Complexity: O(text length x program size) time, O(program size) space.
   bool search(std::string_view text) const;
 

@@ -28,7 +28,7 @@ class Pattern {
   Pattern& operator=(Pattern&&) noexcept;
   ~Pattern();
 
-  // Whether `name` (valid UTF-8) contains a match.
+  // Whether `name` contains a match (a malformed UTF-8 byte matches no class).
   bool search(std::string_view name) const;
 
  private:
