@@ -13,6 +13,8 @@ cd "$root"
 venv=.venv
 stamp="$venv/.bootstrap-stamp"
 build_requirements=("scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10")
+# paula: a binding of the regex crate 1.12.3 (regex-syntax 0.8.10, Unicode 16.0), the oracle of
+# the regex dialect's differential test.
 test_requirements=(pytest hypothesis "paula==1.0.5")
 # Reruns after this script changes, so a new requirement reaches existing checkouts.
 fingerprint="$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)"
@@ -56,6 +58,7 @@ boost_package() {
   fi
 }
 
+# unicode-data: the Unicode Character Database, which the regex tables are generated from.
 missing=()
 for package in g++ pkg-config ninja-build libre2-dev libxxhash-dev libgtest-dev unicode-data; do
   is_installed "$package" || missing+=("$package")

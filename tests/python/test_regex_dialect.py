@@ -3,7 +3,7 @@
 The oracle is the PyPI package `paula` (pinned in scripts/bootstrap.sh), which wraps the
 engine's 1.x line (regex 1.12.3, regex-syntax 0.8.10, Unicode 16.0). Our tables come from the
 platform's Unicode data files (15.0 on Debian 12), so generated names keep to characters that
-both versions assign alike. Any failure of the oracle to compile counts as a refusal.
+15.0 assigns and 16.0 left alone. Any failure of the oracle to compile counts as a refusal.
 
 TORVEX_REGEX_DIFF_COUNT=100000 runs a longer differential test (the default is bounded).
 """
@@ -19,7 +19,11 @@ import pytest
 
 from torvex import DAG, GraphError
 
-paula = pytest.importorskip("paula")
+try:
+    import paula
+except ImportError:  # the corner table runs without it
+    paula = None
+needs_oracle = pytest.mark.skipif(paula is None, reason="the oracle package is not installed")
 ROOT = Path(__file__).resolve().parents[2]
 
 # ---- names -------------------------------------------------------------------------------
@@ -180,6 +184,7 @@ def check(dag, pattern):
         assert not differ, f"pattern {pattern!r} disagrees on names {differ!r}"
 
 
+@needs_oracle
 def test_generated_patterns_agree_with_the_oracle(dag):
     # The names keep to characters assigned by Unicode 15.0, which both versions agree on.
     assert ours(dag, r"^\p{Age=15.0}*$") == NAMES
@@ -238,6 +243,7 @@ def test_corners_of_the_dialect():
         assert ours(dag, pattern) == in_order, pattern
 
 
+@needs_oracle
 def test_corners_agree_with_the_oracle(dag):
     for pattern, _ in CORNERS:
         check(dag, pattern)
@@ -264,6 +270,7 @@ def table_properties():
 VERSION_DIFFERENCES = {"scx=Phags_Pa", "scx=phag", "scx=phagspa"}
 
 
+@needs_oracle
 def test_every_property_name_agrees_with_the_oracle(dag):
     queries = [q for q in table_properties() if q not in VERSION_DIFFERENCES]
     assert len(queries) > 1500
