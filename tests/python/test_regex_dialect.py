@@ -61,7 +61,7 @@ ASCII_CLASSES = ["alpha", "digit", "alnum", "space", "upper", "lower", "punct", 
 LOOKS = ["^", "$", r"\A", r"\z", r"\b", r"\B", r"\<", r"\>", r"\b{start}", r"\b{end}",
          r"\b{start-half}", r"\b{end-half}"]
 FLAGS = ["i", "m", "s", "U", "u", "x", "R", "-u", "-i", "i-s", "im", "xs", "iu", "-x", "Rm", "sR",
-         "m-R", "iU", "-ui"]
+         "m-R", "iU", "-ui", "i-u"]
 INVALID = [r"\C", r"\Q..\E", "{", "a{", "a{,3}", r"\141", r"\0", r"\1", r"[\w-z]", r"\x{D800}",
            "(?=a)", "(?!a)", "(?<=a)", "(?<!a)", "(?P=n)", "[b-a]", "(?P<1>a)", ")", "(", "[",
            r"\e", "(?z)", r"\Z", r"\K", "[]", "a{2,1}", r"\p", r"\x{}", r"\xZ1", "(?i-)", "(?ii)",
@@ -228,6 +228,7 @@ CORNERS = [
     (r"(?<n>a)", ["a", "ab", "a b", "a\nb", "a" * 1001]),
     (r"(?i)^ſ$", ["s", "ſ"]),
     (r"(?i)^\u212a$", ["k", "\u212a"]),
+    (r"(?i-u)^\u212a$|^é", ["é", "\u212a"]),  # ASCII folding only
     *((pattern, None) for pattern in [
         r"\C", r"\Q..\E", "{", "a{", "a{,3}", r"\141", r"\0", r"[\w-z]", r"\x{D800}",
         r"(a)\1", "(?=a)", "(?<!a)b", "(" * 251 + ")" * 251, "a{100}{100}{100}"]),

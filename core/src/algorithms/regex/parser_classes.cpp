@@ -13,7 +13,7 @@ bool Parser::parse_escape(bool in_class, CharClass& cls, std::optional<Look>& lo
   auto literal = [&](char32_t value) {
     last_literal_ = value;
     cls = CharClass::of(value);
-    if (flags_.i) cls.fold_case(flags_.u || value >= 0x80);
+    if (flags_.i) cls.fold_case(flags_.u);
     return true;
   };
   auto assertion = [&](Look kind) {

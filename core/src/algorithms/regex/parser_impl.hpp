@@ -119,7 +119,7 @@ class Parser {
   // A literal, folded for (?i): by Unicode orbits, or ASCII only without Unicode mode.
   Node literal_node(char32_t c) {
     CharClass cls = CharClass::of(c);
-    if (flags_.i) cls.fold_case(flags_.u || c >= 0x80);
+    if (flags_.i) cls.fold_case(flags_.u);
     return class_node(std::move(cls));
   }
   // Under (?-u) a class must stay within ASCII: anything else could match part of a character.
