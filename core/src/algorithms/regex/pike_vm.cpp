@@ -213,9 +213,9 @@ class PikeProgram::Builder {
 };
 
 std::optional<PikeProgram> PikeProgram::compile(const Syntax& syntax) {
+  if (estimate(syntax.root, syntax.classes) > kSizeLimit) return std::nullopt;
   PikeProgram out;
   out.classes_ = syntax.classes;
-  if (estimate(syntax.root, syntax.classes) > kSizeLimit) return std::nullopt;
   Builder builder(out);
   if (!builder.emit(syntax.root)) return std::nullopt;
   if (!builder.push({Op::kMatch, Look::kStartText, false, 0, 0})) return std::nullopt;
