@@ -1,7 +1,7 @@
 // The parsed form of a pattern: every class resolved to ranges, groups and flags gone.
 //
-// Grammar (the dialect's, with its default options): see parser.hpp. What is left is what
-// matching needs: classes, assertions, concatenation, alternation and counted repetition
+// The parser (parser*.cpp) reads the whole dialect with its default options. What is left is
+// what matching needs: classes, assertions, concatenation, alternation and counted repetition
 // (greed and captures do not change whether a name matches, so they are dropped).
 #pragma once
 
