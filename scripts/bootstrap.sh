@@ -13,8 +13,9 @@ cd "$root"
 venv=.venv
 stamp="$venv/.bootstrap-stamp"
 build_requirements=("scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10")
-# mypy is pinned: its stub checks change between releases.
-test_requirements=(pytest hypothesis "mypy==2.4.1")
+# mypy is pinned: its stub checks change between releases. paula: a binding of the regex crate
+# 1.12.3 (regex-syntax 0.8.10, Unicode 16.0), the oracle of the regex dialect's differential test.
+test_requirements=(pytest hypothesis "mypy==2.4.1" "paula==1.0.5")
 # Reruns after this script changes, so a new requirement reaches existing checkouts.
 fingerprint="$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)"
 
@@ -57,9 +58,10 @@ boost_package() {
   fi
 }
 
+# unicode-data: the Unicode Character Database, which the regex tables are generated from.
 missing=()
 for package in g++ pkg-config ninja-build libre2-dev libxxhash-dev libgtest-dev graphviz \
-               clang-format; do
+               clang-format unicode-data; do
   is_installed "$package" || missing+=("$package")
 done
 [[ -f /usr/include/boost/unordered/unordered_flat_map.hpp ]] || missing+=("$(boost_package)")

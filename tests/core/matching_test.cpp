@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <re2/re2.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "algorithms/matching.hpp"
+#include "algorithms/regex/regex.hpp"
 #include "test_support.hpp"
 
 namespace torvex {
@@ -70,18 +74,47 @@ TEST(Regex, InvalidPatternsAreGraphErrors) {
   testing::TestDag dag;
   auto error = [&](const std::string& p) { return matched(dag, nodes_matching_regex(dag, p)); };
   const std::string prefix = "error: Graph error: Invalid regex pattern: ";
-  for (const char* p : {"a)", "[a", "a**", "x{1001}", "\\p{Nope}", "\\", "\xff"}) {
+  for (const char* p : {"a)", "[a", "a{,3}", "\\C", "\\p{Nope}", "\\", "\xff", "[\\w-z]", "(?-u)."}) {
     EXPECT_EQ(error(p).at(0).rfind(prefix, 0), 0u) << p;
   }
   EXPECT_EQ(error("("), (Names{prefix + "unclosed group: `(`"}));
   EXPECT_EQ(error("(a)\\1"),
-            (Names{prefix + "invalid escape sequence: `\\1` (backreferences are not supported)"}));
-  EXPECT_EQ(error("(?<!a)b"), (Names{prefix + "look-around is not supported: `(?<`"}));
-  // Too large: by length, by Unicode classes or counted repetitions to parse, or compiled.
+            (Names{prefix + "backreferences and octal escapes are not supported: `\\1`"}));
+  EXPECT_EQ(error("(?<!a)b"), (Names{prefix + "look-around is not supported: `(?<!`"}));
+  EXPECT_EQ(error("a{2,1}"), (Names{prefix + "invalid repetition range: the start exceeds the end: `{2,1}`"}));
+  EXPECT_EQ(error(repeat("(", 251) + repeat(")", 251)).at(0).rfind(prefix + "nesting too deep", 0), 0u);
+  EXPECT_EQ(error(repeat("(", 250) + repeat(")", 250)), (Names{}));
+  // Too large: by length, by Unicode classes or counted repetitions, however deeply nested.
   const Names too_large{prefix + "pattern too large: its compiled form exceeds the size limit"};
-  for (const std::string& p : {std::string(300000, 'a'), repeat("\\pL", 5000),
-                               repeat("x{0,1000}", 1000), repeat("\\pL{100}", 30)}) {
+  for (const std::string& p : {std::string(500000, 'a'), repeat("\\pL", 5000), repeat("x{0,1000}", 1000),
+                               repeat("\\pL{100}", 30), std::string("a{100}{100}{100}"),
+                               std::string("(?:a{1000}){4294967295}")}) {
     EXPECT_EQ(error(p), too_large) << p.substr(0, 12);
+  }
+}
+
+// The two engines behind a pattern must agree wherever both apply: RE2 on the emitted
+// pattern and the Pike VM on the parsed form.
+TEST(Regex, PikeVmAgreesWithTheEmittedRe2Pattern) {
+  const char* names[] = {"", "a", "ab", "a b", "task_12", "é", "日本", "a\nb", "x-1", "K", "\u212a",
+                         "ſ", "aaaa", "b\r\n", "\u3000", "a\xff" "b", "\xe6\x97"};
+  for (const char* pattern : {"^\\w+$", "\\w+-\\d", "(?i)k", "(?i)S", "[a-z&&[^b]]+$", "\\bb",
+                              "a\\B", "(?m)^b$", "(?s)a.b", "a.b", "^(?:a|b){2,3}$", "a{0}b",
+                              "\\p{Han}+", "[^\\s\\d]", "(?-u:\\w)\\b", "", "$", "^$", "a*?$",
+                              "[\\x{0}-\\x{10FFFF}]"}) {
+    auto syntax = algorithms::regex::parse(pattern);
+    ASSERT_TRUE(syntax.ok()) << pattern;
+    const auto pike = algorithms::regex::PikeProgram::compile(*syntax);
+    const auto emitted = algorithms::regex::to_re2(*syntax);
+    ASSERT_TRUE(pike && emitted) << pattern;
+    const RE2 re2(*emitted);
+    ASSERT_TRUE(re2.ok()) << *emitted;
+    const bool ascii_boundary = algorithms::regex::needs_ascii_text_for_re2(syntax->root);
+    for (const char* name : names) {
+      const std::string_view text(name);
+      if (ascii_boundary && std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; })) continue;
+      EXPECT_EQ(pike->search(text), RE2::PartialMatch(text, re2)) << pattern << " on " << name;
+    }
   }
 }
 

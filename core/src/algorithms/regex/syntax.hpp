@@ -1,0 +1,50 @@
+// The parsed form of a pattern: every class resolved to ranges, groups and flags gone.
+//
+// The parser (parser*.cpp) reads the whole dialect with its default options. What is left is
+// what matching needs: classes, assertions, concatenation, alternation and counted repetition
+// (greed and captures do not change whether a name matches, so they are dropped).
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "algorithms/regex/char_class.hpp"
+#include "errors.hpp"
+
+namespace torvex::algorithms::regex {
+
+enum class Look : std::uint8_t {
+  kStartText, kEndText, kStartLine, kEndLine, kStartLineCrlf, kEndLineCrlf,
+  kWordBoundary, kNotWordBoundary, kWordStart, kWordEnd, kWordStartHalf, kWordEndHalf,
+};
+
+inline constexpr std::uint32_t kUnbounded = std::numeric_limits<std::uint32_t>::max();
+
+struct Node {
+  enum class Kind : std::uint8_t { kEmpty, kClass, kLook, kConcat, kAlternate, kRepeat };
+  Kind kind = Kind::kEmpty;
+  Look look = Look::kStartText;
+  bool unicode = true;              // of a word assertion: Unicode \w or ASCII
+  std::uint32_t class_index = 0;    // into Syntax::classes
+  std::uint32_t min = 0, max = 0;   // of a repetition; max may be kUnbounded
+  std::vector<Node> children;
+};
+
+struct Syntax {
+  std::vector<CharClass> classes;
+  Node root;
+};
+
+// Graph "Invalid regex pattern: {description}".
+TorvexError invalid_pattern(std::string_view description);
+
+// Parses `pattern`; the error is Graph "Invalid regex pattern: {description}".
+Result<Syntax> parse(std::string_view pattern);
+
+// Whether RE2's ASCII \b and \B give the pattern's answer only on pure-ASCII text: for the
+// Unicode word assertions, and for \B, which RE2 also finds inside a multi-byte character.
+bool needs_ascii_text_for_re2(const Node& node);
+
+}  // namespace torvex::algorithms::regex
