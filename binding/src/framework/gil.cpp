@@ -13,6 +13,8 @@ namespace {
 // Depth of AllowThreads scopes on this thread: the lock is held exactly when it is 0, since all
 // native code of the module runs on Python threads.
 thread_local int t_released_depth = 0;
+// The thread state an AllowThreads scope of this thread saved, for HoldGil to take back.
+thread_local PyThreadState* t_saved_state = nullptr;
 
 struct PendingList {
   std::mutex mutex;
@@ -30,12 +32,27 @@ PendingList& pending() {
 
 AllowThreads::AllowThreads() noexcept : saved_(PyEval_SaveThread()) {
   ++t_released_depth;
+  t_saved_state = saved_;  // one per thread, so nested scopes save the same one
 }
 
 AllowThreads::~AllowThreads() {
   --t_released_depth;
   PyEval_RestoreThread(saved_);
   drain_pending_releases();
+}
+
+HoldGil::HoldGil() noexcept : retaken_(gil_released() ? t_saved_state : nullptr) {
+  if (retaken_ == nullptr)
+    return;
+  PyEval_RestoreThread(retaken_);
+  --t_released_depth;
+}
+
+HoldGil::~HoldGil() {
+  if (retaken_ == nullptr)
+    return;
+  ++t_released_depth;
+  PyEval_SaveThread();
 }
 
 bool gil_released() noexcept {
