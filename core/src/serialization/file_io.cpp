@@ -160,7 +160,7 @@ namespace {
 struct Replacement {
   int fd = -1;
   std::string name;
-  int error = 0;              // errno of a failure that ends the save
+  int error = 0;                // errno of a failure that ends the save
   bool write_in_place = false;  // the old file must be rewritten instead
 };
 
