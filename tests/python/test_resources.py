@@ -419,7 +419,7 @@ PIPE_SCRIPT = textwrap.dedent(r'''
 
         def handler(signum, frame):
             hits.append(signum)
-            if raising:
+            if raising and len(hits) == 1:
                 raise ValueError("stop")
 
         def signaller():
