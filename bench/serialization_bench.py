@@ -135,7 +135,7 @@ def main():
     rows.append(("from_json", t_from_json, "json.loads", t_json_loads, ""))
 
     for ours_label, t_ours, their_label, t_theirs, note in rows:
-        print(f"{ours_label:11s} {t_ours:7.2f} s   {their_label:13s} {t_theirs:7.2f} s   "
+        print(f"{ours_label:11s} {t_ours:7.3f} s   {their_label:13s} {t_theirs:7.3f} s   "
               f"ratio {t_ours / t_theirs:5.2f}   {note}")
 
 
