@@ -14,11 +14,15 @@
 //       def load(cls, path: str, payload_deserializer=None) -> DAG: ...
 //
 // The callables run with the interpreter lock held and their failures are swallowed, short of
-// a KeyboardInterrupt (json_convert.hpp). Only save without a serializer releases the lock: no
-// Python code runs. Metadata is never written; loaded graphs have none.
+// a KeyboardInterrupt (json_convert.hpp). Only save releases the lock, around its file work: it
+// opens the file, converts the payloads with the lock, then writes without it. A signal that
+// interrupts a file operation of save or load runs the Python signal handlers; the operation is
+// retried unless a handler raised, and then the method ends with that exception alone.
+// Metadata is never written; loaded graphs have none.
 #include "graph/serialization.hpp"
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "dag_object.hpp"
@@ -48,15 +52,47 @@ Reader reader_hook(PyObject* deserializer) {
       [deserializer](const JsonValue& value) { return deserialize_payload(value, deserializer); };
 }
 
+// How save and load wait on files: a signal that interrupts a system call runs the Python
+// signal handlers, as the interpreter's own file objects do (with the lock taken back for
+// them when it was released), and the call is retried unless a handler raised.
+class FileWaits {
+ public:
+  // `release_lock`: blocking steps run with the interpreter lock released.
+  explicit FileWaits(bool release_lock) {
+    if (release_lock)
+      access_.blocking = [](const std::function<void()>& step) { py::without_gil(step); };
+    access_.interrupted = [this] {
+      return py::with_gil([&] {
+        if (PyErr_CheckSignals() == 0)
+          return true;
+        handler_raised_ = true;
+        return false;
+      });
+    };
+  }
+  FileWaits(const FileWaits&) = delete;
+  FileWaits& operator=(const FileWaits&) = delete;
+
+  const FileAccess& access() const { return access_; }
+  // Whether a signal handler's exception is pending, which replaces the method's own result.
+  bool handler_raised() const { return handler_raised_; }
+
+ private:
+  FileAccess access_;
+  bool handler_raised_ = false;
+};
+
 // A new, empty DAG object for a loader to fill: the object holds its graph by value, so the
 // loaders use the core's readers that fill a graph in place.
 template <class Build>
-PyObject* load_into_new_dag(Build&& build) {
+PyObject* load_into_new_dag(Build&& build, const FileWaits* waits = nullptr) {
   py::Ref object = py::Ref::steal(py::make<PyDAG>());
   if (!object)
     return nullptr;
   // Nobody else can see the object yet, so no borrow is needed.
   Status status = build(py::value_of<PyDAG>(object.get()));
+  if (waits != nullptr && waits->handler_raised())
+    return nullptr;
   if (!status)
     return into_pyerr(status.error());  // the partial graph goes with the object
   return object.release();
@@ -218,13 +254,11 @@ PyObject* save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
   if (!path_text)
     return nullptr;
   const std::string path(*path_text);
-  Status status;
-  if (py::is_absent(argv[1])) {
-    status = py::without_gil([&] { return torvex::to_bincode_file(*dag, path); });
-  } else {
-    const Writer hook = writer_hook(argv[1], kBinaryPayloads);
-    status = torvex::to_bincode_file(*dag, path, hook);
-  }
+  const Writer hook = writer_hook(argv[1], kBinaryPayloads);
+  FileWaits waits(/*release_lock=*/true);
+  const Status status = torvex::to_bincode_file(*dag, path, hook, waits.access());
+  if (waits.handler_raised())
+    return nullptr;
   if (!status)
     return into_pyerr(status.error());
   return py::none();
@@ -241,7 +275,10 @@ PyObject* load(PyObject* /*cls*/, PyObject* const* args, Py_ssize_t nargs, PyObj
     return nullptr;
   const std::string path(*path_text);
   const Reader hook = reader_hook(argv[1]);
-  return load_into_new_dag([&](CoreDAG& dag) { return from_bincode_file_into(path, dag, hook); });
+  FileWaits waits(/*release_lock=*/false);
+  return load_into_new_dag(
+      [&](CoreDAG& dag) { return from_bincode_file_into(path, dag, hook, waits.access()); },
+      &waits);
 }
 
 const py::BlockRegistrar kSerializationBlock{
@@ -267,7 +304,10 @@ const py::BlockRegistrar kSerializationBlock{
                                       "Deserialize a DAG from a binary (bincode) byte string."),
          py::method<save>("save",
                           "save($self, path, payload_serializer=None)\n--\n\n"
-                          "Save the DAG to a file in binary format."),
+                          "Save the DAG to a file in binary format. An existing file is "
+                          "replaced only once the new one is complete, but overwritten in place "
+                          "when it has other hard links, its directory takes no new file, or "
+                          "its owner cannot be kept."),
          py::class_method<load>("load",
                                 "load($cls, path, payload_deserializer=None)\n--\n\n"
                                 "Load a DAG from a binary file using memory-mapped I/O."),

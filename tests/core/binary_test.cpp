@@ -1,19 +1,24 @@
-// The binary form: layout and size, the three writers, decoding faults, and files (memory
-// mapped reading, replacement that never loses the old file).
+// The binary form: layout and size, the three writers, decoding faults, and files (reading,
+// replacement that never loses the old file, waiting and interruption).
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "golden.hpp"
@@ -261,7 +266,7 @@ TEST_F(BinaryFile, SaveAndLoadRoundTripWithPayloads) {
 }
 
 TEST_F(BinaryFile, ReaderHookMayShrinkTheFileItReads) {
-  // A mapped page past the file's new end would fault the whole process.
+  // What was read stays as it was read, whatever happens to the file.
   TextDag big;
   for (int i = 0; i < 3000; ++i)
     ASSERT_TRUE(big.add_node("node" + std::to_string(i), "[" + std::to_string(i) + "]").ok());
@@ -385,6 +390,51 @@ TEST_F(BinaryFile, ReplacementKeepsModeAndWritesThroughLinks) {
   fs::create_symlink("made.bin", dir_ / "dangling");
   ASSERT_TRUE(to_bincode_file(other, path("dangling")).ok());
   EXPECT_EQ(contents(path("made.bin")), to_bincode(other));
+}
+
+TEST_F(BinaryFile, BlockingStepsAndInterruptedCallsGoThroughTheAccessHooks) {
+  // Opening a pipe for writing waits for a reader; signals (whose handler asks for no restart)
+  // interrupt the wait until the interrupt handler gives up.
+  const std::string p = path("pipe");
+  ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+  struct sigaction action{}, previous{};
+  action.sa_handler = [](int) {};
+  ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+  int steps = 0;
+  std::atomic<int> interruptions = 0;
+  FileAccess access;
+  access.blocking = [&](const std::function<void()>& step) {
+    ++steps;
+    step();
+  };
+  access.interrupted = [&] { return ++interruptions < 3; };
+  const pthread_t saver = ::pthread_self();
+  std::thread signaller([&] {
+    while (interruptions < 3) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      ::pthread_kill(saver, SIGUSR1);
+    }
+  });
+  const Status status = to_bincode_file(dag_, p, {}, access);
+  signaller.join();
+  ::sigaction(SIGUSR1, &previous, nullptr);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().text(),
+            "Failed to create file " + p + ": Interrupted system call (os error 4)");
+  EXPECT_EQ(interruptions, 3);
+  EXPECT_EQ(steps, 1);  // the opening, which failed
+
+  // A file with two names is rewritten in place, so both see the new bytes. Loading reads
+  // inside the blocking hook too.
+  const std::string twin = path("twin");
+  put(path("g.bin"), "old");
+  ASSERT_EQ(::link(path("g.bin").c_str(), twin.c_str()), 0);
+  ASSERT_TRUE(to_bincode_file(dag_, path("g.bin"), {}, access).ok());
+  EXPECT_EQ(steps, 3);
+  EXPECT_EQ(contents(twin), to_bincode(dag_));
+  ASSERT_TRUE(from_bincode_file<std::string>(twin, {}, access).ok());
+  EXPECT_EQ(steps, 4);
+  EXPECT_EQ(entries(), (std::vector<std::string>{"g.bin", "pipe", "twin"}));
 }
 
 }  // namespace

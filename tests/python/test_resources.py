@@ -3,9 +3,13 @@ reads are reported cleanly without harming what is already on disk."""
 
 import gc
 import os
+import pathlib
+import pwd
+import shutil
 import stat
 import subprocess
 import sys
+import tempfile
 import textwrap
 import tracemalloc
 
@@ -310,20 +314,78 @@ def test_save_to_bad_places(tmp_path):
     assert leftovers(tmp_path, ["kept.bin"]) == []
 
 
-@pytest.mark.skipif(IS_ROOT, reason="root writes into read-only directories")
-def test_save_into_a_read_only_directory_keeps_the_old_file(tmp_path):
+NON_ROOT_SCRIPT = textwrap.dedent(r'''
+    import os, sys
+    from torvex import DAG, GraphError
+
+    if os.geteuid() == 0:  # everything is imported: now become the unprivileged user
+        os.setgroups([])
+        os.setgid(int(sys.argv[2]))
+        os.setuid(int(sys.argv[2]))
+    dag = DAG()
+    dag.add_nodes(["a", "b"])
+    for path in sys.argv[3:]:
+        try:
+            dag.save(os.path.join(sys.argv[1], path))
+            print("saved")
+        except GraphError as e:
+            print(str(e).replace(sys.argv[1], "<dir>"))
+''')
+
+
+def test_save_where_no_file_can_replace_the_old_one(tmp_path):
+    """A writable file in a read-only directory, or one owned by someone else in a sticky
+    directory, is overwritten in place; what may not be written stays refused."""
     needs("save")
-    directory = tmp_path / "ro"
-    directory.mkdir()
-    (directory / "g.bin").write_bytes(b"old")
-    directory.chmod(0o555)
+    if IS_ROOT:
+        try:
+            user = pwd.getpwnam("nobody").pw_uid
+        except KeyError:
+            pytest.skip("no unprivileged user to save as")
+        base = pathlib.Path(tempfile.mkdtemp())  # tmp_path is closed to other users
+    else:
+        user, base = os.getuid(), tmp_path
     try:
-        with pytest.raises(GraphError, match="^Failed to create file .*Permission denied"):
-            graph_of(3).save(str(directory / "g.bin"))
-        assert (directory / "g.bin").read_bytes() == b"old"
-        assert os.listdir(directory) == ["g.bin"]
+        base.chmod(0o755)
+        ro, sticky = base / "ro", base / "sticky"
+        ro.mkdir()
+        sticky.mkdir()
+        sticky.chmod(0o1777)
+        (ro / "mine.bin").write_bytes(b"old")
+        (ro / "locked.bin").write_bytes(b"old")
+        (ro / "locked.bin").chmod(0o444)
+        os.chown(ro / "mine.bin", user, -1)
+        os.chown(ro / "locked.bin", user, -1)
+        ro.chmod(0o555)
+        cases = ["ro/mine.bin", "ro/locked.bin", "ro/new.bin"]
+        if IS_ROOT:  # a file of root's that the user may write
+            (sticky / "theirs.bin").write_bytes(b"old")
+            (sticky / "theirs.bin").chmod(0o666)
+            cases.append("sticky/theirs.bin")
+        inodes = {case: os.stat(base / case).st_ino for case in cases if (base / case).exists()}
+        done = subprocess.run([sys.executable, "-c", NON_ROOT_SCRIPT, str(base), str(user),
+                               *cases], capture_output=True, text=True, timeout=60)
+        assert done.returncode == 0, done.stderr[-2000:]
+        refused = "Failed to create file <dir>/{}: Permission denied (os error 13)"
+        rewritten = ["ro/mine.bin"] + (["sticky/theirs.bin"] if IS_ROOT else [])
+        assert done.stdout.splitlines() == [
+            "saved", refused.format("ro/locked.bin"), refused.format("ro/new.bin"),
+            *(["saved"] if IS_ROOT else [])]
+        saved = DAG()
+        saved.add_nodes(["a", "b"])
+        for case in rewritten:
+            assert (base / case).read_bytes() == saved.to_bytes()
+            assert os.stat(base / case).st_ino == inodes[case]  # the same file, rewritten
+        assert (ro / "locked.bin").read_bytes() == b"old"
+        assert sorted(os.listdir(ro)) == ["locked.bin", "mine.bin"]
+        if IS_ROOT:
+            assert os.stat(sticky / "theirs.bin").st_uid == 0
+            assert os.listdir(sticky) == ["theirs.bin"]
     finally:
-        directory.chmod(0o755)
+        if (base / "ro").exists():
+            (base / "ro").chmod(0o755)
+        if base != tmp_path:
+            shutil.rmtree(base)
 
 
 def test_save_replaces_a_file_whole_and_keeps_its_mode(tmp_path):
@@ -336,7 +398,81 @@ def test_save_replaces_a_file_whole_and_keeps_its_mode(tmp_path):
     graph_of(4).save(str(link))
     assert link.is_symlink() and stat.S_IMODE(target.stat().st_mode) == 0o640
     assert DAG.load(str(target)).edge_count() == 3
-    assert leftovers(tmp_path, ["g.bin", "link.bin"]) == []
+    # A file with several names is rewritten in place, so that every name sees the new bytes.
+    twin = tmp_path / "twin.bin"
+    os.link(target, twin)
+    graph_of(5).save(str(target))
+    assert twin.read_bytes() == target.read_bytes() == graph_of(5).to_bytes()
+    assert os.path.samefile(twin, target)
+    assert leftovers(tmp_path, ["g.bin", "link.bin", "twin.bin"]) == []
+
+
+PIPE_SCRIPT = textwrap.dedent(r'''
+    import os, signal, sys, threading, time
+    from torvex import DAG
+
+    case, fifo, serializer = sys.argv[1], sys.argv[2], (lambda p: p) if sys.argv[3] == "1" else None
+    os.mkfifo(fifo)
+    dag = DAG()
+    dag.add_nodes([(f"node{i:06d}", i) for i in range(50_000)])  # far more than a pipe holds
+    expected = dag.to_bytes(serializer)
+
+    def read_all():
+        with open(fifo, "rb") as f:
+            return f.read()
+
+    if case == "thread":
+        # Reading needs the interpreter lock between reads: a save that kept it while the pipe
+        # is full would wait for this thread forever, and this thread for it.
+        saver = threading.Thread(target=dag.save, args=(fifo, serializer))
+        saver.start()
+        data = read_all()
+        saver.join()
+        print(data == expected)
+    else:
+        # Signals reach this thread while its save waits for a reader to open the pipe.
+        raising, hits, data = case == "raising", [], []
+
+        def handler(signum, frame):
+            hits.append(signum)
+            if raising and len(hits) == 1:
+                raise ValueError("stop")
+
+        def signaller():
+            while len(hits) < 5:
+                time.sleep(0.05)
+                signal.pthread_kill(threading.main_thread().ident, signal.SIGUSR1)
+            data.append(read_all())
+
+        signal.signal(signal.SIGUSR1, handler)
+        reader = threading.Thread(target=signaller, daemon=True)
+        try:
+            reader.start()
+            dag.save(fifo, serializer)
+            reader.join()
+            print(len(hits) >= 5, data == [expected])
+        except Exception as e:  # the handler's error alone, or a failed save
+            print(repr(e), e.__context__, os.listdir(os.path.dirname(fifo)), flush=True)
+            os._exit(0)  # no reader will come
+''')
+
+
+@pytest.mark.parametrize("serializer", [False, True])
+def test_save_into_a_pipe_waits_without_the_lock_and_runs_signal_handlers(tmp_path, serializer):
+    needs("save")
+    outputs = {}
+    for case in ["thread", "signals", "raising"]:
+        (tmp_path / case).mkdir()
+        done = subprocess.run([sys.executable, "-c", PIPE_SCRIPT, case, str(tmp_path / case / "p"),
+                               "1" if serializer else "0"],
+                              capture_output=True, text=True, timeout=120)
+        assert done.returncode == 0, (case, done.stderr[-2000:])
+        outputs[case] = done.stdout.split("\n")[:-1]
+    assert outputs == {
+        "thread": ["True"],
+        "signals": ["True True"],  # handlers ran, the save went on
+        "raising": ["ValueError('stop') None ['p']"],  # the handler's error alone
+    }
 
 
 # -- reading files -------------------------------------------------------------------------------
@@ -388,3 +524,45 @@ def test_load_of_an_unreadable_file(tmp_path):
     path.chmod(0)
     with pytest.raises(GraphError, match="^Failed to open file .*Permission denied"):
         DAG.load(str(path))
+
+
+REWRITTEN_SCRIPT = textwrap.dedent(r'''
+    import os, subprocess, sys
+    from torvex import DAG, TorvexError
+
+    path = sys.argv[1]
+    dag = DAG()
+    dag.add_nodes([f"node{i:06d}" for i in range(100_000)])
+    dag.add_edges([(f"node{i:06d}", f"node{i + 1:06d}") for i in range(99_999)])
+    dag.save(path)
+    # Another process keeps cutting the file short and writing it again, until this one ends.
+    rewriter = subprocess.Popen([sys.executable, "-c", """if True:
+        import os, sys
+        path, parent = sys.argv[1], os.getppid()
+        data = open(path, "rb").read()
+        fd = os.open(path, os.O_WRONLY)
+        while os.getppid() == parent:
+            os.ftruncate(fd, 0)
+            os.pwrite(fd, data, 0)
+        """, path])
+    outcomes = set()
+    try:
+        for i in range(40):
+            try:
+                loaded = DAG.load(path, (lambda v: v) if i % 2 else None)
+                outcomes.add("loaded" if loaded.edges() == dag.edges() else "wrong graph")
+            except TorvexError as e:
+                outcomes.add(type(e).__name__)
+    finally:
+        rewriter.kill()
+    print(" ".join(sorted(outcomes)))
+''')
+
+
+def test_load_while_another_process_rewrites_the_file(tmp_path):
+    needs("save", "load")
+    done = subprocess.run([sys.executable, "-c", REWRITTEN_SCRIPT, str(tmp_path / "g.bin")],
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr[-2000:]
+    # Each load sees some state of the file: the whole graph, or a cut one (a read error).
+    assert set(done.stdout.split()) <= {"loaded", "GraphError"}

@@ -82,6 +82,16 @@ AllowThreads::~AllowThreads() {
   drain_pending_releases();
 }
 
+HoldGil::HoldGil() noexcept : retaken_(std::exchange(t_released, nullptr)) {
+  if (retaken_ != nullptr)
+    take_lock(retaken_);
+}
+
+HoldGil::~HoldGil() {
+  if (retaken_ != nullptr)
+    t_released = PyEval_SaveThread();
+}
+
 bool gil_released() noexcept {
   return t_released != nullptr;
 }
@@ -102,18 +112,12 @@ void take_lock(PyThreadState* state) noexcept {
 }
 
 bool signal_raised() {
-  PyThreadState* released = t_released;
-  if (released == nullptr)
-    return run_signal_handlers();
-  if (!on_main_thread())
+  if (gil_released() && !on_main_thread())
     return false;
   // A handler may call into the module (even this graph, whose borrow stays held): while it
   // runs, this thread holds the lock like any other caller.
-  t_released = nullptr;
-  take_lock(released);
-  const bool raised = run_signal_handlers();
-  t_released = PyEval_SaveThread();
-  return raised;
+  HoldGil held;
+  return run_signal_handlers();
 }
 
 namespace detail {

@@ -25,6 +25,26 @@ decltype(auto) without_gil(F&& f) {
   return std::forward<F>(f)();
 }
 
+// Holds the interpreter lock for its lifetime: takes it back inside an AllowThreads scope of
+// this thread, which it releases again on destruction; does nothing where the lock is held.
+class HoldGil {
+ public:
+  HoldGil() noexcept;
+  ~HoldGil();
+  HoldGil(const HoldGil&) = delete;
+  HoldGil& operator=(const HoldGil&) = delete;
+
+ private:
+  PyThreadState* retaken_;  // null when the lock was held already
+};
+
+// Runs f() with the interpreter lock held and returns its result.
+template <class F>
+decltype(auto) with_gil(F&& f) {
+  HoldGil held;
+  return std::forward<F>(f)();
+}
+
 // Whether this thread is inside an AllowThreads scope.
 bool gil_released() noexcept;
 

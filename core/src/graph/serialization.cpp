@@ -61,24 +61,14 @@ std::optional<JsonValue> payload_of(const detail::SlotPayloadWriter& payloads, N
 
 // --- the binary form --------------------------------------------------------------------------
 
-// Writes every field in layout order; false as soon as the sink refuses one.
-template <class Sink>
-bool encode(const StableGraph& g, Sink& sink, const detail::SlotPayloadWriter& payloads) {
+// Writes every field in layout order, each node's payload as the compact JSON text that
+// `payload_text(n)` points to (null: none); false as soon as the sink refuses one.
+template <class Sink, class PayloadText>
+bool encode(const StableGraph& g, Sink& sink, PayloadText&& payload_text) {
   BincodeEncoder<Sink> out(sink);
   bool ok = out.u64(g.node_count());
-  std::string text;
   for_each_live_node(g, [&](NodeIndex n) {
-    if (!ok)
-      return;
-    ok = out.text(g.name(n));
-    if (!ok)
-      return;
-    std::optional<JsonValue> payload = payload_of(payloads, n);
-    if (payload) {
-      text.clear();
-      append_compact_json(text, *payload);
-    }
-    ok = out.optional_text(payload ? &text : nullptr);
+    ok = ok && out.text(g.name(n)) && out.optional_text(payload_text(n));
   });
   ok = ok && out.u64(g.edge_count());
   for_each_live_edge(g, [&](EdgeIndex e) {
@@ -86,6 +76,32 @@ bool encode(const StableGraph& g, Sink& sink, const detail::SlotPayloadWriter& p
          out.f64(g.edge_weight(e)) && out.optional_text(g.edge_label(e));
   });
   return ok;
+}
+
+const std::string* no_payload(NodeIndex /*n*/) {
+  return nullptr;
+}
+
+// Every payload's compact JSON text up front, by node slot (empty without payloads), so the
+// bytes can then be written without calling the hook.
+std::vector<std::optional<std::string>> payload_texts(const StableGraph& g,
+                                                      const detail::SlotPayloadWriter& payloads) {
+  std::vector<std::optional<std::string>> texts;
+  if (!payloads)
+    return texts;
+  texts.resize(g.node_bound());
+  for_each_live_node(g, [&](NodeIndex n) {
+    if (std::optional<JsonValue> payload = payloads(n))
+      append_compact_json(texts[n].emplace(), *payload);
+  });
+  return texts;
+}
+
+void run_blocking(const FileAccess& access, const std::function<void()>& step) {
+  if (access.blocking)
+    access.blocking(step);
+  else
+    step();
 }
 
 Status decode_edges(BincodeDecoder& in, GraphStore& store) {
@@ -275,7 +291,7 @@ std::size_t bincode_size(const GraphStore& store) {
 
 Status to_bincode_writer(const GraphStore& store, std::span<char> out) {
   FixedSink sink(out);
-  if (!encode(store.graph(), sink, {})) {
+  if (!encode(store.graph(), sink, no_payload)) {
     return TorvexError::graph(bincode_write_error(sink.failure()));
   }
   return {};
@@ -384,17 +400,39 @@ std::string to_bincode(const GraphStore& store, const SlotPayloadWriter& payload
   std::string out;
   out.reserve(bincode_size(store));  // exact without payloads
   StringSink sink(out);
-  encode(store.graph(), sink, payloads);
+  std::string text;
+  encode(store.graph(), sink, [&](NodeIndex n) -> const std::string* {
+    const std::optional<JsonValue> payload = payload_of(payloads, n);
+    if (!payload)
+      return nullptr;
+    text.clear();
+    append_compact_json(text, *payload);
+    return &text;
+  });
   return out;
 }
 
 Status to_bincode_file(const GraphStore& store, const std::string& path,
-                       const SlotPayloadWriter& payloads) {
-  TORVEX_TRY(file, FileOutput::create(path));
-  if (!encode(store.graph(), *file, payloads) || !file->commit()) {
-    return TorvexError::graph(bincode_write_error(file->failure()));
-  }
-  return {};
+                       const SlotPayloadWriter& payloads, const FileAccess& access) {
+  // Opening may block (a pipe waits for its reader), so it is a step of its own, before any
+  // payload is converted.
+  std::optional<Result<std::unique_ptr<FileOutput>>> opened;
+  run_blocking(access, [&] { opened.emplace(FileOutput::create(path, access.interrupted)); });
+  TORVEX_TRY(file, std::move(*opened));
+
+  const StableGraph& g = store.graph();
+  const std::vector<std::optional<std::string>> texts = payload_texts(g, payloads);
+  const auto text_of = [&](NodeIndex n) -> const std::string* {
+    return texts.empty() || !texts[n] ? nullptr : &*texts[n];
+  };
+
+  Status status;
+  run_blocking(access, [&] {
+    if (!encode(g, *file, text_of) || !file->commit())
+      status = TorvexError::graph(bincode_write_error(file->failure()));
+    file.reset();  // closing, or removing a temporary file, may wait too
+  });
+  return status;
 }
 
 Status decode_bincode(std::span<const std::uint8_t> data, bool read_payloads, GraphStore& store,
@@ -417,17 +455,11 @@ Status decode_bincode(std::span<const std::uint8_t> data, bool read_payloads, Gr
 }
 
 Status decode_bincode_file(const std::string& path, bool read_payloads, GraphStore& store,
-                           const AddNode& add_node) {
-  std::vector<std::uint8_t> copy;
-  {
-    TORVEX_TRY(file, MappedFile::open(path));
-    if (!read_payloads)
-      return decode_bincode(file.bytes(), false, store, add_node);
-    // The payload hook is foreign code that may shrink the file; past its new end a mapped
-    // page faults the process, so decode from a private copy instead.
-    copy.assign(file.bytes().begin(), file.bytes().end());
-  }
-  return decode_bincode(copy, true, store, add_node);
+                           const AddNode& add_node, const FileAccess& access) {
+  std::optional<Result<FileBytes>> read;
+  run_blocking(access, [&] { read.emplace(read_file(path, access.interrupted)); });
+  TORVEX_TRY(file, std::move(*read));
+  return decode_bincode(file.bytes(), read_payloads, store, add_node);
 }
 
 std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {

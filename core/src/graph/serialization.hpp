@@ -49,6 +49,16 @@ using NodeAttrHook = std::function<std::optional<std::string>(std::string_view, 
 // containers, and the document's object, the node array and the node record are three of them.
 inline constexpr int kDocumentPayloadMaxDepth = kJsonMaxDepth - 3;
 
+// How the file readers and writers wait on the operating system; both members are optional.
+struct FileAccess {
+  // Runs a step that may block on the file system (opening, reading, writing, syncing,
+  // closing). A step calls no payload hook, only `interrupted`. Empty: the step runs in place.
+  std::function<void(const std::function<void()>&)> blocking;
+  // Asked after a signal interrupted a system call: true retries the call, false gives it up
+  // and fails the operation with EINTR. Empty: retry.
+  std::function<bool()> interrupted;
+};
+
 // --- payload-free forms -------------------------------------------------------------------------
 
 // The records of the graph with every payload absent.
@@ -95,7 +105,7 @@ Status build_from_records(SerializableGraph&& graph, GraphStore& store, const Ad
 
 std::string to_bincode(const GraphStore& store, const SlotPayloadWriter& payloads);
 Status to_bincode_file(const GraphStore& store, const std::string& path,
-                       const SlotPayloadWriter& payloads);
+                       const SlotPayloadWriter& payloads, const FileAccess& access);
 // Decodes record by record, adding each node and edge before reading the next; payload texts
 // are parsed only when `read_payloads`.
 Status decode_bincode(std::span<const std::uint8_t> data, bool read_payloads, GraphStore& store,
@@ -103,7 +113,7 @@ Status decode_bincode(std::span<const std::uint8_t> data, bool read_payloads, Gr
 // Errors: Graph "Failed to open file {}: {}" or "Failed to mmap file {}: {}"; then as
 // decode_bincode.
 Status decode_bincode_file(const std::string& path, bool read_payloads, GraphStore& store,
-                           const AddNode& add_node);
+                           const AddNode& add_node, const FileAccess& access);
 
 std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs);
 
@@ -239,13 +249,18 @@ std::string to_bincode(const DAG<Payload>& dag,
 
 // Saves the binary form to `path` (payloads as to_bincode). A regular file is replaced only
 // once the new content is complete and synced; on failure it stays as it was and no stray
-// file remains. A symbolic link's target is replaced; a device or pipe is written in place.
+// file remains. A symbolic link's target is replaced. A device or pipe, a file with other
+// hard links, a file in a directory that takes no new file and a file whose owner a new file
+// cannot be given are rewritten in place.
+// Phases: the file is opened, then every payload goes through `hook` (outside
+// `access.blocking`), then the bytes are written and put in place.
 // Errors: Graph "Failed to create file {}: {}" (the path as given, then the operating
 // system's reason), "Bincode write error: io error: {}".
 template <class Payload>
 Status to_bincode_file(const DAG<Payload>& dag, const std::string& path,
-                       const std::type_identity_t<PayloadWriter<Payload>>& hook = {}) {
-  return detail::to_bincode_file(dag, path, detail::slot_writer(dag, hook));
+                       const std::type_identity_t<PayloadWriter<Payload>>& hook = {},
+                       const FileAccess& access = {}) {
+  return detail::to_bincode_file(dag, path, detail::slot_writer(dag, hook), access);
 }
 
 // Decodes the binary form into `dag`, each record added before the next is read; bytes after
@@ -268,23 +283,26 @@ ReadDag<Payload> from_bincode_reader(
       [&](DAG<Payload>& dag) { return from_bincode_into(data, dag, hook); });
 }
 
-// As from_bincode_into over a read-only memory map of the file. With a hook the mapped bytes
-// are copied first: the hook may shrink the file, and touching a mapped page past its end
-// would kill the process.
+// As from_bincode_into over the file's bytes, read whole into private memory first (in
+// `access.blocking`), so neither the hook nor another process can fault the decoding by
+// changing the file.
 // Errors: Graph "Failed to open file {}: {}", "Failed to mmap file {}: {}"; then as
 // from_bincode_into.
+// Complexity: the file's length in extra space, besides the graph.
 template <class Payload>
 Status from_bincode_file_into(const std::string& path, DAG<Payload>& dag,
-                              const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+                              const std::type_identity_t<PayloadReader<Payload>>& hook = {},
+                              const FileAccess& access = {}) {
   return detail::decode_bincode_file(path, static_cast<bool>(hook), dag,
-                                     detail::node_adder(dag, hook));
+                                     detail::node_adder(dag, hook), access);
 }
 
 template <class Payload>
 ReadDag<Payload> from_bincode_file(const std::string& path,
-                                   const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
+                                   const std::type_identity_t<PayloadReader<Payload>>& hook = {},
+                                   const FileAccess& access = {}) {
   return detail::read_new<Payload>(
-      [&](DAG<Payload>& dag) { return from_bincode_file_into(path, dag, hook); });
+      [&](DAG<Payload>& dag) { return from_bincode_file_into(path, dag, hook, access); });
 }
 
 // --- DOT ----------------------------------------------------------------------------------------

@@ -1,7 +1,6 @@
 #include "serialization/file_io.hpp"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,7 +19,7 @@ namespace torvex {
 namespace {
 
 constexpr const char* kOpenFailed = "Failed to open file ";
-constexpr const char* kMmapFailed = "Failed to mmap file ";
+constexpr const char* kReadFailed = "Failed to mmap file ";
 constexpr const char* kCreateFailed = "Failed to create file ";
 constexpr const char* kNulInPath = "file name contained an unexpected NUL byte";
 
@@ -79,6 +78,26 @@ std::optional<Destination> resolve_destination(const std::string& path) {
   return std::nullopt;
 }
 
+// Runs a system call again while signals interrupt it and the handler agrees; the call's
+// result, with errno EINTR when the handler gave up.
+template <class Call>
+auto retry_interrupted(const InterruptHandler& interrupted, Call&& call) {
+  for (;;) {
+    const auto result = call();
+    if (result >= 0 || errno != EINTR)
+      return result;
+    if (interrupted && !interrupted()) {
+      errno = EINTR;
+      return result;
+    }
+  }
+}
+
+// Linux releases the descriptor even when close reports EINTR, so that is no failure.
+int close_file(int fd) {
+  return ::close(fd) == 0 || errno == EINTR ? 0 : -1;
+}
+
 std::string random_hex() {
   static constexpr char kHex[] = "0123456789abcdef";
   std::uint64_t r = random_seed();
@@ -99,95 +118,139 @@ std::string os_error_text(int error_number) {
 
 // --- reading ----------------------------------------------------------------------------------
 
-Result<MappedFile> MappedFile::open(const std::string& path) {
+Result<FileBytes> read_file(const std::string& path, const InterruptHandler& interrupted) {
   if (has_nul(path))
     return file_error(kOpenFailed, path, kNulInPath);
   // O_NONBLOCK: opening a pipe must not wait for a writer; it then reads as empty.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = retry_interrupted(
+      interrupted, [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); });
   if (fd < 0)
     return file_error(kOpenFailed, path, os_error_text(errno));
+  const auto failed = [&](int error_number) {
+    (void)close_file(fd);
+    return file_error(kReadFailed, path, os_error_text(error_number));
+  };
   struct stat st{};
-  if (::fstat(fd, &st) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return file_error(kMmapFailed, path, os_error_text(err));
+  if (::fstat(fd, &st) != 0)
+    return failed(errno);
+  // A directory has no bytes to read, whatever length it reports.
+  if (S_ISDIR(st.st_mode))
+    return failed(ENODEV);
+  const auto length = static_cast<std::size_t>(st.st_size);
+  FileBytes out;
+  out.data = std::make_unique_for_overwrite<std::uint8_t[]>(length);
+  while (out.size < length) {
+    const ssize_t n = retry_interrupted(
+        interrupted, [&] { return ::read(fd, out.data.get() + out.size, length - out.size); });
+    if (n < 0)
+      return failed(errno);
+    if (n == 0)
+      break;  // the file shrank since fstat
+    out.size += static_cast<std::size_t>(n);
   }
-  const auto size = static_cast<std::size_t>(st.st_size);
-  if (size == 0 && !S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return MappedFile(nullptr, 0);
-  }
-  // A directory cannot be mapped whatever size it reports; let mmap say so.
-  void* data = ::mmap(nullptr, size == 0 ? 1 : size, PROT_READ, MAP_PRIVATE, fd, 0);
-  const int err = errno;
-  ::close(fd);  // the mapping keeps the file alive
-  if (data == MAP_FAILED)
-    return file_error(kMmapFailed, path, os_error_text(err));
-  return MappedFile(static_cast<const std::uint8_t*>(data), size);
-}
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-MappedFile::~MappedFile() {
-  if (data_ != nullptr)
-    ::munmap(const_cast<std::uint8_t*>(data_), size_);
+  (void)close_file(fd);
+  return out;
 }
 
 // --- writing ----------------------------------------------------------------------------------
 
-Result<std::unique_ptr<FileOutput>> FileOutput::create(const std::string& path) {
+namespace {
+
+// A fresh file beside the destination that can take its place, or why not.
+struct Replacement {
+  int fd = -1;
+  std::string name;
+  int error = 0;                // errno of a failure that ends the save
+  bool write_in_place = false;  // the old file must be rewritten instead
+};
+
+bool refused_by_directory(int error_number) {
+  return error_number == EACCES || error_number == EPERM;
+}
+
+Replacement create_replacement(const Destination& dest, const InterruptHandler& interrupted) {
+  // A fresh name beside the target; the kernel applies the umask to 0666.
+  Replacement r;
+  const std::string directory = directory_of(dest.target);
+  const std::string base = dest.target.substr(dest.target.rfind('/') + 1);
+  r.error = EEXIST;
+  for (int attempt = 0; attempt < 16 && r.error == EEXIST; ++attempt) {
+    std::string name = directory + "/." + base.substr(0, 200) + "." + random_hex() + ".tmp";
+    r.fd = retry_interrupted(interrupted, [&] {
+      return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    });
+    if (r.fd >= 0) {
+      r.name = std::move(name);
+      r.error = 0;
+      break;
+    }
+    r.error = errno;
+  }
+  if (r.fd < 0) {
+    // A directory that takes no new file may still hold a file the caller can write.
+    r.write_in_place = dest.exists && refused_by_directory(r.error);
+    return r;
+  }
+  if (!dest.exists)
+    return r;
+  // The replacement keeps the old file's mode and owner; where the owner cannot be kept
+  // (nor, in a sticky directory, could the old file be replaced), the old file is rewritten.
+  const mode_t mode = dest.status.st_mode & 07777;
+  (void)::fchmod(r.fd, mode);
+  struct stat mine{};
+  if (::fstat(r.fd, &mine) == 0 &&
+      (mine.st_uid != dest.status.st_uid || mine.st_gid != dest.status.st_gid)) {
+    if (::fchown(r.fd, dest.status.st_uid, dest.status.st_gid) != 0) {
+      (void)close_file(std::exchange(r.fd, -1));
+      ::unlink(r.name.c_str());
+      r.write_in_place = true;
+      return r;
+    }
+    (void)::fchmod(r.fd, mode);  // chown may clear set-id bits
+  }
+  return r;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<FileOutput>> FileOutput::create(const std::string& path,
+                                                       const InterruptHandler& interrupted) {
   if (has_nul(path))
     return file_error(kCreateFailed, path, kNulInPath);
   std::unique_ptr<FileOutput> out(new FileOutput());
   out->buffer_ = std::make_unique<char[]>(kBufferSize);
+  out->interrupted_ = interrupted;
 
   const std::optional<Destination> dest = resolve_destination(path);
-  const bool replace = dest && !dest->target.empty() && dest->target.back() != '/';
-  if (!replace) {
-    out->fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (out->fd_ < 0)
+  // Other hard links would keep the old bytes: rewrite the one file they share instead.
+  const bool replace = dest && !dest->target.empty() && dest->target.back() != '/' &&
+                       !(dest->exists && dest->status.st_nlink > 1);
+  if (replace) {
+    // A file the caller may not write stays refused, as opening it for writing would be.
+    if (dest->exists && ::faccessat(AT_FDCWD, dest->target.c_str(), W_OK, AT_EACCESS) != 0) {
       return file_error(kCreateFailed, path, os_error_text(errno));
-    return out;
-  }
-
-  // A file the caller may not write stays refused, as opening it for writing would be.
-  if (dest->exists && ::faccessat(AT_FDCWD, dest->target.c_str(), W_OK, AT_EACCESS) != 0) {
-    return file_error(kCreateFailed, path, os_error_text(errno));
-  }
-
-  // A fresh name beside the target; the kernel applies the umask to 0666.
-  const std::string directory = directory_of(dest->target);
-  const std::string base = dest->target.substr(dest->target.rfind('/') + 1);
-  int err = EEXIST;
-  for (int attempt = 0; attempt < 16 && err == EEXIST; ++attempt) {
-    std::string name = directory + "/." + base.substr(0, 200) + "." + random_hex() + ".tmp";
-    out->fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (out->fd_ >= 0) {
-      out->temporary_ = std::move(name);
-      break;
     }
-    err = errno;
+    Replacement r = create_replacement(*dest, interrupted);
+    if (r.fd >= 0) {
+      out->fd_ = r.fd;
+      out->temporary_ = std::move(r.name);
+      out->target_ = dest->target;
+      return out;
+    }
+    if (!r.write_in_place)
+      return file_error(kCreateFailed, path, os_error_text(r.error));
   }
+  out->fd_ = retry_interrupted(interrupted, [&] {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  });
   if (out->fd_ < 0)
-    return file_error(kCreateFailed, path, os_error_text(err));
-  out->target_ = dest->target;
-  if (dest->exists) {
-    // The replacement keeps the old file's mode and, where permitted, its owner.
-    (void)::fchmod(out->fd_, dest->status.st_mode & 07777);
-    struct stat mine{};
-    if (::fstat(out->fd_, &mine) == 0 &&
-        (mine.st_uid != dest->status.st_uid || mine.st_gid != dest->status.st_gid)) {
-      (void)::fchown(out->fd_, dest->status.st_uid, dest->status.st_gid);
-      (void)::fchmod(out->fd_, dest->status.st_mode & 07777);  // chown may clear set-id bits
-    }
-  }
+    return file_error(kCreateFailed, path, os_error_text(errno));
   return out;
 }
 
 FileOutput::~FileOutput() {
   if (fd_ >= 0)
-    ::close(fd_);
+    (void)close_file(fd_);
   if (!temporary_.empty())
     ::unlink(temporary_.c_str());
 }
@@ -200,12 +263,9 @@ bool FileOutput::fail(int error_number) {
 
 bool FileOutput::write_fully(const char* data, std::size_t n) {
   while (n > 0) {
-    const ssize_t written = ::write(fd_, data, n);
-    if (written < 0) {
-      if (errno == EINTR)
-        continue;
+    const ssize_t written = retry_interrupted(interrupted_, [&] { return ::write(fd_, data, n); });
+    if (written < 0)
       return fail(errno);
-    }
     if (written == 0)
       return fail(EIO);
     data += written;
@@ -236,10 +296,9 @@ bool FileOutput::commit() {
     return false;
   if (temporary_.empty())
     return true;  // written in place; the destructor closes it
-  if (::fsync(fd_) != 0)
+  if (retry_interrupted(interrupted_, [&] { return ::fsync(fd_); }) != 0)
     return fail(errno);
-  const int fd = std::exchange(fd_, -1);
-  if (::close(fd) != 0)
+  if (close_file(std::exchange(fd_, -1)) != 0)
     return fail(errno);
   if (::rename(temporary_.c_str(), target_.c_str()) != 0)
     return fail(errno);
@@ -247,8 +306,9 @@ bool FileOutput::commit() {
   // Make the rename itself durable; a directory that refuses fsync changes nothing above.
   const int dir = ::open(directory_of(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
-    (void)::fsync(dir);
-    ::close(dir);
+    // The file is in place: a signal now only delays the call, it cannot end it.
+    (void)retry_interrupted({}, [&] { return ::fsync(dir); });
+    (void)close_file(dir);
   }
   return true;
 }

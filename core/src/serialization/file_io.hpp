@@ -1,9 +1,10 @@
-// Files for the binary form: a read-only memory map, and a buffered output that replaces its
-// target only once every byte is safely on disk.
+// Files for the binary form: the whole file read into memory, and a buffered output that
+// replaces its target only once every byte is safely on disk.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -15,39 +16,41 @@ namespace torvex {
 // "<description> (os error <n>)".
 std::string os_error_text(int error_number);
 
-// The whole file mapped read-only for the object's lifetime; an empty file maps to no bytes.
-// The file must not shrink while mapped (the operating system would fault the reader).
-class MappedFile {
- public:
-  // Opens without blocking on a pipe or device.
-  // Errors: Graph "Failed to open file {}: {}" or "Failed to mmap file {}: {}", naming `path`
-  // as given (a path with a NUL byte cannot be opened).
-  static Result<MappedFile> open(const std::string& path);
+// Asked after a signal interrupted a system call: true retries the call, false gives it up,
+// which fails it with EINTR. An empty handler always retries.
+using InterruptHandler = std::function<bool()>;
 
-  MappedFile(MappedFile&& other) noexcept;
-  MappedFile& operator=(MappedFile&&) = delete;
-  MappedFile(const MappedFile&) = delete;
-  ~MappedFile();
-
-  std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
-
- private:
-  MappedFile(const std::uint8_t* data, std::size_t size) noexcept : data_(data), size_(size) {}
-
-  const std::uint8_t* data_ = nullptr;
-  std::size_t size_ = 0;
+// Bytes read from a file, in memory of their own.
+struct FileBytes {
+  std::unique_ptr<std::uint8_t[]> data;
+  std::size_t size = 0;
+  std::span<const std::uint8_t> bytes() const noexcept { return {data.get(), size}; }
 };
+
+// The file's bytes, read with ordinary reads into private memory: whatever another process
+// does to the file meanwhile can change what is read but never fault the reader. Reads up to
+// the length the file had when opened; a file that shrinks meanwhile gives fewer bytes. An
+// empty file (or a pipe or device, which report no length) gives no bytes and is never read,
+// so a pipe without a writer does not block.
+// Errors: Graph "Failed to open file {}: {}" or "Failed to mmap file {}: {}" (no length, a
+// directory, a failed read), naming `path` as given (a path with a NUL byte cannot be opened).
+Result<FileBytes> read_file(const std::string& path, const InterruptHandler& interrupted = {});
 
 // Writes through an 8192-byte buffer. A regular file (or a missing one) is written to a fresh
 // temporary file beside it, flushed to disk and renamed over the path by commit(); until then,
 // and after any failure, the old file is untouched and the temporary file is removed when the
-// object dies. A symbolic link is followed and its final target replaced. A path that exists
-// but is no regular file (a device, a pipe) is opened and written in place.
-// A new file gets mode 0666 less the umask; a replaced file keeps its mode.
+// object dies. A symbolic link is followed and its final target replaced.
+// The path is opened and written in place (truncated first) where a new file could not
+// stand in for the old one: no regular file there (a device, a pipe), a file with other hard
+// links (they would keep the old bytes), a directory that takes no new file, or an owner the
+// new file cannot be given.
+// A new file gets mode 0666 less the umask; a replaced file keeps its mode and owner.
 class FileOutput {
  public:
+  // `interrupted` is kept for the later writes.
   // Errors: Graph "Failed to create file {}: {}" naming `path` as given.
-  static Result<std::unique_ptr<FileOutput>> create(const std::string& path);
+  static Result<std::unique_ptr<FileOutput>> create(const std::string& path,
+                                                    const InterruptHandler& interrupted = {});
   ~FileOutput();
   FileOutput(const FileOutput&) = delete;
   FileOutput& operator=(const FileOutput&) = delete;
@@ -68,6 +71,7 @@ class FileOutput {
   bool fail(int error_number);
 
   int fd_ = -1;
+  InterruptHandler interrupted_;
   std::string target_;     // the path the temporary file replaces; empty when writing in place
   std::string temporary_;  // removed by the destructor unless committed
   bool failed_ = false;
