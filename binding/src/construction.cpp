@@ -247,13 +247,13 @@ bool worth_a_batch(const CoreDAG& dag, Py_ssize_t items) {
   return items >= kMinBatch && static_cast<std::size_t>(items) * 4 >= dag.edge_count();
 }
 
-// Converts and inserts items in order until one fails; the cycle check of the whole batch
-// comes first, so the outcome is that of one add_edge per item.
-PyObject* add_edges_as_batch(CoreDAG& dag, PyObject* edges) {
+// Converts and inserts the items from `first` on, in order, until one fails; the cycle check of
+// the whole batch comes first, so the outcome is that of one add_edge per item.
+PyObject* add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first) {
   EdgeBatch batch(dag);
   bool malformed = false;
   Status read;
-  for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {
+  for (Py_ssize_t i = first; i < PyList_Size(edges); ++i) {
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {
@@ -296,10 +296,18 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   PyObject* edges = argv[0];
   dag->reserve(0, static_cast<std::size_t>(PyList_Size(edges)));
   if (worth_a_batch(*dag, PyList_Size(edges)))
-    return add_edges_as_batch(*dag, edges);
+    return add_edges_as_batch(*dag, edges, 0);
+  // Edge by edge the incremental order's searches can cost more than linear time in unlucky
+  // orders: once they have visited as much as one check of the whole graph would, the rest of
+  // the list goes in as a batch, so no list costs more than about two such checks.
+  const std::uint64_t budget = dag->node_count() + dag->edge_count() +
+                               static_cast<std::uint64_t>(PyList_Size(edges));
+  const std::uint64_t work_before = dag->search_work();
   // The list is re-measured each step: a str subclass's __str__ or a number's __float__ may
   // run Python code that shrinks it.
   for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {
+    if (dag->search_work() - work_before > budget)
+      return add_edges_as_batch(*dag, edges, i);
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {

@@ -16,11 +16,10 @@
 #include <utility>
 #include <vector>
 
-#include <boost/unordered/unordered_flat_set.hpp>
-
 #include "errors.hpp"
 #include "graph/cache.hpp"
 #include "graph/dynamic_order.hpp"
+#include "graph/name_index.hpp"
 #include "graph/stable_graph.hpp"
 #include "hash.hpp"
 #include "node.hpp"
@@ -85,6 +84,8 @@ class GraphStore {
   bool cycle_test_needs_search(NodeIndex from, NodeIndex to) {
     return !order_.order_edge_without_search(graph_, from, to);
   }
+  // What the incremental order's searches have visited so far (see DynamicTopoOrder).
+  std::uint64_t search_work() const noexcept { return order_.search_work(); }
   // Bulk loading: edges go in without the cycle test and the batch is checked once at the end,
   // with exactly the outcome of one add_edge per edge (see EdgeBatch).
   friend class EdgeBatch;
@@ -132,6 +133,10 @@ class GraphStore {
   std::size_t cache_size() const;
   // Empties the derived lists; safe beside concurrent readers (the cache has its own lock).
   void clear_cache() const;
+  // The working forms of the current graph: from the cache, or built now and kept there. Neither
+  // counts as a hit or a miss.
+  SharedFlatSuccessors flat_successors() const;
+  SharedNamePrefixes name_prefixes() const;
 
   // NodeId records for a list of live indices.
   std::vector<NodeId> node_ids(const IndexList& indices) const;
@@ -150,30 +155,21 @@ class GraphStore {
   template <class T, class Compute>
   Result<std::shared_ptr<const T>> with_cache_result(std::shared_ptr<const T> DagCache::*slot,
                                                      Compute&& compute) const;
-
-  // Hashes a node slot by its name, so the index holds 4-byte entries and names live once.
-  struct NameHash {
-    using is_transparent = void;
-    const StableGraph* graph;
-    std::uint64_t seed;
-    std::size_t operator()(NodeIndex n) const noexcept { return hash_bytes(graph->name(n), seed); }
-    std::size_t operator()(std::string_view s) const noexcept { return hash_bytes(s, seed); }
-  };
-  struct NameEq {
-    using is_transparent = void;
-    const StableGraph* graph;
-    bool operator()(NodeIndex a, NodeIndex b) const noexcept { return a == b; }
-    bool operator()(std::string_view s, NodeIndex n) const noexcept { return graph->name(n) == s; }
-    bool operator()(NodeIndex n, std::string_view s) const noexcept { return graph->name(n) == s; }
-  };
+  template <class T, class Build>
+  std::shared_ptr<const T> working_form(std::shared_ptr<const T> DagCache::*slot,
+                                        Build&& build) const;
+  template <class T>
+  void keep_working_form(std::shared_ptr<const T> DagCache::*slot,
+                         std::shared_ptr<const T> form) const;
 
   StableGraph graph_;
-  boost::unordered_flat_set<NodeIndex, NameHash, NameEq> name_index_;
+  NameIndex name_index_;  // reads the names in graph_
   std::vector<std::uint64_t> epochs_;  // by slot; meaningful for live slots only
   std::uint64_t next_epoch_ = 0;
   std::uint64_t generation_ = 0;
   mutable std::shared_mutex cache_lock_;
   mutable DagCache cache_;
+  mutable std::uint64_t working_generation_ = 0;  // of the working forms in cache_
   CycleScratch scratch_;
   DynamicTopoOrder order_;
 };
@@ -197,10 +193,11 @@ class EdgeBatch {
 
   std::size_t size() const noexcept { return added_.size(); }
 
-  // Ok when the graph is acyclic. Otherwise the batch is taken out and replayed edge by edge
-  // through add_edge, which stops at the first edge that closes a cycle and returns its error
-  // (the edges before it stay in the store).
-  // Complexity: O(V + E); a replay costs what the edge-by-edge insertion would have.
+  // Ok when the graph is acyclic. Otherwise the store is left as one add_edge per edge would
+  // leave it: the edges before the first one that closes a cycle stay, and that edge's error is
+  // returned.
+  // Complexity: O(V + E) when acyclic; with a cycle, O(V + E) plus a binary search over the batch
+  // on the part of the graph that no topological order could place.
   Status finish();
 
  private:

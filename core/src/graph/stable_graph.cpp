@@ -52,29 +52,52 @@ Result<NodeIndex> StableGraph::add_node(std::string name) {
 
 Result<EdgeIndex> StableGraph::add_edge(NodeIndex a, NodeIndex b, double weight,
                                         std::unique_ptr<std::string> label) {
+  const bool reuse = !vacant_edges_.empty();
+  if (!reuse && edges_.size() >= kMaxSlots) {
+    return TorvexError::graph("Edge index space exhausted");
+  }
+  // Every allocation first, so that a failed one leaves the graph as it was.
+  const std::size_t bound = reuse ? edges_.size() : edges_.size() + 1;
+  if (!reuse) {
+    grow_to_hold(vacant_edges_, bound);
+    grow_to_hold(edges_, bound);
+  }
+  // The first weight other than 1.0 starts the weight table.
+  const bool weighted = !weights_.empty() || !(weight == 1.0);
+  if (weighted) grow_to_hold(weights_, std::max(bound, edges_.capacity()));
+  if (label) labels_.reserve(labels_.size() + 1);
+
   EdgeIndex e;
-  if (!vacant_edges_.empty()) {
+  if (reuse) {
     e = vacant_edges_.back();
     vacant_edges_.pop_back();
   } else {
-    if (edges_.size() >= kMaxSlots) {
-      return TorvexError::graph("Edge index space exhausted");
-    }
-    grow_to_hold(vacant_edges_, edges_.size() + 1);
     edges_.emplace_back();
     e = static_cast<EdgeIndex>(edges_.size() - 1);
   }
+  if (weighted) {
+    if (weights_.size() < bound) weights_.resize(bound, 1.0);  // capacity reserved above
+    weights_[e] = weight;
+  }
+  if (label) labels_.emplace(e, std::move(label));
   EdgeSlot& slot = edges_[e];
-  slot.weight = weight;
   slot.source = a;
   slot.target = b;
-  slot.label = std::move(label);
   slot.next[0] = nodes_[a].first[0];
   nodes_[a].first[0] = e;
   slot.next[1] = nodes_[b].first[1];
   nodes_[b].first[1] = e;
   ++edge_count_;
   return e;
+}
+
+std::unique_ptr<std::string> StableGraph::take_label(EdgeIndex e) noexcept {
+  if (labels_.empty()) return nullptr;
+  auto it = labels_.find(e);
+  if (it == labels_.end()) return nullptr;
+  std::unique_ptr<std::string> label = std::move(it->second);
+  labels_.erase(it);
+  return label;
 }
 
 void StableGraph::unlink(EdgeIndex e, Direction d) noexcept {
@@ -89,7 +112,8 @@ void StableGraph::remove_edge(EdgeIndex e) noexcept {
   unlink(e, Direction::Outgoing);
   unlink(e, Direction::Incoming);
   EdgeSlot& slot = edges_[e];
-  slot.label.reset();
+  if (!labels_.empty()) labels_.erase(e);
+  if (!weights_.empty()) weights_[e] = 1.0;
   slot.source = slot.target = kEnd;
   slot.next[0] = slot.next[1] = kEnd;
   vacant_edges_.push_back(e);  // capacity reserved in add_edge
@@ -107,8 +131,11 @@ void StableGraph::remove_node(NodeIndex n) noexcept {
 }
 
 void StableGraph::reserve(std::size_t nodes, std::size_t edges) {
-  nodes_.reserve(nodes_.size() + nodes);
-  edges_.reserve(edges_.size() + edges);
+  // Geometric, so that many small reservations (a list of edges at a time) do not copy the
+  // arrays once each.
+  if (nodes) grow_to_hold(nodes_, nodes_.size() + nodes);
+  if (edges) grow_to_hold(edges_, edges_.size() + edges);
+  if (!weights_.empty()) weights_.reserve(edges_.capacity());
 }
 
 }  // namespace torvex

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "errors.hpp"
 #include "types.hpp"
 
@@ -38,9 +40,15 @@ class StableGraph {
   std::size_t edge_count() const noexcept { return edge_count_; }
   NodeIndex edge_source(EdgeIndex e) const noexcept { return edges_[e].source; }
   NodeIndex edge_target(EdgeIndex e) const noexcept { return edges_[e].target; }
-  double edge_weight(EdgeIndex e) const noexcept { return edges_[e].weight; }
+  double edge_weight(EdgeIndex e) const noexcept { return weights_.empty() ? 1.0 : weights_[e]; }
   // Null when the edge has no label.
-  const std::string* edge_label(EdgeIndex e) const noexcept { return edges_[e].label.get(); }
+  const std::string* edge_label(EdgeIndex e) const noexcept {
+    if (labels_.empty()) return nullptr;
+    auto it = labels_.find(e);
+    return it == labels_.end() ? nullptr : it->second.get();
+  }
+  // Takes the label out of e (null when it has none), for callers that move edges.
+  std::unique_ptr<std::string> take_label(EdgeIndex e) noexcept;
   // The next edge of the same list (outgoing list of the source, or incoming list of the target).
   EdgeIndex next_edge(EdgeIndex e, Direction d) const noexcept {
     return edges_[e].next[static_cast<int>(d)];
@@ -97,18 +105,19 @@ class StableGraph {
     EdgeIndex first[2] = {kEnd, kEnd};  // indexed by Direction
     bool live = false;
   };
+  // Weights and labels live beside the slots: most graphs have neither, and pay nothing for them.
   struct EdgeSlot {
-    double weight = 1.0;
     NodeIndex source = kEnd;  // kEnd marks a vacant slot
     NodeIndex target = kEnd;
     EdgeIndex next[2] = {kEnd, kEnd};
-    std::unique_ptr<std::string> label;
   };
 
   void unlink(EdgeIndex e, Direction d) noexcept;
 
   std::vector<NodeSlot> nodes_;
   std::vector<EdgeSlot> edges_;
+  std::vector<double> weights_;  // by edge slot; empty while every weight is 1.0
+  boost::unordered_flat_map<EdgeIndex, std::unique_ptr<std::string>> labels_;
   std::vector<NodeIndex> vacant_nodes_;  // top = back
   std::vector<EdgeIndex> vacant_edges_;
   std::size_t node_count_ = 0;
