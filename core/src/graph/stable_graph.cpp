@@ -17,12 +17,12 @@ void grow_to_hold(V& v, std::size_t n) {
 std::size_t StableGraph::degree(NodeIndex n, Direction d) const noexcept {
   std::size_t count = 0;
   const int k = static_cast<int>(d);
-  for (EdgeIndex e = nodes_[n].first[k]; e != kEnd; e = edges_[e].next[k]) ++count;
+  for (EdgeIndex e = heads_[n].first[k]; e != kEnd; e = edges_[e].next[k]) ++count;
   return count;
 }
 
 EdgeIndex StableGraph::find_edge(NodeIndex a, NodeIndex b) const noexcept {
-  for (EdgeIndex e = nodes_[a].first[0]; e != kEnd; e = edges_[e].next[0]) {
+  for (EdgeIndex e = heads_[a].first[0]; e != kEnd; e = edges_[e].next[0]) {
     if (edges_[e].target == b) return e;
   }
   return kEnd;
@@ -39,12 +39,14 @@ Result<NodeIndex> StableGraph::add_node(std::string name) {
     }
     // remove_node must not allocate: keep the vacant stack able to hold every slot.
     grow_to_hold(vacant_nodes_, nodes_.size() + 1);
+    grow_to_hold(heads_, nodes_.size() + 1);
     nodes_.emplace_back();
+    heads_.emplace_back();  // capacity reserved above
     n = static_cast<NodeIndex>(nodes_.size() - 1);
   }
   NodeSlot& slot = nodes_[n];
   slot.name = std::move(name);
-  slot.first[0] = slot.first[1] = kEnd;
+  heads_[n] = Heads{};
   slot.live = true;
   ++node_count_;
   return n;
@@ -83,10 +85,10 @@ Result<EdgeIndex> StableGraph::add_edge(NodeIndex a, NodeIndex b, double weight,
   EdgeSlot& slot = edges_[e];
   slot.source = a;
   slot.target = b;
-  slot.next[0] = nodes_[a].first[0];
-  nodes_[a].first[0] = e;
-  slot.next[1] = nodes_[b].first[1];
-  nodes_[b].first[1] = e;
+  slot.next[0] = heads_[a].first[0];
+  heads_[a].first[0] = e;
+  slot.next[1] = heads_[b].first[1];
+  heads_[b].first[1] = e;
   ++edge_count_;
   return e;
 }
@@ -103,7 +105,7 @@ std::unique_ptr<std::string> StableGraph::take_label(EdgeIndex e) noexcept {
 void StableGraph::unlink(EdgeIndex e, Direction d) noexcept {
   const int k = static_cast<int>(d);
   const NodeIndex owner = d == Direction::Outgoing ? edges_[e].source : edges_[e].target;
-  EdgeIndex* link = &nodes_[owner].first[k];
+  EdgeIndex* link = &heads_[owner].first[k];
   while (*link != e) link = &edges_[*link].next[k];
   *link = edges_[e].next[k];
 }
@@ -121,8 +123,8 @@ void StableGraph::remove_edge(EdgeIndex e) noexcept {
 }
 
 void StableGraph::remove_node(NodeIndex n) noexcept {
-  while (nodes_[n].first[0] != kEnd) remove_edge(nodes_[n].first[0]);
-  while (nodes_[n].first[1] != kEnd) remove_edge(nodes_[n].first[1]);
+  while (heads_[n].first[0] != kEnd) remove_edge(heads_[n].first[0]);
+  while (heads_[n].first[1] != kEnd) remove_edge(heads_[n].first[1]);
   NodeSlot& slot = nodes_[n];
   slot.name = std::string();
   slot.live = false;
@@ -133,7 +135,10 @@ void StableGraph::remove_node(NodeIndex n) noexcept {
 void StableGraph::reserve(std::size_t nodes, std::size_t edges) {
   // Geometric, so that many small reservations (a list of edges at a time) do not copy the
   // arrays once each.
-  if (nodes) grow_to_hold(nodes_, nodes_.size() + nodes);
+  if (nodes) {
+    grow_to_hold(nodes_, nodes_.size() + nodes);
+    grow_to_hold(heads_, heads_.size() + nodes);
+  }
   if (edges) grow_to_hold(edges_, edges_.size() + edges);
   if (!weights_.empty()) weights_.reserve(edges_.capacity());
 }

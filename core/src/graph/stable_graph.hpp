@@ -31,7 +31,7 @@ class StableGraph {
   // Requires: is_live(n).
   std::string_view name(NodeIndex n) const noexcept { return nodes_[n].name; }
   EdgeIndex first_edge(NodeIndex n, Direction d) const noexcept {
-    return nodes_[n].first[static_cast<int>(d)];
+    return heads_[n].first[static_cast<int>(d)];
   }
 
   // --- edges ---------------------------------------------------------------------------
@@ -62,7 +62,7 @@ class StableGraph {
   template <class F>
   void for_each_edge(NodeIndex n, Direction d, F&& f) const {
     const int k = static_cast<int>(d);
-    for (EdgeIndex e = nodes_[n].first[k]; e != kEnd; e = edges_[e].next[k]) {
+    for (EdgeIndex e = heads_[n].first[k]; e != kEnd; e = edges_[e].next[k]) {
       f(d == Direction::Outgoing ? edges_[e].target : edges_[e].source, e);
     }
   }
@@ -96,14 +96,21 @@ class StableGraph {
   // Removes n's outgoing edges head first, then its incoming edges head first, then the node.
   void remove_node(NodeIndex n) noexcept;
 
+  // Hints that n's list heads are about to be written (no observable effect).
+  void prefetch_heads(NodeIndex n) const noexcept { __builtin_prefetch(&heads_[n], 1); }
+
   // Reserves room for this many more nodes and edges (no observable effect).
   void reserve(std::size_t nodes, std::size_t edges);
 
  private:
   struct NodeSlot {
     std::string name;
-    EdgeIndex first[2] = {kEnd, kEnd};  // indexed by Direction
     bool live = false;
+  };
+  // The list heads apart from the names: inserting an edge touches 8 bytes per endpoint, in an
+  // array dense enough to stay in cache far longer than the slots.
+  struct Heads {
+    EdgeIndex first[2] = {kEnd, kEnd};  // indexed by Direction
   };
   // Weights and labels live beside the slots: most graphs have neither, and pay nothing for them.
   struct EdgeSlot {
@@ -115,6 +122,7 @@ class StableGraph {
   void unlink(EdgeIndex e, Direction d) noexcept;
 
   std::vector<NodeSlot> nodes_;
+  std::vector<Heads> heads_;  // by node slot
   std::vector<EdgeSlot> edges_;
   std::vector<double> weights_;  // by edge slot; empty while every weight is 1.0
   boost::unordered_flat_map<EdgeIndex, std::unique_ptr<std::string>> labels_;
