@@ -241,10 +241,12 @@ std::optional<EdgeItem> edge_item(PyObject* item) {
 constexpr py::Param kAddEdgesParams[] = {py::required("edges")};
 
 // A list this long (against the graph's edges) goes in as one batch checked for cycles once;
-// shorter ones take the per-edge test, so a few edges never cost a pass over a large graph.
+// shorter ones take the per-edge test, so a few edges never cost a pass over a large graph,
+// unless the edges before them came in an order that the per-edge test handles badly.
 bool worth_a_batch(const CoreDAG& dag, Py_ssize_t items) {
   constexpr Py_ssize_t kMinBatch = 256;
-  return items >= kMinBatch && static_cast<std::size_t>(items) * 4 >= dag.edge_count();
+  return items >= kMinBatch &&
+         (static_cast<std::size_t>(items) * 4 >= dag.edge_count() || dag.prefers_batch());
 }
 
 // The two endpoints of item i when it is an exact tuple of exact str objects, else nulls. Runs
@@ -348,16 +350,19 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   if (worth_a_batch(*dag, PyList_Size(edges)))
     return add_edges_as_batch(*dag, edges, 0);
   // Edge by edge the incremental order's searches can cost more than linear time in unlucky
-  // orders: once they have visited as much as one check of the whole graph would, the rest of
-  // the list goes in as a batch, so no list costs more than about two such checks.
-  const std::uint64_t budget = dag->node_count() + dag->edge_count() +
-                               static_cast<std::uint64_t>(PyList_Size(edges));
+  // orders: once they have cost about as much as one check of the whole graph would, the rest of
+  // the list goes in as a batch, so no list costs more than about two such checks. (A node or
+  // edge visited by a search costs a few times what it costs the check's sequential passes.)
+  const std::uint64_t budget = (dag->node_count() + dag->edge_count() +
+                                static_cast<std::uint64_t>(PyList_Size(edges))) / 4;
   const std::uint64_t work_before = dag->search_work();
   // The list is re-measured each step: a str subclass's __str__ or a number's __float__ may
   // run Python code that shrinks it.
   for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {
-    if (dag->search_work() - work_before > budget)
+    if (dag->search_work() - work_before > budget) {
+      dag->note_search_overrun();
       return add_edges_as_batch(*dag, edges, i);
+    }
     prefetch_ahead(*dag, edges, i);
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
     std::optional<EdgeItem> edge = edge_item(item.get());

@@ -247,11 +247,11 @@ def test_long_add_edges_lists_match_one_add_edge_per_item(seed):
 
 @pytest.mark.parametrize("seed", range(8))
 def test_chunked_add_edges_match_one_add_edge_per_item(seed):
-    """Layered edges in random order, one big list and then short ones: the short ones start
-    edge by edge and finish as a batch once the searches grow costly; neither may show, nor may
-    a cycle or a bad item in any of them."""
+    """Layered edges in random order, one big list and then short ones: a short one starts edge
+    by edge and finishes as a batch once the searches grow costly, and later long ones then go
+    straight to the batch; neither may show, nor may a cycle or a bad item in any of them."""
     rng = random.Random(seed)
-    width, stages = 8, 25
+    width, stages = 10, 80
     names = [f"s{i // width}-{rng.randrange(10**6)}-{i}" for i in range(width * stages)]
     rng.shuffle(names)  # node order unrelated to the stages
     items = []
@@ -267,12 +267,12 @@ def test_chunked_add_edges_match_one_add_edge_per_item(seed):
     chunked, single = DAG(), DAG()
     chunked.add_nodes(names)
     single.add_nodes(names)
-    got = None
-    for start in [0] + list(range(300, len(items), 60 + 25 * (seed % 3))):
-        end = 300 if start == 0 else start + 60 + 25 * (seed % 3)
-        got = _outcome(lambda: chunked.add_edges(items[start:end]))
-        if got:
-            break
+    got, start, sizes = None, 0, [300]
+    while start < len(items) and not got:
+        size = sizes[-1]
+        got = _outcome(lambda: chunked.add_edges(items[start:start + size]))
+        start += size
+        sizes.append(260 if size != 260 else 60 + 25 * (seed % 3))
     expected = None
     for item in items:
         expected = _outcome(lambda: single.add_edges([item]))

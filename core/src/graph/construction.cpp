@@ -223,6 +223,12 @@ Status EdgeBatch::finish() {
   auto flat = std::make_shared<const FlatSuccessors>(g);
   const std::vector<NodeIndex> ordered = any_topological_order(g, *flat);
   if (ordered.size() == g.node_count()) {
+    // Edges that the old order already placed would have cost no search one by one; even a few
+    // that it did not place can cost a search over much of the graph each.
+    const bool all_placed = std::all_of(added.begin(), added.end(), [&](EdgeIndex e) {
+      return store_.order_.label(g.edge_source(e)) < store_.order_.label(g.edge_target(e));
+    });
+    if (all_placed) store_.prefers_batch_ = false;
     store_.order_.assign(ordered);
     // The check's successor array serves the orders of this generation too.
     store_.keep_working_form(&DagCache::successors, std::move(flat));
