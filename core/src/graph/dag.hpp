@@ -53,7 +53,10 @@ class GraphStore {
   // Hints for callers that know which names and nodes come next: the memory that resolving the
   // name, or linking an edge at the node, will read is requested early (no observable effect).
   void prefetch_name(std::string_view name) const noexcept { name_index_.prefetch(name); }
-  void prefetch_node(NodeIndex n) const noexcept { graph_.prefetch_heads(n); }
+  void prefetch_node(NodeIndex n) const noexcept {
+    graph_.prefetch_heads(n);
+    order_.prefetch(n);
+  }
   bool contains(std::string_view name) const noexcept { return find(name).has_value(); }
   // A handle for the live node of that name, or nothing.
   std::optional<NodeHandle> node_ref(std::string_view name) const;
