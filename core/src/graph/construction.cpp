@@ -216,28 +216,28 @@ std::size_t first_closing_edge(const StableGraph& g, const std::vector<EdgeIndex
 }  // namespace
 
 Status EdgeBatch::finish() {
-  std::vector<EdgeIndex> added = std::move(added_);
-  added_.clear();
-  if (added.empty()) return {};  // the graph and its order are as they were
+  // Until the store changes, a failed allocation leaves the batch to the destructor.
+  if (added_.empty()) return {};  // the graph and its order are as they were
   StableGraph& g = store_.graph_;
   auto flat = std::make_shared<const FlatSuccessors>(g);
   const std::vector<NodeIndex> ordered = any_topological_order(g, *flat);
   if (ordered.size() == g.node_count()) {
     // Edges that the old order already placed would have cost no search one by one; even a few
     // that it did not place can cost a search over much of the graph each.
-    const bool all_placed = std::all_of(added.begin(), added.end(), [&](EdgeIndex e) {
+    const bool all_placed = std::all_of(added_.begin(), added_.end(), [&](EdgeIndex e) {
       return store_.order_.label(g.edge_source(e)) < store_.order_.label(g.edge_target(e));
     });
     if (all_placed) store_.prefers_batch_ = false;
     store_.order_.assign(ordered);
     // The check's successor array serves the orders of this generation too.
     store_.keep_working_form(&DagCache::successors, std::move(flat));
+    added_.clear();
     return {};
   }
   flat.reset();
   // A cycle. One add_edge per item would have kept the edges before the first one that closes
   // it and failed there, so the store ends up just so.
-  const std::size_t first = first_closing_edge(g, added, ordered);
+  const std::size_t first = first_closing_edge(g, added_, ordered);
   struct Taken {
     NodeIndex from, to;
     double weight;
@@ -245,6 +245,8 @@ Status EdgeBatch::finish() {
   };
   std::vector<Taken> taken;
   taken.reserve(first + 1);
+  const std::vector<EdgeIndex> added = std::move(added_);
+  added_.clear();
   for (std::size_t i = 0; i <= first; ++i) {
     const EdgeIndex e = added[i];
     taken.push_back({g.edge_source(e), g.edge_target(e), g.edge_weight(e), g.take_label(e)});
