@@ -84,7 +84,7 @@ def main(argv=None):
                     print(report.row_line(row), flush=True)
         ctx.release()
     mem = {}
-    if not args.no_memory and any(o.group == "construction" for o in ops):
+    if not args.no_memory and any(o.group in ("construction", "insertion") for o in ops):
         print("\n== memory (one process per library)", flush=True)
         for n in sizes:
             reports = mem.setdefault(("random", n), {})

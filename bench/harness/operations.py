@@ -29,10 +29,13 @@ SMALL = 2_000  # for operations whose output grows with the square of the graph
 class Op:
     def __init__(self, key, title, group, shapes=("random",), orders=("random",), exponent=1.0,
                  small_only=False, note="", budget_scale=1.0, self_limiting=False,
-                 extra_sizes=(), reps=None):
+                 extra_sizes=(), reps=None, columns=None):
         self.key, self.title, self.group = key, title, group
         self.reps = reps  # repetitions whatever the size: short runs need many against noise
         self.extra_sizes = extra_sizes  # run at these node counts too, whatever the sizes
+        # Ways of doing the same work in torvex (or against plain Python) instead of libraries:
+        # the first is the reference that the others are compared with.
+        self.columns = columns
         self.shapes, self.orders, self.exponent = shapes, orders, exponent
         # a target is set on some slow operations: they may run once for this many budgets
         self.budget_scale = budget_scale
@@ -43,10 +46,15 @@ class Op:
     def impl(self, lib, needs=None, max_n=None):
         """Registers fn for lib when the library is installed and torvex has method `needs`."""
         def register(fn):
-            if L.available(lib) and (needs is None or hasattr(torvex.DAG, needs)):
+            known = lib in (self.columns or ()) or L.available(lib)
+            if known and (needs is None or hasattr(torvex.DAG, needs)):
                 self.impls[lib] = (fn, max_n)
             return fn
         return register
+
+    @property
+    def reference(self):
+        return self.columns[0] if self.columns else "torvex"
 
     def libs_for(self, n):
         return [lib for lib, (_, max_n) in self.impls.items() if max_n is None or n <= max_n]
@@ -86,6 +94,9 @@ class Context:
         return self._built[lib]
 
     def release(self):
+        for path in list(_TMP_FILES):
+            if os.path.exists(path):
+                os.remove(path)
         self._built.clear()
         self._inputs.clear()
         gc.collect()
@@ -215,6 +226,72 @@ def _(ctx, order):
 def _(ctx, order):
     name_pairs, names = ctx.inputs(order)[0], ctx.graph.names
     return lambda: L.build_graphlib(names, name_pairs), None
+
+
+# --- insertion shapes (torvex alone) ---------------------------------------------------------
+
+ONE_LIST, CHUNKED, EDGE_BY_EDGE = "one list", "chunks of 25k", "add_edge each"
+insert = op("insert", "checked insertion: one add_edges list, chunks, one add_edge per edge",
+            "insertion", shapes=("random", "layered"),
+            orders=("random", "sources-first", "sinks-first"),
+            columns=(ONE_LIST, CHUNKED, EDGE_BY_EDGE),
+            note="the same edges into a graph holding all nodes; layered in random order is the "
+            "adversarial case for edge-by-edge ordering")
+names_dict = op("names-dict", "build from name pairs vs mapping the same pairs to ints in Python",
+                "insertion", columns=("torvex", "dict mapping"),
+                note="dict mapping: {name: i} over the nodes, then one (int, int) tuple per pair")
+
+
+def _fresh_dag(names):
+    dag = torvex.DAG()
+    dag.add_nodes(names)
+    return dag
+
+
+@insert.impl(ONE_LIST)
+def _(ctx, order):
+    pairs, names = ctx.inputs(order)[0], ctx.graph.names
+    dag = _fresh_dag(names)
+    return lambda: (dag.add_edges(pairs), dag)[1], lambda d: d.edge_count()
+
+
+@insert.impl(CHUNKED)
+def _(ctx, order):
+    parts, names = ctx.inputs(order)[2], ctx.graph.names
+    dag = _fresh_dag(names)
+    return (lambda: L._add_in_chunks(dag, dag.add_edges, parts, ctx.budget),
+            lambda d: None if isinstance(d, L.Partial) else d.edge_count())
+
+
+@insert.impl(EDGE_BY_EDGE)
+def _(ctx, order):
+    pairs, names = ctx.inputs(order)[0], ctx.graph.names
+    dag = _fresh_dag(names)
+
+    def run():
+        deadline, add = time.perf_counter() + ctx.budget, dag.add_edge
+        for done, (a, b) in enumerate(pairs):
+            add(a, b)
+            if done % 4096 == 4095 and time.perf_counter() > deadline:
+                return L.Partial(done + 1, len(pairs))
+        return dag
+    return run, lambda d: None if isinstance(d, L.Partial) else d.edge_count()
+
+
+@names_dict.impl("torvex")
+def _(ctx, order):
+    pairs, names = ctx.inputs(order)[0], ctx.graph.names
+    return lambda: L.build_torvex(names, pairs), lambda d: d.edge_count()
+
+
+@names_dict.impl("dict mapping")
+def _(ctx, order):
+    pairs, names = ctx.inputs(order)[0], ctx.graph.names
+
+    def run():
+        index = {name: i for i, name in enumerate(names)}
+        return [(index[a], index[b]) for a, b in pairs]
+    return run, len
 
 
 # --- orders ---------------------------------------------------------------------------------
@@ -620,8 +697,13 @@ file_trip = op("file", "binary file: save + load", "files", note="peers: pickle.
 _TMP = tempfile.gettempdir()
 
 
+_TMP_FILES = set()
+
+
 def _tmp_path(lib):
-    return os.path.join(_TMP, f"torvex-bench-{os.getpid()}-{lib}.bin")
+    path = os.path.join(_TMP, f"torvex-bench-{os.getpid()}-{lib}.bin")
+    _TMP_FILES.add(path)
+    return path
 
 
 @json_trip.impl("torvex")
@@ -693,8 +775,47 @@ for _lib in ("rustworkx", "networkx", "igraph"):
     _bind()
 
 
+from_bytes = op("from-bytes", "binary in memory: read only", "files",
+                note="peers: pickle.loads of the same graph")
+load_file = op("load", "binary file: load only", "files", note="peers: pickle.load of the same graph")
+
+
+@from_bytes.impl("torvex")
+def _(ctx, order):
+    blob = ctx.built("torvex").to_bytes()
+    return lambda: torvex.DAG.from_bytes(blob), lambda d: (d.node_count(), d.edge_count())
+
+
+@load_file.impl("torvex")
+def _(ctx, order):
+    path = _tmp_path("torvex-load")
+    ctx.built("torvex").save(path)
+    return lambda: torvex.DAG.load(path), lambda d: (d.node_count(), d.edge_count())
+
+
+for _lib in ("rustworkx", "igraph"):
+    def _bind(lib=_lib):
+        @from_bytes.impl(lib)
+        def _(ctx, order):
+            blob = pickle.dumps(ctx.built(lib), pickle.HIGHEST_PROTOCOL)
+            return lambda: pickle.loads(blob), _COUNTS[lib]
+
+        @load_file.impl(lib)
+        def _(ctx, order):
+            path = _tmp_path(lib + "-load")
+            with open(path, "wb") as out:
+                pickle.dump(ctx.built(lib), out, pickle.HIGHEST_PROTOCOL)
+
+            def run():
+                with open(path, "rb") as source:
+                    return pickle.load(source)
+            return run, _COUNTS[lib]
+    _bind()
+
+
 GROUPS = {
     "construction": "Construction",
+    "insertion": "Insertion shapes and name mapping (torvex against itself and plain Python)",
     "orders": "Orders",
     "paths": "Traversal and paths",
     "transforms": "Transforms",

@@ -40,7 +40,28 @@ def cell(row, lib):
     return text
 
 
+def column_cell(row, column):
+    """A cell of an operation with columns: time, and its ratio to the reference column."""
+    if column in row.notes:
+        return row.notes[column].replace("|", "/")
+    seconds = row.median(column)
+    if seconds is None:
+        return "—"
+    text = ("≥ " if column in row.lower_bound else "") + format_seconds(seconds)
+    ratio = row.relative(column)
+    if column != row.op.reference and ratio is not None:
+        text += f" ({ratio_text(ratio, '≥' if column in row.lower_bound else '')})"
+    if column in row.mismatch:
+        text += " ≠"
+    return text
+
+
 def row_line(row):
+    if row.op.columns:
+        parts = [f"{c}: {column_cell(row, c)}" for c in row.op.columns
+                 if c in row.times or c in row.notes]
+        return (f"{row.op.title} | {row.graph_label} | {row.order} | " + " | ".join(parts)
+                + f"  [{format_seconds(row.elapsed)}]")
     libs = ["torvex"] + [lib for lib in L.PEERS if lib in row.times or lib in row.notes]
     parts = [f"{lib} {cell(row, lib)}" for lib in libs]
     return (f"{row.op.title} | {row.graph_label} | {row.order} | " + " | ".join(parts)
@@ -79,7 +100,24 @@ def torvex_version(repo):
         return L.version("torvex")
 
 
+def _column_tables(rows):
+    """One table per operation with columns; ratios are to its first column."""
+    lines = []
+    for op in dict.fromkeys(r.op for r in rows):
+        mine = [r for r in rows if r.op is op]
+        lines += [f"{op.title} (in parentheses: time / {op.reference}):", "",
+                  "| graph | order | " + " | ".join(op.columns) + " |",
+                  "|---|---|" + "---|" * len(op.columns)]
+        for row in mine:
+            cells = [row.graph_label, row.order] + [column_cell(row, c) for c in op.columns]
+            lines.append("| " + " | ".join(cells) + " |")
+        lines += ["", f"- {op.note}.", ""] if op.note else [""]
+    return lines[:-1]
+
+
 def _group_table(rows):
+    if all(r.op.columns for r in rows):
+        return _column_tables(rows)
     libs = ["torvex"] + [lib for lib in L.PEERS
                          if any(lib in r.times or lib in r.notes for r in rows)]
     lines = ["| operation | graph | order | " + " | ".join(libs) + " |",
@@ -207,6 +245,7 @@ class Targets:
         if isinstance(mine, dict) and isinstance(theirs, dict) and theirs["peak"] > 0:
             value = mine["peak"] / theirs["peak"]
         self.check(f"peak RSS per node+edge, random {size}, torvex / rustworkx", value, 1.0)
+        self.evaluate_scale()
         return self.lines
 
     def scaling(self):
@@ -232,6 +271,50 @@ class Targets:
             value = big.median("torvex") / small.median("torvex")
         self.check(f"shortest path + descendants across one edge, {largest} nodes / 1k nodes",
                    value, 2.0)
+
+    def evaluate_scale(self):
+        """The targets for large graphs: every size from 100k on that this run measured."""
+        sizes = sorted({r.n for r in self.rows if r.n >= 100_000 and not r.op.small_only})
+        for n in sizes:
+            at = size_label(n)
+            for row in self.rows:
+                if row.op.key == "insert" and row.n == n:
+                    for column in row.op.columns[1:]:
+                        ratio = row.relative(column)
+                        text = f"{column} / one list, {row.graph_label}, {row.order} order"
+                        if column == row.op.columns[1]:
+                            self.check(text, ratio, 2.0)
+                        elif ratio is not None:
+                            self.lines.append(f"- measured: {text}: {ratio_text(ratio)}")
+            for key, title in (("from-bytes", "from_bytes"), ("load", "load")):
+                row = self.find(key, n=n)
+                value = row.ratio("rustworkx") if row else None
+                self.check(f"{title}, random {at} / unpickling the same rustworkx graph", value,
+                           0.7)
+            row = self.find("names-dict", n=n)
+            value = None
+            if row and row.median("torvex") and row.median("dict mapping"):
+                value = row.median("torvex") / row.median("dict mapping")
+            self.check(f"checked build from names, random {at} / mapping the same name pairs to "
+                       f"ints through a dict in Python", value, 0.5)
+            topo, objects = self.find("topo", n=n), self.find("objects", n=n)
+            value = None
+            if topo and topo.median("torvex"):
+                peers = [topo.median(p) for p in L.PEERS
+                         if topo.median(p) and p not in topo.mismatch]
+                value = topo.median("torvex") / min(peers) if peers else None
+            self.check(f"cold topological sort, random {at}, torvex / fastest peer", value, 0.75)
+            value = None
+            if topo and objects and topo.median("torvex") and objects.median("torvex"):
+                value = topo.median("torvex") / objects.median("torvex")
+            self.check(f"cold topological sort, random {at} / one (name, index) tuple per node",
+                       value, 2.0)
+            reports = self.memory.get(("random", n), {})
+            mine, theirs = reports.get("torvex"), reports.get("igraph")
+            value = None
+            if isinstance(mine, dict) and isinstance(theirs, dict) and theirs["peak"] > 0:
+                value = mine["peak"] / theirs["peak"]
+            self.check(f"peak RSS per node+edge, random {at}, torvex / igraph", value, 0.9)
 
 
 def write(path, rows, memory, settings, repo):

@@ -31,6 +31,13 @@ class Row:
             return None
         return mine / theirs
 
+    def relative(self, column):
+        """For an operation with columns: column time / the reference column's time."""
+        mine, base = self.median(column), self.median(self.op.reference)
+        if mine is None or base is None or base == 0:
+            return None
+        return mine / base
+
 
 def _rotate(items, k):
     k %= max(1, len(items))
@@ -107,7 +114,7 @@ def _run_once(op, lib, ctx, order):
 
 
 def _compare(row):
-    reference = row.summaries.get("torvex")
+    reference = row.summaries.get(row.op.reference)
     if reference is None:
         return
     for lib, value in row.summaries.items():

@@ -242,25 +242,77 @@ std::optional<EdgeItem> edge_item(PyObject* item) {
 constexpr py::Param kAddEdgesParams[] = {py::required("edges")};
 
 // A list this long (against the graph's edges) goes in as one batch checked for cycles once;
-// shorter ones take the per-edge test, so a few edges never cost a pass over a large graph.
+// shorter ones take the per-edge test, so a few edges never cost a pass over a large graph,
+// unless the edges before them came in an order that the per-edge test handles badly.
 bool worth_a_batch(const CoreDAG& dag, Py_ssize_t items) {
   constexpr Py_ssize_t kMinBatch = 256;
-  return items >= kMinBatch && static_cast<std::size_t>(items) * 4 >= dag.edge_count();
+  return items >= kMinBatch &&
+         (static_cast<std::size_t>(items) * 4 >= dag.edge_count() || dag.prefers_batch());
 }
 
-// Converts and inserts items in order until one fails; the cycle check of the whole batch
-// comes first, so the outcome is that of one add_edge per item.
-PyObject* add_edges_as_batch(CoreDAG& dag, PyObject* edges) {
+// The two endpoints of item i when it is an exact tuple of exact str objects, else nulls. Runs
+// no Python code.
+std::pair<PyObject*, PyObject*> plain_ends(PyObject* edges, Py_ssize_t i) {
+  if (i >= PyList_Size(edges))
+    return {nullptr, nullptr};
+  PyObject* item = PyList_GetItem(edges, i);
+  if (!PyTuple_CheckExact(item) || PyTuple_Size(item) < 2)
+    return {nullptr, nullptr};
+  PyObject* from = PyTuple_GetItem(item, 0);
+  PyObject* to = PyTuple_GetItem(item, 1);
+  if (!PyUnicode_CheckExact(from) || !PyUnicode_CheckExact(to))
+    return {nullptr, nullptr};
+  return {from, to};
+}
+
+// Memory-level parallelism for long lists: each item's memory is requested a few items before
+// its turn, in stages (the tuple, then its str objects, then their index entries, then the two
+// nodes' list heads), so that the misses of several items overlap. Looks only at exact tuples of
+// exact str objects; changes nothing.
+void prefetch_ahead(const CoreDAG& dag, PyObject* edges, Py_ssize_t i) {
+  constexpr Py_ssize_t kStep = 4;
+  if (i + 4 * kStep < PyList_Size(edges))
+    __builtin_prefetch(PyList_GetItem(edges, i + 4 * kStep));
+  if (i + 3 * kStep < PyList_Size(edges)) {
+    PyObject* item = PyList_GetItem(edges, i + 3 * kStep);
+    if (PyTuple_CheckExact(item) && PyTuple_Size(item) >= 2) {
+      __builtin_prefetch(PyTuple_GetItem(item, 0));
+      __builtin_prefetch(PyTuple_GetItem(item, 1));
+    }
+  }
+  for (const Py_ssize_t at : {i + 2 * kStep, i + kStep}) {
+    auto [from, to] = plain_ends(edges, at);
+    if (!from)
+      continue;
+    for (PyObject* end : {from, to}) {
+      auto name = py::utf8(end);
+      if (!name) {
+        PyErr_Clear();  // the item's own turn reports it
+        continue;
+      }
+      if (at == i + 2 * kStep) {
+        dag.prefetch_name(*name);
+      } else if (auto n = dag.find(*name)) {
+        dag.prefetch_node(*n);
+      }
+    }
+  }
+}
+
+// Converts and inserts the items from `first` on, in order, until one fails; the cycle check of
+// the whole batch comes first, so the outcome is that of one add_edge per item.
+PyObject* add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first) {
   EdgeBatch batch(dag);
   bool malformed = false;
   bool interrupted = false;
   Status read;
-  for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {
+  for (Py_ssize_t i = first; i < PyList_Size(edges); ++i) {
     // Stops like a failing item, so the items before are checked and kept.
     if (interrupt::stop_requested()) {
       interrupted = true;
       break;
     }
+    prefetch_ahead(dag, edges, i);
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {
@@ -305,11 +357,23 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   PyObject* edges = argv[0];
   dag->reserve(0, static_cast<std::size_t>(PyList_Size(edges)));
   if (worth_a_batch(*dag, PyList_Size(edges)))
-    return add_edges_as_batch(*dag, edges);
+    return add_edges_as_batch(*dag, edges, 0);
+  // Edge by edge the incremental order's searches can cost more than linear time in unlucky
+  // orders: once they have cost about as much as one check of the whole graph would, the rest of
+  // the list goes in as a batch, so no list costs more than about two such checks. (A node or
+  // edge visited by a search costs a few times what it costs the check's sequential passes.)
+  const std::uint64_t budget = (dag->node_count() + dag->edge_count() +
+                                static_cast<std::uint64_t>(PyList_Size(edges))) / 4;
+  const std::uint64_t work_before = dag->search_work();
   // The list is re-measured each step: a str subclass's __str__ or a number's __float__ may
   // run Python code that shrinks it.
   for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {
     interrupt::poll();
+    if (dag->search_work() - work_before > budget) {
+      dag->note_search_overrun();
+      return add_edges_as_batch(*dag, edges, i);
+    }
+    prefetch_ahead(*dag, edges, i);
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {

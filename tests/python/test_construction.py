@@ -248,6 +248,14 @@ def test_builder_without_the_module():
         DAG.builder()
 
 
+def _outcome(call):
+    try:
+        call()
+        return None
+    except Exception as e:  # compared by class and text
+        return type(e), str(e)
+
+
 @pytest.mark.parametrize("seed", range(6))
 def test_long_add_edges_lists_match_one_add_edge_per_item(seed):
     """Long lists are inserted as a batch checked once: the outcome must not show it."""
@@ -272,19 +280,52 @@ def test_long_add_edges_lists_match_one_add_edge_per_item(seed):
     if seed == 4:
         items.insert(rng.randrange(400), (stale, "n2"))
 
-    def outcome(call):
-        try:
-            call()
-            return None
-        except Exception as e:  # compared by class and text
-            return type(e), str(e)
-
-    got = outcome(lambda: batched.add_edges(items))
+    got = _outcome(lambda: batched.add_edges(items))
     for item in items:  # a one-item list takes the per-edge path
-        expected = outcome(lambda: single.add_edges([item]))
+        expected = _outcome(lambda: single.add_edges([item]))
         if expected:
             break
     assert got == expected
     assert batched.edges() == single.edges()
     assert batched.generation == single.generation
     assert batched.topological_sort() == single.topological_sort()
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_chunked_add_edges_match_one_add_edge_per_item(seed):
+    """Layered edges in random order, one big list and then short ones: a short one starts edge
+    by edge and finishes as a batch once the searches grow costly, and later long ones then go
+    straight to the batch; neither may show, nor may a cycle or a bad item in any of them."""
+    rng = random.Random(seed)
+    width, stages = 10, 80
+    names = [f"s{i // width}-{rng.randrange(10**6)}-{i}" for i in range(width * stages)]
+    rng.shuffle(names)  # node order unrelated to the stages
+    items = []
+    for i in range(width * (stages - 1)):
+        nxt = (i // width + 1) * width
+        for j in rng.sample(range(width), 3):
+            items.append((names[i], names[nxt + j]) if rng.random() < 0.8
+                         else (names[i], names[nxt + j], 2.0, f"l{i}"))
+    rng.shuffle(items)
+    bad = [(names[-1], names[0]), (names[5], names[5]), ("nope", names[0]), (names[1],)]
+    if seed % 5 != 4:
+        items.insert(rng.randrange(300, len(items)), bad[seed % 4])
+    chunked, single = DAG(), DAG()
+    chunked.add_nodes(names)
+    single.add_nodes(names)
+    got, start, sizes = None, 0, [300]
+    while start < len(items) and not got:
+        size = sizes[-1]
+        got = _outcome(lambda: chunked.add_edges(items[start:start + size]))
+        start += size
+        sizes.append(260 if size != 260 else 60 + 25 * (seed % 3))
+    expected = None
+    for item in items:
+        expected = _outcome(lambda: single.add_edges([item]))
+        if expected:
+            break
+    assert got == expected
+    assert chunked.edges() == single.edges()
+    assert chunked.generation == single.generation
+    assert chunked.topological_levels() == single.topological_levels()
+    assert chunked.to_bytes() == single.to_bytes()  # weights and labels too

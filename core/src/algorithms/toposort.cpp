@@ -30,6 +30,16 @@ IndexList zero_degree_nodes(const StableGraph& g, const std::vector<std::uint32_
   return out;
 }
 
+IndexList zero_degree_nodes(const StableGraph& g, const NamePrefixes& prefixes,
+                            const std::vector<std::uint32_t>& degree) {
+  IndexList out;
+  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
+    if (g.is_live(n) && degree[n] == 0) out.push_back(n);
+  }
+  sort_by_name(g, prefixes, out);
+  return out;
+}
+
 TorvexError cycle() { return TorvexError::cycle(kGraphHasCycle); }
 
 IndexList live_nodes(const StableGraph& g) {
@@ -107,33 +117,7 @@ class RankSet {
   std::vector<std::vector<std::uint64_t>> levels_;
 };
 
-// The first eight bytes of a name, big-endian and zero-padded: comparing keys agrees with the
-// name order wherever the keys differ.
-std::uint64_t name_prefix(std::string_view name) noexcept {
-  unsigned char bytes[8] = {};
-  std::memcpy(bytes, name.data(), std::min<std::size_t>(sizeof bytes, name.size()));
-  std::uint64_t key = 0;
-  for (unsigned char byte : bytes) key = (key << 8) | byte;
-  return key;
-}
-
 }  // namespace
-
-FlatSuccessors::FlatSuccessors(const StableGraph& graph)
-    : start_(std::size_t{graph.node_bound()} + 1, 0), in_degree_(graph.node_bound(), 0) {
-  // Count, then place: each edge's target goes into its source's range.
-  for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
-    if (!graph.is_edge_live(e)) continue;
-    ++start_[graph.edge_source(e) + 1];
-    ++in_degree_[graph.edge_target(e)];
-  }
-  for (std::size_t n = 1; n < start_.size(); ++n) start_[n] += start_[n - 1];
-  targets_.resize(start_.back());
-  std::vector<std::uint32_t> next(start_.begin(), start_.end() - 1);
-  for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
-    if (graph.is_edge_live(e)) targets_[next[graph.edge_source(e)]++] = graph.edge_target(e);
-  }
-}
 
 void sort_by_name(const StableGraph& graph, IndexList& nodes) {
   if (nodes.size() < 2) return;
@@ -153,11 +137,53 @@ void sort_by_name(const StableGraph& graph, IndexList& nodes) {
   for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i] = keyed[i].second;
 }
 
+namespace {
+
+// Sorts [first, last) by name. Entries are distinct nodes or repeats of one, so stability
+// changes nothing.
+void sort_range(const StableGraph& graph, const NamePrefixes& prefixes, NodeIndex* first,
+                NodeIndex* last) {
+  const auto size = static_cast<std::size_t>(last - first);
+  if (size < 2) return;
+  if (size < 16) {
+    auto by_name = [&](NodeIndex a, NodeIndex b) {
+      if (prefixes[a] != prefixes[b]) return prefixes[a] < prefixes[b];
+      return name_less(graph.name(a), graph.name(b));
+    };
+    for (std::size_t i = 1; i < size; ++i) {
+      const NodeIndex n = first[i];
+      std::size_t j = i;
+      for (; j > 0 && by_name(n, first[j - 1]); --j) first[j] = first[j - 1];
+      first[j] = n;
+    }
+    return;
+  }
+  // Sorting the keys beside the indices keeps the comparisons off the prefix array.
+  std::vector<std::pair<std::uint64_t, NodeIndex>> keyed;
+  keyed.reserve(size);
+  for (NodeIndex* n = first; n != last; ++n) keyed.emplace_back(prefixes[*n], *n);
+  std::sort(keyed.begin(), keyed.end(), [&](const auto& x, const auto& y) {
+    if (x.first != y.first) return x.first < y.first;
+    return name_less(graph.name(x.second), graph.name(y.second));
+  });
+  for (std::size_t i = 0; i < size; ++i) first[i] = keyed[i].second;
+}
+
+}  // namespace
+
+void sort_by_name(const StableGraph& graph, const NamePrefixes& prefixes, IndexList& nodes) {
+  sort_range(graph, prefixes, nodes.data(), nodes.data() + nodes.size());
+}
+
 Result<IndexList> topological_sort_kahn(const StableGraph& graph) {
-  FlatSuccessors successors(graph);
-  std::vector<std::uint32_t>& degree = successors.in_degree();
+  return topological_sort_kahn(graph, FlatSuccessors(graph), name_prefixes(graph));
+}
+
+Result<IndexList> topological_sort_kahn(const StableGraph& graph, const FlatSuccessors& successors,
+                                        const NamePrefixes& prefixes) {
+  std::vector<std::uint32_t> degree = successors.in_degree();
   // The output doubles as the FIFO queue: nodes leave the queue in the order they entered it.
-  IndexList order = zero_degree_nodes(graph, degree);
+  IndexList order = zero_degree_nodes(graph, prefixes, degree);
   order.reserve(graph.node_count());
   for (std::size_t head = 0; head < order.size(); ++head) {
     // Walking the successors in name order appends exactly the released ones in name order,
@@ -167,12 +193,7 @@ Result<IndexList> topological_sort_kahn(const StableGraph& graph) {
     for (const NodeIndex* v = successors.begin(order[head]); v != successors.end(order[head]); ++v) {
       if (--degree[*v] == 0) order.push_back(*v);
     }
-    if (order.size() - released > 1) {
-      std::stable_sort(order.begin() + static_cast<std::ptrdiff_t>(released), order.end(),
-                       [&](NodeIndex a, NodeIndex b) {
-                         return name_less(graph.name(a), graph.name(b));
-                       });
-    }
+    sort_range(graph, prefixes, order.data() + released, order.data() + order.size());
   }
   if (order.size() != graph.node_count()) return cycle();
   return order;
@@ -240,11 +261,15 @@ Result<IndexList> topological_sort_dfs(const StableGraph& graph) {
 }
 
 Result<Levels> topological_levels(const StableGraph& graph) {
+  return topological_levels(graph, FlatSuccessors(graph), name_prefixes(graph));
+}
+
+Result<Levels> topological_levels(const StableGraph& graph, const FlatSuccessors& successors,
+                                  const NamePrefixes& prefixes) {
   // Each level is sorted by name, so the order of a node's successors does not matter.
-  FlatSuccessors successors(graph);
-  std::vector<std::uint32_t>& degree = successors.in_degree();
+  std::vector<std::uint32_t> degree = successors.in_degree();
   Levels levels;
-  IndexList current = zero_degree_nodes(graph, degree);
+  IndexList current = zero_degree_nodes(graph, prefixes, degree);
   std::size_t processed = 0;
   while (!current.empty()) {
     processed += current.size();
@@ -254,7 +279,7 @@ Result<Levels> topological_levels(const StableGraph& graph) {
         if (--degree[*v] == 0) next.push_back(*v);
       }
     }
-    sort_by_name(graph, next);
+    sort_by_name(graph, prefixes, next);
     levels.push_back(std::move(current));
     current = std::move(next);
   }

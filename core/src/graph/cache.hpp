@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "graph/flat_successors.hpp"
 #include "types.hpp"
 
 namespace torvex {
@@ -22,11 +23,14 @@ struct DagCache {
   SharedIndexList topo_sort;
   SharedIndexList topo_sort_dfs;
   SharedLevels topo_levels;
+  // Working forms shared by several computations; neither counted nor in size().
+  SharedFlatSuccessors successors;
+  SharedNamePrefixes name_prefixes;
   std::uint64_t cached_generation = 0;
   std::uint64_t hits = 0;
   std::uint64_t misses = 0;
 
-  // Empties the five slots; the generation and the counters stay.
+  // Empties the five slots and the working forms; the generation and the counters stay.
   void invalidate() noexcept;
   // Number of filled slots, 0 to 5.
   std::size_t size() const noexcept;

@@ -2,19 +2,18 @@
 #include <algorithm>
 
 #include "algorithms/cycle.hpp"
+#include "graph/flat_successors.hpp"
 #include "graph/dag.hpp"
 
 namespace torvex {
 
 GraphStore::GraphStore()
-    : name_index_(0, NameHash{&graph_, random_seed()}, NameEq{&graph_}) {}
+    : name_index_(graph_, random_seed()) {}
 
 GraphStore::~GraphStore() = default;
 
 std::optional<NodeIndex> GraphStore::find(std::string_view name) const noexcept {
-  auto it = name_index_.find(name);
-  if (it == name_index_.end()) return std::nullopt;
-  return *it;
+  return name_index_.find(name);
 }
 
 Result<NodeIndex> GraphStore::resolve_name(std::string_view name) const {
@@ -62,7 +61,7 @@ void GraphStore::reserve(std::size_t nodes, std::size_t edges) {
 }
 
 void GraphStore::erase_node(NodeIndex n) {
-  name_index_.erase(n);  // hashes the name, so before the slot is emptied
+  name_index_.erase(n);  // reads the name, so before the slot is emptied
   graph_.remove_node(n);
   bump_generation();
 }
@@ -146,36 +145,124 @@ EdgeBatch::~EdgeBatch() {
   store_.generation_ = start_generation_;
 }
 
+namespace {
+
+// The batch position (from 0) of the first batch edge whose insertion closes a cycle, given the
+// nodes that Kahn's algorithm could not order (every cycle of every prefix lies among them).
+// Binary search over prefixes, each tested on those nodes alone.
+// Complexity: O(V + E + (R + E_R) log k) for R residual nodes with E_R edges among them.
+std::size_t first_closing_edge(const StableGraph& g, const std::vector<EdgeIndex>& added,
+                               const std::vector<NodeIndex>& ordered) {
+  std::vector<std::uint32_t> local(g.node_bound(), kEnd);  // residual node -> compact id
+  for (NodeIndex n : ordered) local[n] = 0;
+  std::uint32_t residual = 0;
+  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
+    if (g.is_live(n) && local[n] == kEnd) local[n] = residual++;
+    else local[n] = kEnd;
+  }
+  // Edges among residual nodes, each with the first prefix that holds it (0: before the batch).
+  std::vector<std::uint32_t> since(g.edge_bound(), 0);
+  for (std::size_t i = 0; i < added.size(); ++i) since[added[i]] = static_cast<std::uint32_t>(i + 1);
+  struct Arc {
+    std::uint32_t from, to, since;
+  };
+  std::vector<Arc> arcs;
+  for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
+    if (!g.is_edge_live(e)) continue;
+    const std::uint32_t a = local[g.edge_source(e)], b = local[g.edge_target(e)];
+    if (a != kEnd && b != kEnd) arcs.push_back({a, b, since[e]});
+  }
+  std::vector<std::uint32_t> start(std::size_t{residual} + 1, 0);
+  for (const Arc& arc : arcs) ++start[arc.from + 1];
+  for (std::size_t n = 1; n < start.size(); ++n) start[n] += start[n - 1];
+  std::vector<Arc> by_source(arcs.size());
+  {
+    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+    for (const Arc& arc : arcs) by_source[next[arc.from]++] = arc;
+  }
+  std::vector<std::uint32_t> degree(residual);
+  std::vector<std::uint32_t> queue;
+  auto cyclic = [&](std::uint32_t prefix) {
+    std::fill(degree.begin(), degree.end(), 0);
+    for (const Arc& arc : by_source) {
+      if (arc.since <= prefix) ++degree[arc.to];
+    }
+    queue.clear();
+    for (std::uint32_t n = 0; n < residual; ++n) {
+      if (degree[n] == 0) queue.push_back(n);
+    }
+    for (std::size_t head = 0; head < queue.size(); ++head) {
+      const std::uint32_t u = queue[head];
+      for (std::uint32_t k = start[u]; k < start[u + 1]; ++k) {
+        if (by_source[k].since <= prefix && --degree[by_source[k].to] == 0) {
+          queue.push_back(by_source[k].to);
+        }
+      }
+    }
+    return queue.size() != residual;
+  };
+  auto low = std::uint32_t{1}, high = static_cast<std::uint32_t>(added.size());
+  while (low < high) {
+    const std::uint32_t mid = low + (high - low) / 2;
+    if (cyclic(mid)) high = mid;
+    else low = mid + 1;
+  }
+  return low - 1;
+}
+
+}  // namespace
+
 Status EdgeBatch::finish() {
-  std::vector<EdgeIndex> added = std::move(added_);
-  added_.clear();
-  if (store_.order_.rebuild(store_.graph_)) {
-    if (!added.empty()) store_.clear_cache();
+  // Until the store changes, a failed allocation leaves the batch to the destructor.
+  if (added_.empty()) return {};  // the graph and its order are as they were
+  StableGraph& g = store_.graph_;
+  auto flat = std::make_shared<const FlatSuccessors>(g);
+  const std::vector<NodeIndex> ordered = any_topological_order(g, *flat);
+  if (ordered.size() == g.node_count()) {
+    // Edges that the old order already placed would have cost no search one by one; even a few
+    // that it did not place can cost a search over much of the graph each.
+    const bool all_placed = std::all_of(added_.begin(), added_.end(), [&](EdgeIndex e) {
+      return store_.order_.label(g.edge_source(e)) < store_.order_.label(g.edge_target(e));
+    });
+    if (all_placed) store_.prefers_batch_ = false;
+    store_.order_.assign(ordered);
+    store_.clear_cache();
+    // The check's successor array serves the orders of this generation too.
+    store_.keep_working_form(&DagCache::successors, std::move(flat));
+    added_.clear();
     return {};
   }
-  // A cycle: take the batch out again and let add_edge find the first edge that closes it.
+  flat.reset();
+  // A cycle. One add_edge per item would have kept the edges before the first one that closes
+  // it and failed there, so the store ends up just so.
+  const std::size_t first = first_closing_edge(g, added_, ordered);
   struct Taken {
     NodeIndex from, to;
     double weight;
-    std::optional<std::string> label;
+    std::unique_ptr<std::string> label;
   };
-  StableGraph& g = store_.graph_;
   std::vector<Taken> taken;
-  taken.reserve(added.size());
-  for (EdgeIndex e : added) {
-    const std::string* label = g.edge_label(e);
-    taken.push_back({g.edge_source(e), g.edge_target(e), g.edge_weight(e),
-                     label ? std::optional<std::string>(*label) : std::nullopt});
+  taken.reserve(first + 1);
+  const std::vector<EdgeIndex> added = std::move(added_);
+  added_.clear();
+  for (std::size_t i = 0; i <= first; ++i) {
+    const EdgeIndex e = added[i];
+    taken.push_back({g.edge_source(e), g.edge_target(e), g.edge_weight(e), g.take_label(e)});
   }
   for (auto e = added.rbegin(); e != added.rend(); ++e) g.remove_edge(*e);
-  // The replay counts its insertions again, and empties the cache only if it keeps one.
-  store_.generation_ = start_generation_;
-  // The edges that stayed were acyclic before the batch, so the labels of the last rebuild or
-  // insertion still order them.
-  for (Taken& edge : taken) {
-    TORVEX_TRY_STATUS(store_.insert_edge(edge.from, edge.to, edge.weight, std::move(edge.label)));
+  // Back into the slots they had, in the same order: the graph is the one of the edge-by-edge
+  // insertion up to the failing edge (nothing allocates here, the room is still there).
+  for (std::size_t i = 0; i < first; ++i) {
+    Taken& edge = taken[i];
+    TORVEX_TRY_STATUS(g.add_edge(edge.from, edge.to, edge.weight, std::move(edge.label)));
   }
-  return {};
+  // A batch whose first edge fails changed nothing: the cache stays as it was.
+  store_.generation_ = start_generation_ + first;
+  if (first > 0) store_.clear_cache();
+  store_.order_.assign(any_topological_order(g, FlatSuccessors(g)));
+  const Taken& failing = taken[first];
+  auto path = algorithms::would_create_cycle(g, failing.from, failing.to, &store_.scratch_);
+  return store_.cycle_error(failing.from, failing.to, path.value());
 }
 
 }  // namespace torvex

@@ -17,11 +17,10 @@
 #include <utility>
 #include <vector>
 
-#include <boost/unordered/unordered_flat_set.hpp>
-
 #include "errors.hpp"
 #include "graph/cache.hpp"
 #include "graph/dynamic_order.hpp"
+#include "graph/name_index.hpp"
 #include "graph/stable_graph.hpp"
 #include "hash.hpp"
 #include "node.hpp"
@@ -52,6 +51,13 @@ class GraphStore {
   // Errors: NodeNotFound when the name has no node, StaleNodeRef when its epoch differs.
   Result<NodeIndex> resolve_ref(const NodeHandle& handle) const;
   std::optional<NodeIndex> find(std::string_view name) const noexcept;
+  // Hints for callers that know which names and nodes come next: the memory that resolving the
+  // name, or linking an edge at the node, will read is requested early (no observable effect).
+  void prefetch_name(std::string_view name) const noexcept { name_index_.prefetch(name); }
+  void prefetch_node(NodeIndex n) const noexcept {
+    graph_.prefetch_heads(n);
+    order_.prefetch(n);
+  }
   bool contains(std::string_view name) const noexcept { return find(name).has_value(); }
   // A handle for the live node of that name, or nothing.
   std::optional<NodeHandle> node_ref(std::string_view name) const;
@@ -86,6 +92,13 @@ class GraphStore {
   bool cycle_test_needs_search(NodeIndex from, NodeIndex to) {
     return !order_.order_edge_without_search(graph_, from, to);
   }
+  // What the incremental order's searches have visited so far (see DynamicTopoOrder).
+  std::uint64_t search_work() const noexcept { return order_.search_work(); }
+  // Whether recent edges arrived in an order that makes the incremental order search a lot:
+  // set by a caller whose edge-by-edge insertion ran over its budget, cleared by a batch whose
+  // edges all agreed with the order already. Long lists then go straight to the batch.
+  bool prefers_batch() const noexcept { return prefers_batch_; }
+  void note_search_overrun() noexcept { prefers_batch_ = true; }
   // Bulk loading: edges go in without the cycle test and the batch is checked once at the end,
   // with exactly the outcome of one add_edge per edge (see EdgeBatch).
   friend class EdgeBatch;
@@ -133,6 +146,10 @@ class GraphStore {
   std::size_t cache_size() const;
   // Empties the derived lists; safe beside concurrent readers (the cache has its own lock).
   void clear_cache() const;
+  // The working forms of the current graph: from the cache, or built now and kept there. Neither
+  // counts as a hit or a miss.
+  SharedFlatSuccessors flat_successors() const;
+  SharedNamePrefixes name_prefixes() const;
 
   // NodeId records for a list of live indices.
   std::vector<NodeId> node_ids(const IndexList& indices) const;
@@ -151,32 +168,24 @@ class GraphStore {
   template <class T, class Compute>
   Result<std::shared_ptr<const T>> with_cache_result(std::shared_ptr<const T> DagCache::*slot,
                                                      Compute&& compute) const;
-
-  // Hashes a node slot by its name, so the index holds 4-byte entries and names live once.
-  struct NameHash {
-    using is_transparent = void;
-    const StableGraph* graph;
-    std::uint64_t seed;
-    std::size_t operator()(NodeIndex n) const noexcept { return hash_bytes(graph->name(n), seed); }
-    std::size_t operator()(std::string_view s) const noexcept { return hash_bytes(s, seed); }
-  };
-  struct NameEq {
-    using is_transparent = void;
-    const StableGraph* graph;
-    bool operator()(NodeIndex a, NodeIndex b) const noexcept { return a == b; }
-    bool operator()(std::string_view s, NodeIndex n) const noexcept { return graph->name(n) == s; }
-    bool operator()(NodeIndex n, std::string_view s) const noexcept { return graph->name(n) == s; }
-  };
+  template <class T, class Build>
+  std::shared_ptr<const T> working_form(std::shared_ptr<const T> DagCache::*slot,
+                                        Build&& build) const;
+  template <class T>
+  void keep_working_form(std::shared_ptr<const T> DagCache::*slot,
+                         std::shared_ptr<const T> form) const;
 
   StableGraph graph_;
-  boost::unordered_flat_set<NodeIndex, NameHash, NameEq> name_index_;
+  NameIndex name_index_;  // reads the names in graph_
   std::vector<std::uint64_t> epochs_;  // by slot; meaningful for live slots only
   std::uint64_t next_epoch_ = 0;
   std::uint64_t generation_ = 0;
   mutable std::shared_mutex cache_lock_;
   mutable DagCache cache_;
+  mutable std::uint64_t working_generation_ = 0;  // of the working forms in cache_
   CycleScratch scratch_;
   DynamicTopoOrder order_;
+  bool prefers_batch_ = false;
 };
 
 // Edges added by name, in order, as by add_edge each, but with one cycle check for the whole
@@ -198,12 +207,13 @@ class EdgeBatch {
 
   std::size_t size() const noexcept { return added_.size(); }
 
-  // Ok when the graph is acyclic. Otherwise the batch is taken out and replayed edge by edge
-  // through add_edge, which stops at the first edge that closes a cycle and returns its error
-  // (the edges before it stay in the store).
+  // Ok when the graph is acyclic. Otherwise the store is left as one add_edge per edge would
+  // leave it: the edges before the first one that closes a cycle stay, and that edge's error is
+  // returned.
   // Invalidates: the cache, only when at least one edge stays; the generation counts the edges
   // that stay.
-  // Complexity: O(V + E); a replay costs what the edge-by-edge insertion would have.
+  // Complexity: O(V + E) when acyclic; with a cycle, O(V + E) plus a binary search over the batch
+  // on the part of the graph that no topological order could place.
   Status finish();
 
  private:

@@ -27,7 +27,9 @@ bool DynamicTopoOrder::collect(const StableGraph& graph, NodeIndex start, Direct
     const NodeIndex u = stack_.back();
     stack_.pop_back();
     out.push_back(u);
+    ++work_;
     for (EdgeIndex e = graph.first_edge(u, d); e != kEnd; e = graph.next_edge(e, d)) {
+      ++work_;
       const NodeIndex w = graph.edge_endpoint(e, d);
       if (w == target) return false;
       if (mark_[w] == stamp_ || label_[w] <= low || label_[w] >= high) continue;
@@ -78,28 +80,10 @@ bool DynamicTopoOrder::order_edge(const StableGraph& graph, NodeIndex from, Node
   return true;
 }
 
-bool DynamicTopoOrder::rebuild(const StableGraph& graph) {
-  // Kahn's algorithm without name order: any topological order serves as labels.
-  std::vector<std::uint32_t> degree(graph.node_bound(), 0);
-  for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
-    if (graph.is_edge_live(e)) ++degree[graph.edge_target(e)];
-  }
-  std::vector<NodeIndex> order;
-  order.reserve(graph.node_count());
-  for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
-    if (graph.is_live(n) && degree[n] == 0) order.push_back(n);
-  }
-  for (std::size_t head = 0; head < order.size(); ++head) {
-    graph.for_each_successor(order[head], [&](NodeIndex v) {
-      if (--degree[v] == 0) order.push_back(v);
-    });
-  }
-  if (order.size() != graph.node_count()) return false;
-  if (label_.size() < graph.node_bound()) label_.resize(graph.node_bound(), 0);
+void DynamicTopoOrder::assign(const std::vector<NodeIndex>& order) {
   min_label_ = 0;
   max_label_ = 0;
   for (NodeIndex n : order) label_[n] = ++max_label_;
-  return true;
 }
 
 }  // namespace torvex

@@ -34,11 +34,16 @@ class DynamicTopoOrder {
   bool order_edge_without_search(const StableGraph& graph, NodeIndex from, NodeIndex to);
 
   std::int64_t label(NodeIndex n) const noexcept { return label_[n]; }
+  // Hints that n's label is about to be compared (no observable effect).
+  void prefetch(NodeIndex n) const noexcept { __builtin_prefetch(&label_[n]); }
 
-  // Relabels every live node from scratch along a topological order of the whole graph, for
-  // edges that went in without order_edge. False (labels unchanged) when the graph has a cycle.
-  // Complexity: O(V + E).
-  bool rebuild(const StableGraph& graph);
+  // Relabels every live node from scratch along `order`, a topological order of all of them, for
+  // edges that went in without order_edge.
+  void assign(const std::vector<NodeIndex>& order);
+
+  // Nodes and edges visited by the searches so far: callers that insert many edges compare it
+  // with the cost of one check of the whole graph.
+  std::uint64_t search_work() const noexcept { return work_; }
 
  private:
   // Nodes reachable from `start` in direction d whose label lies strictly inside (low, high);
@@ -53,6 +58,7 @@ class DynamicTopoOrder {
   // search state, reused between insertions
   std::vector<std::uint32_t> mark_;
   std::uint32_t stamp_ = 0;
+  std::uint64_t work_ = 0;
   std::vector<NodeIndex> stack_, forward_, backward_;
   std::vector<std::int64_t> labels_scratch_;
 };

@@ -108,14 +108,43 @@ Status decode_edges(BincodeDecoder& in, GraphStore& store) {
   EdgeBatch batch(store);
   Status read = [&]() -> Status {
     TORVEX_TRY(count, in.u64());
-    for (std::uint64_t i = 0; i < count; ++i) {
-      interrupt::poll();
-      TORVEX_TRY(from, in.text());
-      TORVEX_TRY(to, in.text());
-      TORVEX_TRY(weight, in.f64());
-      TORVEX_TRY(label, in.optional_text());
-      TORVEX_TRY_STATUS(
-          batch.add(from, to, weight, label ? std::optional<std::string>(*label) : std::nullopt));
+    struct Record {
+      std::string_view from, to;
+      double weight;
+      std::optional<std::string_view> label;
+    };
+    // Records are decoded a block ahead of their insertion and their names and nodes requested
+    // early, so that the cache misses of a block overlap. Insertion stays in record order, and a
+    // decoding failure is reported only after the records before it went in.
+    constexpr std::size_t kBlock = 32;
+    Record block[kBlock];
+    for (std::uint64_t done = 0; done < count;) {
+      std::size_t size = 0;
+      Status decoded = [&]() -> Status {
+        for (; size < kBlock && done + size < count; ++size) {
+          TORVEX_TRY(from, in.text());
+          TORVEX_TRY(to, in.text());
+          TORVEX_TRY(weight, in.f64());
+          TORVEX_TRY(label, in.optional_text());
+          block[size] = Record{from, to, weight, label};
+          store.prefetch_name(from);
+          store.prefetch_name(to);
+        }
+        return {};
+      }();
+      for (std::size_t k = 0; k < size; ++k) {
+        for (std::string_view name : {block[k].from, block[k].to}) {
+          if (auto n = store.find(name)) store.prefetch_node(*n);
+        }
+      }
+      interrupt::poll(size);
+      for (std::size_t k = 0; k < size; ++k) {
+        const Record& r = block[k];
+        TORVEX_TRY_STATUS(batch.add(r.from, r.to, r.weight,
+                                    r.label ? std::optional<std::string>(*r.label) : std::nullopt));
+      }
+      TORVEX_TRY_STATUS(decoded);
+      done += size;
     }
     return {};
   }();

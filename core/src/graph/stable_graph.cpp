@@ -17,12 +17,12 @@ void grow_to_hold(V& v, std::size_t n) {
 std::size_t StableGraph::degree(NodeIndex n, Direction d) const noexcept {
   std::size_t count = 0;
   const int k = static_cast<int>(d);
-  for (EdgeIndex e = nodes_[n].first[k]; e != kEnd; e = edges_[e].next[k]) ++count;
+  for (EdgeIndex e = heads_[n].first[k]; e != kEnd; e = edges_[e].next[k]) ++count;
   return count;
 }
 
 EdgeIndex StableGraph::find_edge(NodeIndex a, NodeIndex b) const noexcept {
-  for (EdgeIndex e = nodes_[a].first[0]; e != kEnd; e = edges_[e].next[0]) {
+  for (EdgeIndex e = heads_[a].first[0]; e != kEnd; e = edges_[e].next[0]) {
     if (edges_[e].target == b) return e;
   }
   return kEnd;
@@ -39,12 +39,14 @@ Result<NodeIndex> StableGraph::add_node(std::string name) {
     }
     // remove_node must not allocate: keep the vacant stack able to hold every slot.
     grow_to_hold(vacant_nodes_, nodes_.size() + 1);
+    grow_to_hold(heads_, nodes_.size() + 1);
     nodes_.emplace_back();
+    heads_.emplace_back();  // capacity reserved above
     n = static_cast<NodeIndex>(nodes_.size() - 1);
   }
   NodeSlot& slot = nodes_[n];
   slot.name = std::move(name);
-  slot.first[0] = slot.first[1] = kEnd;
+  heads_[n] = Heads{};
   slot.live = true;
   ++node_count_;
   return n;
@@ -52,35 +54,58 @@ Result<NodeIndex> StableGraph::add_node(std::string name) {
 
 Result<EdgeIndex> StableGraph::add_edge(NodeIndex a, NodeIndex b, double weight,
                                         std::unique_ptr<std::string> label) {
+  const bool reuse = !vacant_edges_.empty();
+  if (!reuse && edges_.size() >= kMaxSlots) {
+    return TorvexError::graph("Edge index space exhausted");
+  }
+  // Every allocation first, so that a failed one leaves the graph as it was.
+  const std::size_t bound = reuse ? edges_.size() : edges_.size() + 1;
+  if (!reuse) {
+    grow_to_hold(vacant_edges_, bound);
+    grow_to_hold(edges_, bound);
+  }
+  // The first weight other than 1.0 starts the weight table.
+  const bool weighted = !weights_.empty() || !(weight == 1.0);
+  if (weighted) grow_to_hold(weights_, std::max(bound, edges_.capacity()));
+  if (label) labels_.reserve(labels_.size() + 1);
+
   EdgeIndex e;
-  if (!vacant_edges_.empty()) {
+  if (reuse) {
     e = vacant_edges_.back();
     vacant_edges_.pop_back();
   } else {
-    if (edges_.size() >= kMaxSlots) {
-      return TorvexError::graph("Edge index space exhausted");
-    }
-    grow_to_hold(vacant_edges_, edges_.size() + 1);
     edges_.emplace_back();
     e = static_cast<EdgeIndex>(edges_.size() - 1);
   }
+  if (weighted) {
+    if (weights_.size() < bound) weights_.resize(bound, 1.0);  // capacity reserved above
+    weights_[e] = weight;
+  }
+  if (label) labels_.emplace(e, std::move(label));
   EdgeSlot& slot = edges_[e];
-  slot.weight = weight;
   slot.source = a;
   slot.target = b;
-  slot.label = std::move(label);
-  slot.next[0] = nodes_[a].first[0];
-  nodes_[a].first[0] = e;
-  slot.next[1] = nodes_[b].first[1];
-  nodes_[b].first[1] = e;
+  slot.next[0] = heads_[a].first[0];
+  heads_[a].first[0] = e;
+  slot.next[1] = heads_[b].first[1];
+  heads_[b].first[1] = e;
   ++edge_count_;
   return e;
+}
+
+std::unique_ptr<std::string> StableGraph::take_label(EdgeIndex e) noexcept {
+  if (labels_.empty()) return nullptr;
+  auto it = labels_.find(e);
+  if (it == labels_.end()) return nullptr;
+  std::unique_ptr<std::string> label = std::move(it->second);
+  labels_.erase(it);
+  return label;
 }
 
 void StableGraph::unlink(EdgeIndex e, Direction d) noexcept {
   const int k = static_cast<int>(d);
   const NodeIndex owner = d == Direction::Outgoing ? edges_[e].source : edges_[e].target;
-  EdgeIndex* link = &nodes_[owner].first[k];
+  EdgeIndex* link = &heads_[owner].first[k];
   while (*link != e) link = &edges_[*link].next[k];
   *link = edges_[e].next[k];
 }
@@ -89,7 +114,8 @@ void StableGraph::remove_edge(EdgeIndex e) noexcept {
   unlink(e, Direction::Outgoing);
   unlink(e, Direction::Incoming);
   EdgeSlot& slot = edges_[e];
-  slot.label.reset();
+  if (!labels_.empty()) labels_.erase(e);
+  if (!weights_.empty()) weights_[e] = 1.0;
   slot.source = slot.target = kEnd;
   slot.next[0] = slot.next[1] = kEnd;
   vacant_edges_.push_back(e);  // capacity reserved in add_edge
@@ -97,8 +123,8 @@ void StableGraph::remove_edge(EdgeIndex e) noexcept {
 }
 
 void StableGraph::remove_node(NodeIndex n) noexcept {
-  while (nodes_[n].first[0] != kEnd) remove_edge(nodes_[n].first[0]);
-  while (nodes_[n].first[1] != kEnd) remove_edge(nodes_[n].first[1]);
+  while (heads_[n].first[0] != kEnd) remove_edge(heads_[n].first[0]);
+  while (heads_[n].first[1] != kEnd) remove_edge(heads_[n].first[1]);
   NodeSlot& slot = nodes_[n];
   slot.name = std::string();
   slot.live = false;
@@ -107,8 +133,14 @@ void StableGraph::remove_node(NodeIndex n) noexcept {
 }
 
 void StableGraph::reserve(std::size_t nodes, std::size_t edges) {
-  nodes_.reserve(nodes_.size() + nodes);
-  edges_.reserve(edges_.size() + edges);
+  // Geometric, so that many small reservations (a list of edges at a time) do not copy the
+  // arrays once each.
+  if (nodes) {
+    grow_to_hold(nodes_, nodes_.size() + nodes);
+    grow_to_hold(heads_, heads_.size() + nodes);
+  }
+  if (edges) grow_to_hold(edges_, edges_.size() + edges);
+  if (!weights_.empty()) weights_.reserve(edges_.capacity());
 }
 
 }  // namespace torvex

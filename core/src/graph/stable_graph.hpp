@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "errors.hpp"
 #include "types.hpp"
 
@@ -29,7 +31,7 @@ class StableGraph {
   // Requires: is_live(n).
   std::string_view name(NodeIndex n) const noexcept { return nodes_[n].name; }
   EdgeIndex first_edge(NodeIndex n, Direction d) const noexcept {
-    return nodes_[n].first[static_cast<int>(d)];
+    return heads_[n].first[static_cast<int>(d)];
   }
 
   // --- edges ---------------------------------------------------------------------------
@@ -38,9 +40,15 @@ class StableGraph {
   std::size_t edge_count() const noexcept { return edge_count_; }
   NodeIndex edge_source(EdgeIndex e) const noexcept { return edges_[e].source; }
   NodeIndex edge_target(EdgeIndex e) const noexcept { return edges_[e].target; }
-  double edge_weight(EdgeIndex e) const noexcept { return edges_[e].weight; }
+  double edge_weight(EdgeIndex e) const noexcept { return weights_.empty() ? 1.0 : weights_[e]; }
   // Null when the edge has no label.
-  const std::string* edge_label(EdgeIndex e) const noexcept { return edges_[e].label.get(); }
+  const std::string* edge_label(EdgeIndex e) const noexcept {
+    if (labels_.empty()) return nullptr;
+    auto it = labels_.find(e);
+    return it == labels_.end() ? nullptr : it->second.get();
+  }
+  // Takes the label out of e (null when it has none), for callers that move edges.
+  std::unique_ptr<std::string> take_label(EdgeIndex e) noexcept;
   // The next edge of the same list (outgoing list of the source, or incoming list of the target).
   EdgeIndex next_edge(EdgeIndex e, Direction d) const noexcept {
     return edges_[e].next[static_cast<int>(d)];
@@ -54,7 +62,7 @@ class StableGraph {
   template <class F>
   void for_each_edge(NodeIndex n, Direction d, F&& f) const {
     const int k = static_cast<int>(d);
-    for (EdgeIndex e = nodes_[n].first[k]; e != kEnd; e = edges_[e].next[k]) {
+    for (EdgeIndex e = heads_[n].first[k]; e != kEnd; e = edges_[e].next[k]) {
       f(d == Direction::Outgoing ? edges_[e].target : edges_[e].source, e);
     }
   }
@@ -88,27 +96,36 @@ class StableGraph {
   // Removes n's outgoing edges head first, then its incoming edges head first, then the node.
   void remove_node(NodeIndex n) noexcept;
 
+  // Hints that n's list heads are about to be written (no observable effect).
+  void prefetch_heads(NodeIndex n) const noexcept { __builtin_prefetch(&heads_[n], 1); }
+
   // Reserves room for this many more nodes and edges (no observable effect).
   void reserve(std::size_t nodes, std::size_t edges);
 
  private:
   struct NodeSlot {
     std::string name;
-    EdgeIndex first[2] = {kEnd, kEnd};  // indexed by Direction
     bool live = false;
   };
+  // The list heads apart from the names: inserting an edge touches 8 bytes per endpoint, in an
+  // array dense enough to stay in cache far longer than the slots.
+  struct Heads {
+    EdgeIndex first[2] = {kEnd, kEnd};  // indexed by Direction
+  };
+  // Weights and labels live beside the slots: most graphs have neither, and pay nothing for them.
   struct EdgeSlot {
-    double weight = 1.0;
     NodeIndex source = kEnd;  // kEnd marks a vacant slot
     NodeIndex target = kEnd;
     EdgeIndex next[2] = {kEnd, kEnd};
-    std::unique_ptr<std::string> label;
   };
 
   void unlink(EdgeIndex e, Direction d) noexcept;
 
   std::vector<NodeSlot> nodes_;
+  std::vector<Heads> heads_;  // by node slot
   std::vector<EdgeSlot> edges_;
+  std::vector<double> weights_;  // by edge slot; empty while every weight is 1.0
+  boost::unordered_flat_map<EdgeIndex, std::unique_ptr<std::string>> labels_;
   std::vector<NodeIndex> vacant_nodes_;  // top = back
   std::vector<EdgeIndex> vacant_edges_;
   std::size_t node_count_ = 0;

@@ -5,8 +5,9 @@
 namespace torvex {
 
 Result<SharedIndexList> GraphStore::topological_sort() const {
-  return with_cache_result(&DagCache::topo_sort,
-                           [&] { return algorithms::topological_sort_kahn(graph_); });
+  return with_cache_result(&DagCache::topo_sort, [&] {
+    return algorithms::topological_sort_kahn(graph_, *flat_successors(), *name_prefixes());
+  });
 }
 
 Result<SharedIndexList> GraphStore::topological_sort_dfs() const {
@@ -15,8 +16,9 @@ Result<SharedIndexList> GraphStore::topological_sort_dfs() const {
 }
 
 Result<SharedLevels> GraphStore::topological_levels() const {
-  return with_cache_result(&DagCache::topo_levels,
-                           [&] { return algorithms::topological_levels(graph_); });
+  return with_cache_result(&DagCache::topo_levels, [&] {
+    return algorithms::topological_levels(graph_, *flat_successors(), *name_prefixes());
+  });
 }
 
 Result<std::vector<IndexList>> GraphStore::all_topological_orderings(
