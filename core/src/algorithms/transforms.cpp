@@ -59,19 +59,9 @@ class LongReach {
 class PositionedSuccessors {
  public:
   explicit PositionedSuccessors(const StableGraph& graph) {
-    // Kahn without tie-breaks: any topological order will do.
-    FlatSuccessors flat(graph);
-    std::vector<std::uint32_t>& degree = flat.in_degree();
-    for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
-      if (graph.is_live(n) && degree[n] == 0)
-        order_.push_back(n);
-    }
-    for (std::size_t head = 0; head < order_.size(); ++head) {
-      for (const NodeIndex* v = flat.begin(order_[head]); v != flat.end(order_[head]); ++v) {
-        if (--degree[*v] == 0)
-          order_.push_back(*v);
-      }
-    }
+    // Any topological order will do.
+    const FlatSuccessors flat(graph);
+    order_ = any_topological_order(graph, flat);
     std::vector<std::uint32_t> position(graph.node_bound(), kEnd);
     for (std::size_t p = 0; p < order_.size(); ++p)
       position[order_[p]] = static_cast<std::uint32_t>(p);
