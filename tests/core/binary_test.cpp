@@ -70,8 +70,21 @@ struct Bytes {
   Bytes& f64(double v) { return u64(std::bit_cast<std::uint64_t>(v)); }
 };
 
+testing::ReadDag<std::string> from_bytes(const std::string& data,
+                                         const PayloadReader<std::string>& hook = {}) {
+  return testing::read_new<std::string>(
+      [&](TextDag& d) { return from_bincode_into(bytes_of(data), d, hook); });
+}
+
+testing::ReadDag<std::string> load(const std::string& path,
+                                   const PayloadReader<std::string>& hook = {},
+                                   const FileAccess& access = {}) {
+  return testing::read_new<std::string>(
+      [&](TextDag& d) { return from_bincode_file_into(path, d, hook, access); });
+}
+
 TorvexError read_fault(const std::string& data) {
-  auto dag = from_bincode_reader<std::string>(bytes_of(data), kReadText);
+  auto dag = from_bytes(data, kReadText);
   return dag.ok() ? TorvexError::graph("(read)") : dag.error();
 }
 
@@ -99,7 +112,7 @@ TEST(Binary, EmptyGraphAndTwoNodesWithOneEdge) {
   TextDag dag;
   EXPECT_EQ(bincode_size(dag), 16u);
   EXPECT_EQ(to_bincode(dag), std::string(16, '\0'));
-  auto empty = from_bincode_reader<std::string>(bytes_of(std::string(16, '\0')));
+  auto empty = from_bytes(std::string(16, '\0'));
   ASSERT_TRUE(empty.ok() && (*empty)->node_count() == 0u);
 
   ASSERT_TRUE(dag.add_node("a", R"("ignored without a hook")").ok());
@@ -127,7 +140,7 @@ TEST(Binary, RoundTripKeepsSlotOrderTextsPayloadsAndWeightBits) {
   // Two payload texts, each a length and its bytes.
   EXPECT_EQ(data.size(), bincode_size(dag) + 8 + dag.payload(1).size() + 8 + 4);
 
-  auto back = from_bincode_reader<std::string>(bytes_of(data), kReadText);
+  auto back = from_bytes(data, kReadText);
   ASSERT_TRUE(back.ok()) << back.error().text();
   const TextDag& copy = **back;
   EXPECT_EQ(testing::names(copy, copy.nodes()), testing::names(dag, dag.nodes()));
@@ -141,7 +154,7 @@ TEST(Binary, RoundTripKeepsSlotOrderTextsPayloadsAndWeightBits) {
   }
 
   // Without a reader hook every payload is absent; trailing bytes change nothing.
-  auto plain = from_bincode_reader<std::string>(bytes_of(data + "trailing"));
+  auto plain = from_bytes(data + "trailing");
   ASSERT_TRUE(plain.ok());
   EXPECT_EQ((*plain)->payload(0), "");
   EXPECT_EQ(to_bincode(**plain), to_bincode(dag));
@@ -152,7 +165,7 @@ TEST(Binary, PayloadTextThatIsNoJsonValueLeavesTheNodeWithout) {
   for (const std::string& text : {std::string("{oops"), std::string("1 2"), deep}) {
     int calls = 0;
     const std::string data = Bytes().u64(1).text("a").tag(1).text(text).u64(0).out;
-    auto dag = from_bincode_reader<std::string>(bytes_of(data), [&](const JsonValue&) {
+    auto dag = from_bytes(data, [&](const JsonValue&) {
       ++calls;
       return std::optional<std::string>("x");
     });
@@ -239,7 +252,7 @@ class BinaryFile : public ::testing::Test {
     return out;
   }
   static std::string load_fault(const std::string& p) {
-    auto dag = from_bincode_file<std::string>(p);
+    auto dag = load(p);
     return dag.ok() ? "(loaded)" : dag.error().text();
   }
 
@@ -251,7 +264,7 @@ TEST_F(BinaryFile, SaveAndLoadRoundTripWithPayloads) {
   const std::string p = path("g.bin");
   ASSERT_TRUE(to_bincode_file(dag_, p, kWriteText).ok());
   EXPECT_EQ(contents(p), to_bincode(dag_, kWriteText));
-  auto back = from_bincode_file<std::string>(p, kReadText);
+  auto back = load(p, kReadText);
   ASSERT_TRUE(back.ok()) << back.error().text();
   EXPECT_EQ((*back)->payload(0), "[1]");
   EXPECT_EQ(to_bincode(**back, kWriteText), contents(p));
@@ -272,7 +285,7 @@ TEST_F(BinaryFile, ReaderHookMayShrinkTheFileItReads) {
     ASSERT_TRUE(big.add_node("node" + std::to_string(i), "[" + std::to_string(i) + "]").ok());
   const std::string p = path("g.bin");
   ASSERT_TRUE(to_bincode_file(big, p, kWriteText).ok());
-  auto back = from_bincode_file<std::string>(p, [&](const JsonValue& v) {
+  auto back = load(p, [&](const JsonValue& v) {
     if (fs::file_size(p) > 0)
       fs::resize_file(p, 0);
     return std::optional<std::string>(to_compact_json(v));
@@ -318,7 +331,7 @@ TEST_F(BinaryFile, SaveReportsCreateAndWriteFaults) {
     EXPECT_EQ(contents(path("locked")), "old");
     ::unlink(path("locked").c_str());
   }
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat("/dev/null", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode)) << "devices are written in place, never replaced";
   EXPECT_TRUE(entries().empty());
@@ -364,7 +377,7 @@ TEST_F(BinaryFile, ReplacementKeepsModeAndWritesThroughLinks) {
   put(p, "old");
   ASSERT_EQ(::chmod(p.c_str(), 0640), 0);
   ASSERT_TRUE(to_bincode_file(dag_, p).ok());
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(p.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 
@@ -397,7 +410,8 @@ TEST_F(BinaryFile, BlockingStepsAndInterruptedCallsGoThroughTheAccessHooks) {
   // interrupt the wait until the interrupt handler gives up.
   const std::string p = path("pipe");
   ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
-  struct sigaction action{}, previous{};
+  struct sigaction action {
+  }, previous{};
   action.sa_handler = [](int) {};
   ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
   int steps = 0;
@@ -432,7 +446,7 @@ TEST_F(BinaryFile, BlockingStepsAndInterruptedCallsGoThroughTheAccessHooks) {
   ASSERT_TRUE(to_bincode_file(dag_, path("g.bin"), {}, access).ok());
   EXPECT_EQ(steps, 3);
   EXPECT_EQ(contents(twin), to_bincode(dag_));
-  ASSERT_TRUE(from_bincode_file<std::string>(twin, {}, access).ok());
+  ASSERT_TRUE(load(twin, {}, access).ok());
   EXPECT_EQ(steps, 4);
   EXPECT_EQ(entries(), (std::vector<std::string>{"g.bin", "pipe", "twin"}));
 }

@@ -183,6 +183,17 @@ inline void check_topo_order(const StableGraph& g, const IndexList& order, std::
 using JsonPayload = std::shared_ptr<const JsonValue>;
 using JsonDag = DAG<JsonPayload>;
 
+// A graph that a reader (from_json_into and the like) built from scratch, or its error.
+using ReadDag = Result<std::unique_ptr<JsonDag>>;
+template <class Read>
+ReadDag read_new(Read&& read) {
+  auto dag = std::make_unique<JsonDag>();
+  Status status = read(*dag);
+  if (!status.ok())
+    return std::move(status).error();
+  return ReadDag(std::move(dag));
+}
+
 // The reader hook: keeps the value, except that it fails for `false` and throws for the
 // string "throw", so both ways of giving nothing are exercised.
 inline std::optional<JsonPayload> read_payload(const JsonValue& value) {

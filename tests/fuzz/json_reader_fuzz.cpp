@@ -233,7 +233,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace torvex::fuzz;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
-  auto read = from_json<JsonPayload>(text, read_payload);
+  auto read = read_new([&](JsonDag& d) { return from_json_into(text, d, read_payload); });
   if (!read.ok()) {
     check_error(read.error(), text);
     return 0;
@@ -250,7 +250,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(document.ok(), "the writer refuses a graph read from a document",
         document.ok() ? "" : document.error().text());
   const std::string& written = *document;
-  auto again = from_json<JsonPayload>(written, read_payload);
+  auto again = read_new([&](JsonDag& d) { return from_json_into(written, d, read_payload); });
   check(again.ok(), "the written document is refused", again.ok() ? "" : again.error().display());
   check_same_graph(dag, **again, Payloads::Same, "document read back");
   auto rewritten = to_json(**again, write_payload);
@@ -263,7 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string bytes = to_bincode(dag, write_payload);
   const std::span<const std::uint8_t> view(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                            bytes.size());
-  auto decoded = from_bincode_reader<JsonPayload>(view, read_payload);
+  auto decoded = read_new([&](JsonDag& d) { return from_bincode_into(view, d, read_payload); });
   check(decoded.ok(), "the binary form is refused", decoded.ok() ? "" : decoded.error().display());
   check_same_graph(dag, **decoded, Payloads::Same, "binary form read back");
   return 0;
