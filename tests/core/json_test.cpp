@@ -89,6 +89,7 @@ TEST(JsonText, StringsEscapeQuotesBackslashesAndControlBytesOnly) {
 
 TEST(JsonText, ValuesKeepOneFormAndObjectsSortKeysByBytes) {
   EXPECT_TRUE(JsonValue(std::nan("")).is_null());
+  EXPECT_EQ(JsonValue(std::string_view("x")), JsonValue(std::string("x")));
   JsonValue object = JsonValue::Object{};
   object.set("b", JsonValue::Array{JsonValue(1), JsonValue(2.5)});
   object.set("a", "x");

@@ -2,6 +2,7 @@
 
 #include <new>
 #include <random>
+#include <utility>
 
 #include "algorithms/cycle.hpp"
 #include "test_support.hpp"
@@ -134,6 +135,27 @@ TEST(StoreTest, HandlesReportRemovedAndReplacedNodes) {
   NodeHandle fresh = *dag.node_ref("x");
   EXPECT_EQ(fresh.epoch, 2u);
   EXPECT_EQ(dag.resolve_ref(fresh).value(), 0u);  // the freed slot
+}
+
+// What the binding's bulk and copying paths use: reserved room changes nothing observable, the
+// constant-time pre-test of the cycle test never passes an edge that needs a search, vacant
+// payload slots hold the default, and a copy may take its source's counter.
+TEST(StoreTest, BulkAndCopyHelpers) {
+  TestDag dag;
+  dag.reserve(3, 2);
+  build(dag, "a>b c");
+  dag.payload(2) = 5;
+  ASSERT_TRUE(dag.remove_node("c").ok());
+  EXPECT_EQ(std::as_const(dag).payload_slots().size(), 3u);
+  EXPECT_EQ(dag.payload_slots()[2], 0);
+  EXPECT_FALSE(dag.cycle_test_needs_search(0, 1));
+  EXPECT_TRUE(dag.cycle_test_needs_search(1, 0));
+  EXPECT_TRUE(dag.resolve_name("a") && !dag.remove_edge("b", "a"));
+  EXPECT_EQ(dag.remove_edge("b", "a").error().target(), "a");
+  dag.set_generation(40);
+  build(dag, "d");
+  EXPECT_EQ(dag.generation(), 41u);
+  EXPECT_TRUE(testing::check_store_invariants(dag));
 }
 
 // The incremental order behind the cycle test must refuse exactly what the plain breadth-first

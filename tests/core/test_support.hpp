@@ -60,6 +60,33 @@ inline std::vector<std::string> names(const GraphStore& dag, const IndexList& li
   return out;
 }
 
+// The names of a list joined by spaces, and of levels or paths joined by " | ": compact to
+// compare with a worked example.
+inline std::string text(const GraphStore& dag, const IndexList& list) {
+  std::string out;
+  for (NodeIndex n : list)
+    out.append(out.empty() ? "" : " ").append(dag.graph().name(n));
+  return out;
+}
+inline std::string text(const std::vector<NodeId>& ids) {
+  std::string out;
+  for (const NodeId& id : ids)
+    out.append(out.empty() ? "" : " ").append(id.name);
+  return out;
+}
+inline std::string text(const GraphStore& dag, const Levels& levels) {
+  std::string out;
+  for (const IndexList& level : levels)
+    out.append(out.empty() ? "" : " | ").append(text(dag, level));
+  return out;
+}
+inline std::string text(const std::vector<std::vector<NodeId>>& paths) {
+  std::string out;
+  for (const auto& path : paths)
+    out.append(out.empty() ? "" : " | ").append(text(path));
+  return out;
+}
+
 inline std::vector<std::vector<std::string>> names(const GraphStore& dag, const Levels& levels) {
   std::vector<std::vector<std::string>> out;
   for (const IndexList& level : levels)
