@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "../store_checks.hpp"
 #include "graph/dag.hpp"
 
 namespace torvex::testing {
@@ -126,52 +127,14 @@ void add_random_dag(TestDag& dag, std::mt19937& rng, int n, unsigned name_range,
   }
 }
 
-// Every edge runs forward in `order`, and `order` holds each live node exactly once.
+// The named checkers of ../store_checks.hpp as assertions.
 inline ::testing::AssertionResult is_topo_order(const GraphStore& dag, const IndexList& order) {
-  const StableGraph& g = dag.graph();
-  std::vector<std::size_t> position(g.node_bound(), SIZE_MAX);
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    if (!g.is_live(order[i]))
-      return ::testing::AssertionFailure() << "vacant slot " << order[i];
-    if (position[order[i]] != SIZE_MAX)
-      return ::testing::AssertionFailure() << "repeated node";
-    position[order[i]] = i;
-  }
-  if (order.size() != g.node_count())
-    return ::testing::AssertionFailure() << "missing nodes";
-  for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
-    if (g.is_edge_live(e) && position[g.edge_source(e)] >= position[g.edge_target(e)]) {
-      return ::testing::AssertionFailure() << "edge " << g.name(g.edge_source(e)) << " -> "
-                                           << g.name(g.edge_target(e)) << " runs backwards";
-    }
-  }
-  return ::testing::AssertionSuccess();
+  auto fault = checks::topo_order_fault(dag.graph(), order);
+  return fault ? ::testing::AssertionFailure() << *fault : ::testing::AssertionSuccess();
 }
-
-// Name index, counts and neighbour lists agree with the slots.
 inline ::testing::AssertionResult check_store_invariants(const GraphStore& dag) {
-  const StableGraph& g = dag.graph();
-  std::size_t live = 0;
-  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
-    if (!g.is_live(n))
-      continue;
-    ++live;
-    auto found = dag.find(g.name(n));
-    if (!found || *found != n)
-      return ::testing::AssertionFailure() << "name index of " << n;
-    std::size_t out = 0;
-    g.for_each_edge(n, Direction::Outgoing,
-                    [&](NodeIndex, EdgeIndex e) { out += g.edge_source(e) == n; });
-    if (out != g.degree(n, Direction::Outgoing))
-      return ::testing::AssertionFailure() << "out list";
-  }
-  std::size_t edges = 0;
-  for (EdgeIndex e = 0; e < g.edge_bound(); ++e)
-    edges += g.is_edge_live(e);
-  if (live != g.node_count() || edges != g.edge_count()) {
-    return ::testing::AssertionFailure() << "counts";
-  }
-  return ::testing::AssertionSuccess();
+  auto fault = checks::store_fault(dag);
+  return fault ? ::testing::AssertionFailure() << *fault : ::testing::AssertionSuccess();
 }
 
 }  // namespace torvex::testing
