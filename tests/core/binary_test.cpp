@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -255,6 +257,31 @@ class BinaryFile : public ::testing::Test {
     auto dag = load(p);
     return dag.ok() ? "(loaded)" : dag.error().text();
   }
+  std::string save_fault(const std::string& p) const {
+    auto status = to_bincode_file(dag_, p);
+    return status.ok() ? "(saved)" : status.error().text();
+  }
+  // Permissions bind only users other than root: as root, `checks` runs in a child process that
+  // gives its rights away first. Inside, failures print and make `checks` false.
+  void without_root(const std::function<bool()>& checks) {
+    if (::geteuid() != 0) {
+      EXPECT_TRUE(checks());
+      return;
+    }
+    ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0)
+      ::_exit(::setgid(65534) == 0 && ::setuid(65534) == 0 && checks() ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  static bool is(const std::string& got, const std::string& want) {
+    if (got != want)
+      std::fprintf(stderr, "got:  %s\nwant: %s\n", got.c_str(), want.c_str());
+    return got == want;
+  }
 
   fs::path dir_;
   TextDag dag_;
@@ -302,19 +329,9 @@ TEST_F(BinaryFile, LoadReportsOpenMapAndDecodeFaults) {
   EXPECT_EQ(load_fault(dir_.string()).rfind("Failed to mmap file " + dir_.string() + ": ", 0), 0u);
   EXPECT_EQ(load_fault(std::string("a\0b", 3)).rfind("Failed to open file a", 0), 0u);
   EXPECT_EQ(load_fault("/dev/null"), kTruncated);
-  if (::geteuid() != 0) {  // root reads everything
-    put(path("secret"), to_bincode(dag_));
-    ::chmod(path("secret").c_str(), 0200);
-    EXPECT_EQ(load_fault(path("secret")),
-              "Failed to open file " + path("secret") + ": Permission denied (os error 13)");
-  }
 }
 
 TEST_F(BinaryFile, SaveReportsCreateAndWriteFaults) {
-  auto save_fault = [&](const std::string& p) {
-    auto status = to_bincode_file(dag_, p);
-    return status.ok() ? "(saved)" : status.error().text();
-  };
   const std::string nowhere = path("no/such/dir/g.bin");
   EXPECT_EQ(save_fault(nowhere),
             "Failed to create file " + nowhere + ": No such file or directory (os error 2)");
@@ -323,18 +340,40 @@ TEST_F(BinaryFile, SaveReportsCreateAndWriteFaults) {
   EXPECT_EQ(save_fault("/dev/full"),
             "Bincode write error: io error: No space left on device (os error 28)");
   EXPECT_EQ(save_fault("/dev/null"), "(saved)");
-  if (::geteuid() != 0) {  // root writes everything
-    put(path("locked"), "old");
-    ::chmod(path("locked").c_str(), 0444);
-    EXPECT_EQ(save_fault(path("locked")),
-              "Failed to create file " + path("locked") + ": Permission denied (os error 13)");
-    EXPECT_EQ(contents(path("locked")), "old");
-    ::unlink(path("locked").c_str());
-  }
+  put(path("plain"), "old");
+  EXPECT_EQ(save_fault(path("plain/g.bin")),
+            "Failed to create file " + path("plain/g.bin") + ": Not a directory (os error 20)");
   struct stat st {};
   ASSERT_EQ(::stat("/dev/null", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode)) << "devices are written in place, never replaced";
-  EXPECT_TRUE(entries().empty());
+  EXPECT_EQ(entries(), std::vector<std::string>{"plain"});
+}
+
+// A file that may not be read or replaced is reported and left as it was; a directory that
+// takes no new file refuses a new one, and an existing writable file there is rewritten in
+// place.
+TEST_F(BinaryFile, PermissionsAreReportedAndOldFilesKept) {
+  put(path("secret"), to_bincode(dag_));
+  put(path("locked"), "old");
+  fs::create_directory(dir_ / "closed");
+  put(path("closed/open"), "old");
+  ASSERT_EQ(::chmod(path("secret").c_str(), 0200) | ::chmod(path("locked").c_str(), 0444) |
+                ::chmod(path("closed/open").c_str(), 0666) | ::chmod(path("closed").c_str(), 0555),
+            0);
+  const std::string denied = ": Permission denied (os error 13)";
+  without_root([&] {
+    return is(load_fault(path("secret")), "Failed to open file " + path("secret") + denied) &
+           is(save_fault(path("locked")), "Failed to create file " + path("locked") + denied) &
+           is(contents(path("locked")), "old") &
+           is(save_fault(path("closed/new.bin")),
+              "Failed to create file " + path("closed/new.bin") + denied) &
+           is(save_fault(path("closed/open")), "(saved)") &
+           is(contents(path("closed/open")), to_bincode(dag_));
+  });
+  EXPECT_EQ(contents(path("closed/open")), to_bincode(dag_));
+  EXPECT_EQ(entries(), (std::vector<std::string>{"closed", "locked", "secret"}));
+  ASSERT_EQ(::chmod(path("closed").c_str(), 0755), 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "closed"), {}), 1);
 }
 
 TEST_F(BinaryFile, FailedSaveLeavesTheOldFileAndNoStrayFile) {
