@@ -104,8 +104,9 @@ TEST(ScaleTest, LongChainThroughEveryAlgorithm) {
   TestDag dag;
   for (NodeIndex i = 0; i < n; ++i) {
     ASSERT_TRUE(dag.add_node(std::to_string(i), 0).ok());
-    if (i > 0)
+    if (i > 0) {
       ASSERT_TRUE(dag.insert_edge(i - 1, i, std::nullopt, std::nullopt).ok());
+    }
   }
   const StableGraph& g = dag.graph();
   const std::string first = "0", last = std::to_string(n - 1);

@@ -110,8 +110,9 @@ TEST(PathsTest, AgreeWithExhaustiveEnumeration) {
     }
     for (int e = 0; e < 18; ++e) {
       const std::size_t i = rng() % 9, j = rng() % 9;
-      if (i != j)
+      if (i != j) {
         ASSERT_TRUE(dag.add_edge(id[std::min(i, j)], id[std::max(i, j)], {}, {}).ok());
+      }
     }
     for (const auto& from : id) {
       for (const auto& to : id) {

@@ -41,8 +41,9 @@ inline void build(TestDag& dag, std::string_view spec) {
     for (std::string_view word = spec.substr(at, end - at); !word.empty();) {
       const std::size_t arrow = std::min(word.find('>'), word.size());
       std::string name(word.substr(0, arrow));
-      if (!dag.contains(name))
+      if (!dag.contains(name)) {
         ASSERT_TRUE(dag.add_node(name, 0).ok());
+      }
       if (!previous.empty())
         edges.emplace_back(previous, name);
       previous = name;

@@ -86,16 +86,17 @@ TEST(TextForms, HostileNamesAndLabelsAreEscapedAndPlainOnesAreNot) {
 
   // Names that are no plain identifier (and the keyword end) get n{slot}, made unique against
   // the plain names; quoted texts use entity codes.
-  EXPECT_EQ(to_mermaid(dag), "graph TD\n"
-                             "    n0_[\"say #quot;hi#quot;\"]\n"
-                             "    n1[\"[x]<br>y\"]\n"
-                             "    n0[\"n0\"]\n"
-                             "    n3[\"end\"]\n"
-                             "    n4[\"back\\slash\\\"]\n"
-                             "    n0_ --> n1\n"
-                             "    n0_ -->|\"a #quot;b#quot;<br>#35;quot;\"| n1\n"
-                             "    n0 --> n3\n"
-                             "    n0 -->|\"x\\<br>\"| n4\n");
+  EXPECT_EQ(to_mermaid(dag),
+            "graph TD\n"
+            "    n0_[\"say #quot;hi#quot;\"]\n"
+            "    n1[\"[x]<br>y\"]\n"
+            "    n0[\"n0\"]\n"
+            "    n3[\"end\"]\n"
+            "    n4[\"back\\slash\\\"]\n"
+            "    n0_ --> n1\n"
+            "    n0_ -->|\"a #quot;b#quot;<br>#35;quot;\"| n1\n"
+            "    n0 --> n3\n"
+            "    n0 -->|\"x\\<br>\"| n4\n");
 
   // In DOT a quote gets a backslash, and so does each backslash of a run that would escape the
   // closing quote or a line feed. A hook that throws counts as no attributes; an empty text
@@ -106,18 +107,19 @@ TEST(TextForms, HostileNamesAndLabelsAreEscapedAndPlainOnesAreNot) {
       throw std::runtime_error("no");
     return "";
   };
-  EXPECT_EQ(to_dot_with(dag, hook), "digraph {\n"
-                                    "    \"say \\\"hi\\\"\" [];\n"
-                                    "    \"[x]\ny\";\n"
-                                    "    \"n0\" [];\n"
-                                    "    \"end\" [];\n"
-                                    "    \"back\\slash\\\\\" [];\n"
-                                    "    \"say \\\"hi\\\"\" -> \"[x]\ny\";\n"
-                                    "    \"say \\\"hi\\\"\" -> \"[x]\ny\""
-                                    " [label=\"a \\\"b\\\"\n#quot;\"];\n"
-                                    "    \"n0\" -> \"end\";\n"
-                                    "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\n\"];\n"
-                                    "}");
+  EXPECT_EQ(to_dot_with(dag, hook),
+            "digraph {\n"
+            "    \"say \\\"hi\\\"\" [];\n"
+            "    \"[x]\ny\";\n"
+            "    \"n0\" [];\n"
+            "    \"end\" [];\n"
+            "    \"back\\slash\\\\\" [];\n"
+            "    \"say \\\"hi\\\"\" -> \"[x]\ny\";\n"
+            "    \"say \\\"hi\\\"\" -> \"[x]\ny\""
+            " [label=\"a \\\"b\\\"\n#quot;\"];\n"
+            "    \"n0\" -> \"end\";\n"
+            "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\n\"];\n"
+            "}");
 }
 
 TEST(TextForms, PlainNumbersNeverUseAnExponent) {
