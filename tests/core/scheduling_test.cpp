@@ -13,8 +13,6 @@
 namespace torvex {
 namespace {
 
-using testing::add_edges;
-using testing::add_nodes;
 using testing::TestDag;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
@@ -156,8 +154,7 @@ TEST(Plans, WorkedExamples) {
 
 TEST(ConstrainedPlan, NaNAndInfiniteCostsGiveValidStarts) {
   TestDag dag;
-  add_nodes(dag, {"a", "b", "c", "d"});
-  add_edges(dag, {{"a", "b"}, {"c", "d"}});
+  testing::build(dag, "a>b c>d");
   for (double odd : {kNaN, -kNaN, kInf, -kInf}) {
     for (std::size_t w : {1u, 2u}) {
       auto plan = constrained(dag, w, {{"a", odd}, {"c", -odd}});

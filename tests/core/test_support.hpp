@@ -24,12 +24,6 @@ inline void add_nodes(TestDag& dag, std::initializer_list<const char*> names) {
     ASSERT_TRUE(dag.add_node(n, 0).ok()) << n;
 }
 
-inline void add_edges(TestDag& dag,
-                      std::initializer_list<std::pair<const char*, const char*>> edges) {
-  for (auto [a, b] : edges)
-    ASSERT_TRUE(dag.add_edge(a, b, std::nullopt, std::nullopt).ok());
-}
-
 // Adds a graph written as words: "a>b>c d" is the edges a -> b and b -> c and the node d. Nodes
 // go in at their first mention, so a word of bare names first fixes the slot order; then the
 // edges, in order.

@@ -22,7 +22,7 @@ struct EdgeLines {
 
 EdgeLines edge_lines(double weight, std::optional<std::string> label) {
   TestDag dag;
-  testing::add_nodes(dag, {"a", "b"});
+  testing::build(dag, "a b");
   EXPECT_TRUE(dag.add_edge("a", "b", weight, std::move(label)).ok());
   const std::string dot = to_dot_with(dag);
   const std::string mermaid = to_mermaid(dag);
@@ -34,7 +34,7 @@ EdgeLines edge_lines(double weight, std::optional<std::string> label) {
 
 TEST(TextForms, WriteTheExampleGraph) {
   TestDag dag;
-  testing::add_nodes(dag, {"a", "b", "c"});
+  testing::build(dag, "a b c");
   ASSERT_TRUE(dag.add_edge("a", "b", 2.0, std::nullopt).ok());
   ASSERT_TRUE(dag.add_edge("a", "c", 1.0, "x").ok());
   ASSERT_TRUE(dag.add_edge("b", "c", 1.0, std::nullopt).ok());
