@@ -51,6 +51,9 @@ TEST(TextForms, WriteTheExampleGraph) {
 TEST(TextForms, EmptyGraph) {
   EXPECT_EQ(to_dot_with(TestDag()), "digraph {\n}");
   EXPECT_EQ(to_mermaid(TestDag()), "graph TD\n");
+  TestDag odd;  // names that are no identifier at all
+  ASSERT_TRUE(odd.add_node("", 0).ok() && odd.add_node("a\rb", 0).ok());
+  EXPECT_EQ(to_mermaid(odd), "graph TD\n    n0[\"\"]\n    n1[\"a#13;b\"]\n");
 }
 
 TEST(TextForms, EdgesCarryTheirLabelOrAWeightOtherThanOne) {
