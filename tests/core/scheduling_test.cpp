@@ -87,6 +87,10 @@ TEST(BottomLevels, WorkedExamples) {
     critical << testing::text(path.path) << " = " << path.length;
     EXPECT_EQ(critical.str(), c.critical) << c.graph;
   }
+  TestDag gone;  // a vacant slot is skipped
+  testing::build(gone, "x a>b");
+  ASSERT_TRUE(gone.remove_node("x").ok());
+  EXPECT_EQ(testing::text(critical_path(gone, {}).value().path), "a b");
 }
 
 // Plans as "a@0 b@0 | c@1, critical a c, makespan 2, width 2". The level plan (kLevels) starts
