@@ -25,14 +25,14 @@ inline void add_nodes(TestDag& dag, std::initializer_list<const char*> names) {
 }
 
 // Adds a graph written as words: "a>b>c d" is the edges a -> b and b -> c and the node d. Nodes
-// go in at their first mention, so a word of bare names first fixes the slot order; then the
+// go in at their first mention, so bare names written first fix the slot order; then the
 // edges, in order.
-inline void build(TestDag& dag, std::string_view spec) {
+inline void build(TestDag& dag, std::string_view words) {
   std::vector<std::pair<std::string, std::string>> edges;
-  for (std::size_t at = 0; at < spec.size();) {
-    std::size_t end = std::min(spec.find(' ', at), spec.size());
+  for (std::size_t at = 0; at < words.size();) {
+    std::size_t end = std::min(words.find(' ', at), words.size());
     std::string previous;
-    for (std::string_view word = spec.substr(at, end - at); !word.empty();) {
+    for (std::string_view word = words.substr(at, end - at); !word.empty();) {
       const std::size_t arrow = std::min(word.find('>'), word.size());
       std::string name(word.substr(0, arrow));
       if (!dag.contains(name)) {
