@@ -74,11 +74,6 @@ bool copy_mapped_edges(const CoreDAG& source, CoreDAG& destination, Map&& map) {
 
 }  // namespace
 
-bool clone_edges(const CoreDAG& source, CoreDAG& destination) {
-  return copy_mapped_edges(source, destination,
-                           [&](NodeIndex n) { return destination.find(source.graph().name(n)); });
-}
-
 bool clone_edges(const CoreDAG& source, CoreDAG& destination, const std::vector<NodeIndex>& slots) {
   return copy_mapped_edges(source, destination, [&](NodeIndex n) -> std::optional<NodeIndex> {
     if (slots[n] == kEnd)

@@ -35,12 +35,10 @@ PyNodePayload clone_payload(const PyNodePayload& record) noexcept;
 bool clone_nodes(const CoreDAG& source, CoreDAG& destination,
                  std::vector<NodeIndex>* slots = nullptr);
 
-// Adds every edge of `source`, in edge slot order, whose two endpoint names are in
-// `destination`, with its weight and label; parallel edges stay parallel.
+// Adds every edge of `source`, in edge slot order, whose two endpoints have copies in
+// `destination` (`slots` as clone_nodes fills it, kEnd for a node without copy), with its weight
+// and label; parallel edges stay parallel.
 // Errors: CycleError should the destination's edges close a cycle with them.
-bool clone_edges(const CoreDAG& source, CoreDAG& destination);
-// The same with the copies known by slot (`slots` as clone_nodes fills it, kEnd for a node
-// without copy), which spares two name lookups per edge.
 bool clone_edges(const CoreDAG& source, CoreDAG& destination, const std::vector<NodeIndex>& slots);
 
 // Adds a copy of source node `n` (clone of its payload record) and returns its slot.

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -70,8 +72,21 @@ struct Bytes {
   Bytes& f64(double v) { return u64(std::bit_cast<std::uint64_t>(v)); }
 };
 
+testing::ReadDag<std::string> from_bytes(const std::string& data,
+                                         const PayloadReader<std::string>& hook = {}) {
+  return testing::read_new<std::string>(
+      [&](TextDag& d) { return from_bincode_into(bytes_of(data), d, hook); });
+}
+
+testing::ReadDag<std::string> load(const std::string& path,
+                                   const PayloadReader<std::string>& hook = {},
+                                   const FileAccess& access = {}) {
+  return testing::read_new<std::string>(
+      [&](TextDag& d) { return from_bincode_file_into(path, d, hook, access); });
+}
+
 TorvexError read_fault(const std::string& data) {
-  auto dag = from_bincode_reader<std::string>(bytes_of(data), kReadText);
+  auto dag = from_bytes(data, kReadText);
   return dag.ok() ? TorvexError::graph("(read)") : dag.error();
 }
 
@@ -99,7 +114,7 @@ TEST(Binary, EmptyGraphAndTwoNodesWithOneEdge) {
   TextDag dag;
   EXPECT_EQ(bincode_size(dag), 16u);
   EXPECT_EQ(to_bincode(dag), std::string(16, '\0'));
-  auto empty = from_bincode_reader<std::string>(bytes_of(std::string(16, '\0')));
+  auto empty = from_bytes(std::string(16, '\0'));
   ASSERT_TRUE(empty.ok() && (*empty)->node_count() == 0u);
 
   ASSERT_TRUE(dag.add_node("a", R"("ignored without a hook")").ok());
@@ -127,7 +142,7 @@ TEST(Binary, RoundTripKeepsSlotOrderTextsPayloadsAndWeightBits) {
   // Two payload texts, each a length and its bytes.
   EXPECT_EQ(data.size(), bincode_size(dag) + 8 + dag.payload(1).size() + 8 + 4);
 
-  auto back = from_bincode_reader<std::string>(bytes_of(data), kReadText);
+  auto back = from_bytes(data, kReadText);
   ASSERT_TRUE(back.ok()) << back.error().text();
   const TextDag& copy = **back;
   EXPECT_EQ(testing::names(copy, copy.nodes()), testing::names(dag, dag.nodes()));
@@ -141,7 +156,7 @@ TEST(Binary, RoundTripKeepsSlotOrderTextsPayloadsAndWeightBits) {
   }
 
   // Without a reader hook every payload is absent; trailing bytes change nothing.
-  auto plain = from_bincode_reader<std::string>(bytes_of(data + "trailing"));
+  auto plain = from_bytes(data + "trailing");
   ASSERT_TRUE(plain.ok());
   EXPECT_EQ((*plain)->payload(0), "");
   EXPECT_EQ(to_bincode(**plain), to_bincode(dag));
@@ -152,7 +167,7 @@ TEST(Binary, PayloadTextThatIsNoJsonValueLeavesTheNodeWithout) {
   for (const std::string& text : {std::string("{oops"), std::string("1 2"), deep}) {
     int calls = 0;
     const std::string data = Bytes().u64(1).text("a").tag(1).text(text).u64(0).out;
-    auto dag = from_bincode_reader<std::string>(bytes_of(data), [&](const JsonValue&) {
+    auto dag = from_bytes(data, [&](const JsonValue&) {
       ++calls;
       return std::optional<std::string>("x");
     });
@@ -239,8 +254,33 @@ class BinaryFile : public ::testing::Test {
     return out;
   }
   static std::string load_fault(const std::string& p) {
-    auto dag = from_bincode_file<std::string>(p);
+    auto dag = load(p);
     return dag.ok() ? "(loaded)" : dag.error().text();
+  }
+  std::string save_fault(const std::string& p) const {
+    auto status = to_bincode_file(dag_, p);
+    return status.ok() ? "(saved)" : status.error().text();
+  }
+  // Permissions bind only users other than root: as root, `checks` runs in a child process that
+  // gives its rights away first. Inside, failures print and make `checks` false.
+  void without_root(const std::function<bool()>& checks) {
+    if (::geteuid() != 0) {
+      EXPECT_TRUE(checks());
+      return;
+    }
+    ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0)
+      ::_exit(::setgid(65534) == 0 && ::setuid(65534) == 0 && checks() ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  static bool is(const std::string& got, const std::string& want) {
+    if (got != want)
+      std::fprintf(stderr, "got:  %s\nwant: %s\n", got.c_str(), want.c_str());
+    return got == want;
   }
 
   fs::path dir_;
@@ -251,7 +291,7 @@ TEST_F(BinaryFile, SaveAndLoadRoundTripWithPayloads) {
   const std::string p = path("g.bin");
   ASSERT_TRUE(to_bincode_file(dag_, p, kWriteText).ok());
   EXPECT_EQ(contents(p), to_bincode(dag_, kWriteText));
-  auto back = from_bincode_file<std::string>(p, kReadText);
+  auto back = load(p, kReadText);
   ASSERT_TRUE(back.ok()) << back.error().text();
   EXPECT_EQ((*back)->payload(0), "[1]");
   EXPECT_EQ(to_bincode(**back, kWriteText), contents(p));
@@ -272,7 +312,7 @@ TEST_F(BinaryFile, ReaderHookMayShrinkTheFileItReads) {
     ASSERT_TRUE(big.add_node("node" + std::to_string(i), "[" + std::to_string(i) + "]").ok());
   const std::string p = path("g.bin");
   ASSERT_TRUE(to_bincode_file(big, p, kWriteText).ok());
-  auto back = from_bincode_file<std::string>(p, [&](const JsonValue& v) {
+  auto back = load(p, [&](const JsonValue& v) {
     if (fs::file_size(p) > 0)
       fs::resize_file(p, 0);
     return std::optional<std::string>(to_compact_json(v));
@@ -289,19 +329,9 @@ TEST_F(BinaryFile, LoadReportsOpenMapAndDecodeFaults) {
   EXPECT_EQ(load_fault(dir_.string()).rfind("Failed to mmap file " + dir_.string() + ": ", 0), 0u);
   EXPECT_EQ(load_fault(std::string("a\0b", 3)).rfind("Failed to open file a", 0), 0u);
   EXPECT_EQ(load_fault("/dev/null"), kTruncated);
-  if (::geteuid() != 0) {  // root reads everything
-    put(path("secret"), to_bincode(dag_));
-    ::chmod(path("secret").c_str(), 0200);
-    EXPECT_EQ(load_fault(path("secret")),
-              "Failed to open file " + path("secret") + ": Permission denied (os error 13)");
-  }
 }
 
 TEST_F(BinaryFile, SaveReportsCreateAndWriteFaults) {
-  auto save_fault = [&](const std::string& p) {
-    auto status = to_bincode_file(dag_, p);
-    return status.ok() ? "(saved)" : status.error().text();
-  };
   const std::string nowhere = path("no/such/dir/g.bin");
   EXPECT_EQ(save_fault(nowhere),
             "Failed to create file " + nowhere + ": No such file or directory (os error 2)");
@@ -310,18 +340,40 @@ TEST_F(BinaryFile, SaveReportsCreateAndWriteFaults) {
   EXPECT_EQ(save_fault("/dev/full"),
             "Bincode write error: io error: No space left on device (os error 28)");
   EXPECT_EQ(save_fault("/dev/null"), "(saved)");
-  if (::geteuid() != 0) {  // root writes everything
-    put(path("locked"), "old");
-    ::chmod(path("locked").c_str(), 0444);
-    EXPECT_EQ(save_fault(path("locked")),
-              "Failed to create file " + path("locked") + ": Permission denied (os error 13)");
-    EXPECT_EQ(contents(path("locked")), "old");
-    ::unlink(path("locked").c_str());
-  }
-  struct stat st{};
+  put(path("plain"), "old");
+  EXPECT_EQ(save_fault(path("plain/g.bin")),
+            "Failed to create file " + path("plain/g.bin") + ": Not a directory (os error 20)");
+  struct stat st {};
   ASSERT_EQ(::stat("/dev/null", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode)) << "devices are written in place, never replaced";
-  EXPECT_TRUE(entries().empty());
+  EXPECT_EQ(entries(), std::vector<std::string>{"plain"});
+}
+
+// A file that may not be read or replaced is reported and left as it was; a directory that
+// takes no new file refuses a new one, and an existing writable file there is rewritten in
+// place.
+TEST_F(BinaryFile, PermissionsAreReportedAndOldFilesKept) {
+  put(path("secret"), to_bincode(dag_));
+  put(path("locked"), "old");
+  fs::create_directory(dir_ / "closed");
+  put(path("closed/open"), "old");
+  ASSERT_EQ(::chmod(path("secret").c_str(), 0200) | ::chmod(path("locked").c_str(), 0444) |
+                ::chmod(path("closed/open").c_str(), 0666) | ::chmod(path("closed").c_str(), 0555),
+            0);
+  const std::string denied = ": Permission denied (os error 13)";
+  without_root([&] {
+    return is(load_fault(path("secret")), "Failed to open file " + path("secret") + denied) &
+           is(save_fault(path("locked")), "Failed to create file " + path("locked") + denied) &
+           is(contents(path("locked")), "old") &
+           is(save_fault(path("closed/new.bin")),
+              "Failed to create file " + path("closed/new.bin") + denied) &
+           is(save_fault(path("closed/open")), "(saved)") &
+           is(contents(path("closed/open")), to_bincode(dag_));
+  });
+  EXPECT_EQ(contents(path("closed/open")), to_bincode(dag_));
+  EXPECT_EQ(entries(), (std::vector<std::string>{"closed", "locked", "secret"}));
+  ASSERT_EQ(::chmod(path("closed").c_str(), 0755), 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "closed"), {}), 1);
 }
 
 TEST_F(BinaryFile, FailedSaveLeavesTheOldFileAndNoStrayFile) {
@@ -364,7 +416,7 @@ TEST_F(BinaryFile, ReplacementKeepsModeAndWritesThroughLinks) {
   put(p, "old");
   ASSERT_EQ(::chmod(p.c_str(), 0640), 0);
   ASSERT_TRUE(to_bincode_file(dag_, p).ok());
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(p.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 
@@ -397,7 +449,8 @@ TEST_F(BinaryFile, BlockingStepsAndInterruptedCallsGoThroughTheAccessHooks) {
   // interrupt the wait until the interrupt handler gives up.
   const std::string p = path("pipe");
   ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
-  struct sigaction action{}, previous{};
+  struct sigaction action {
+  }, previous{};
   action.sa_handler = [](int) {};
   ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
   int steps = 0;
@@ -432,7 +485,7 @@ TEST_F(BinaryFile, BlockingStepsAndInterruptedCallsGoThroughTheAccessHooks) {
   ASSERT_TRUE(to_bincode_file(dag_, path("g.bin"), {}, access).ok());
   EXPECT_EQ(steps, 3);
   EXPECT_EQ(contents(twin), to_bincode(dag_));
-  ASSERT_TRUE(from_bincode_file<std::string>(twin, {}, access).ok());
+  ASSERT_TRUE(load(twin, {}, access).ok());
   EXPECT_EQ(steps, 4);
   EXPECT_EQ(entries(), (std::vector<std::string>{"g.bin", "pipe", "twin"}));
 }

@@ -12,19 +12,15 @@ namespace torvex {
 namespace {
 
 using algorithms::structural_diff;
-using testing::add_edges;
-using testing::add_nodes;
 using testing::TestDag;
 using Names = std::vector<std::string>;
 using Pairs = std::vector<algorithms::NamePair>;
 
 TEST(DiffTest, SixSortedLists) {
   TestDag a, b;
-  add_nodes(a, {"p", "x", "q", "B", "ab", "gone"});
-  add_edges(a, {{"p", "x"}, {"x", "q"}, {"p", "q"}, {"p", "ab"}, {"p", "B"}, {"gone", "q"}});
+  testing::build(a, "p x q B ab gone p>x x>q p>q p>ab p>B gone>q");
   ASSERT_TRUE(a.remove_node("gone").ok());
-  add_nodes(b, {"q", "p", "y"});
-  add_edges(b, {{"p", "y"}, {"y", "q"}, {"p", "q"}, {"p", "q"}});
+  testing::build(b, "q p y p>y>q p>q p>q");
   auto d = structural_diff(a.graph(), b.graph());
   EXPECT_EQ(d.nodes_only_in_a, (Names{"B", "ab", "x"}));
   EXPECT_EQ(d.nodes_only_in_b, (Names{"y"}));

@@ -14,8 +14,6 @@
 namespace torvex {
 namespace {
 
-using testing::add_edges;
-using testing::add_nodes;
 using testing::TestDag;
 using Tree = std::vector<std::pair<std::string, std::string>>;
 
@@ -25,13 +23,13 @@ Tree tree(const TestDag& dag, const char* root) {
 
 TEST(DominatorTreeTest, WorkedExamples) {
   TestDag dag;
-  add_nodes(dag, {"a", "b", "c", "d", "x", "B", "ab"});
+  testing::build(dag, "a b c d x B ab");
   EXPECT_EQ(tree(dag, "a"), (Tree{{"a", "a"}}));
-  add_edges(dag, {{"a", "b"}, {"a", "c"}, {"b", "d"}, {"c", "d"}, {"x", "d"}});
+  testing::build(dag, "a>b a>c b>d c>d x>d");
   EXPECT_EQ(tree(dag, "a"), (Tree{{"a", "a"}, {"b", "a"}, {"c", "a"}, {"d", "a"}}));
   // a precedes the root and x is not reached: neither counts as d's predecessor.
   EXPECT_EQ(tree(dag, "b"), (Tree{{"b", "b"}, {"d", "b"}}));
-  add_edges(dag, {{"b", "c"}, {"b", "c"}, {"b", "ab"}, {"b", "B"}});
+  testing::build(dag, "b>c b>c b>ab b>B");
   EXPECT_EQ(tree(dag, "b"), (Tree{{"B", "b"}, {"ab", "b"}, {"b", "b"}, {"c", "b"}, {"d", "b"}}));
   EXPECT_EQ(dominator_tree(dag, "zz").error(), TorvexError::node_not_found("zz"));
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 
 #include "graph/paths.hpp"
@@ -26,10 +27,12 @@ bool go_on_check() {
 // The check runs at most once per interval; a test wants it due now.
 void make_check_due() {
   interrupt::detail::t_state.next_check = {};
+  interrupt::detail::t_state.countdown = interrupt::detail::kStepsPerLook;
 }
 
 void poll_steps(std::size_t steps) {
-  for (std::size_t i = 0; i < steps; ++i) interrupt::poll();
+  for (std::size_t i = 0; i < steps; ++i)
+    interrupt::poll();
 }
 
 constexpr std::size_t kManySteps = 4 * interrupt::detail::kStepsPerLook;
@@ -59,38 +62,49 @@ TEST(Interrupt, PollRunsTheInstalledCheckOfItsScope) {
   EXPECT_EQ(g_checks, 4);
 }
 
+// Readers and searches stop midway and leave the graph as it was; a reader stopped inside its
+// batch of edges takes the batch out again.
 TEST(Interrupt, LongComputationsStopAndLeaveTheGraphAsItWas) {
-  // A ladder: 2^20 paths from top to bottom.
-  TestDag dag;
-  ASSERT_TRUE(dag.add_node("top", 0).ok());
-  ASSERT_TRUE(dag.add_node("bottom", 0).ok());
+  TestDag ladder;  // 2^20 paths from top to bottom
+  testing::build(ladder, "top");
   std::vector<std::string> above{"top"};
-  for (int i = 0; i < 20; ++i) {
-    const std::string l = "l" + std::to_string(i), r = "r" + std::to_string(i);
-    ASSERT_TRUE(dag.add_node(l, 0).ok() && dag.add_node(r, 0).ok());
-    for (const std::string& u : above) {
-      ASSERT_TRUE(dag.add_edge(u, l, std::nullopt, std::nullopt).ok());
-      ASSERT_TRUE(dag.add_edge(u, r, std::nullopt, std::nullopt).ok());
+  for (int i = 0; i < 21; ++i) {
+    const std::vector<std::string> below =
+        i < 20 ? std::vector<std::string>{"l" + std::to_string(i), "r" + std::to_string(i)}
+               : std::vector<std::string>{"bottom"};
+    for (const std::string& v : below) {
+      ASSERT_TRUE(ladder.add_node(v, 0).ok());
+      for (const std::string& u : above)
+        ASSERT_TRUE(ladder.add_edge(u, v, std::nullopt, std::nullopt).ok());
     }
-    above = {l, r};
+    above = below;
   }
-  for (const std::string& u : above)
-    ASSERT_TRUE(dag.add_edge(u, "bottom", std::nullopt, std::nullopt).ok());
-  TestDag wide;  // more records than steps between two looks
+  TestDag parallel;  // more edges than steps between two looks
+  testing::build(parallel, "a b");
   for (std::size_t i = 0; i < kManySteps; ++i)
-    ASSERT_TRUE(wide.add_node("n" + std::to_string(i), 0).ok());
-  const std::string text = to_json(wide).value();
-  const auto generation = dag.generation();
+    ASSERT_TRUE(parallel.add_edge("a", "b", std::nullopt, std::nullopt).ok());
+  const std::string text = to_json(parallel).value(), bytes = to_bincode(parallel);
+  const auto generation = ladder.generation();
+  TestDag from_text, from_bytes;
   {
     interrupt::Scope scope(&stop_check);
     make_check_due();
-    EXPECT_THROW((void)all_paths(dag, "top", "bottom", std::nullopt), interrupt::Interrupted);
+    EXPECT_THROW((void)all_paths(ladder, "top", "bottom", std::nullopt), interrupt::Interrupted);
     make_check_due();
-    EXPECT_THROW((void)from_json<int>(text), interrupt::Interrupted);
+    EXPECT_THROW((void)from_json_into(text, from_text), interrupt::Interrupted);
+    make_check_due();
+    const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                             bytes.size());
+    EXPECT_THROW((void)from_bincode_into(data, from_bytes), interrupt::Interrupted);
   }
-  EXPECT_EQ(dag.generation(), generation);
-  EXPECT_EQ(all_paths(dag, "top", "bottom", 5).value().size(), 5u);
-  EXPECT_TRUE(dag.validate().ok());
+  EXPECT_EQ(ladder.generation(), generation);
+  EXPECT_EQ(all_paths(ladder, "top", "bottom", 5).value().size(), 5u);
+  EXPECT_EQ(from_text.node_count(), 0u) << "a text that fails to read adds nothing";
+  EXPECT_EQ(from_bytes.node_count(), 2u);
+  EXPECT_EQ(from_bytes.edge_count(), 0u);
+  EXPECT_EQ(from_bytes.generation(), 2u);
+  EXPECT_TRUE(testing::check_store_invariants(from_bytes));
+  EXPECT_TRUE(from_bytes.add_edge("b", "a", std::nullopt, std::nullopt).ok());
 }
 
 }  // namespace

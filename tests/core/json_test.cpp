@@ -34,6 +34,11 @@ std::string json_float(double v) {
   return out;
 }
 
+testing::ReadDag<std::string> from_json(std::string_view text,
+                                        const PayloadReader<std::string>& hook = {}) {
+  return testing::read_new<std::string>([&](TextDag& d) { return from_json_into(text, d, hook); });
+}
+
 // The reader's message without its position.
 std::string reader_fault(std::string_view text) {
   auto read = read_serializable_graph(text);
@@ -84,6 +89,7 @@ TEST(JsonText, StringsEscapeQuotesBackslashesAndControlBytesOnly) {
 
 TEST(JsonText, ValuesKeepOneFormAndObjectsSortKeysByBytes) {
   EXPECT_TRUE(JsonValue(std::nan("")).is_null());
+  EXPECT_EQ(JsonValue(std::string_view("x")), JsonValue(std::string("x")));
   JsonValue object = JsonValue::Object{};
   object.set("b", JsonValue::Array{JsonValue(1), JsonValue(2.5)});
   object.set("a", "x");
@@ -105,7 +111,6 @@ TEST(JsonDocument, WritesTheExampleAndTheEmptyGraph) {
   ASSERT_TRUE(dag.add_node("b", "").ok());
   ASSERT_TRUE(dag.add_edge("a", "b", 2.5, "x").ok());
   EXPECT_EQ(document(dag, kWriteText), testing::read_golden("document.json"));
-  EXPECT_EQ(*write_json_document(to_serializable(dag, kWriteText)), document(dag, kWriteText));
 
   // Without a hook no node has a payload member.
   EXPECT_EQ(document(dag).find("payload"), std::string::npos);
@@ -125,7 +130,7 @@ TEST(JsonDocument, RoundTripKeepsSlotOrderTextsAndWeights) {
 
   const std::string text = document(dag, kWriteText);
   EXPECT_NE(text.find("\"weight\": 3.0"), std::string::npos);
-  auto back = from_json<std::string>(text, kReadText);
+  auto back = from_json(text, kReadText);
   ASSERT_TRUE(back.ok()) << back.error().text();
   const TextDag& copy = **back;
   EXPECT_EQ(node_names(copy), node_names(dag));  // slot order, now dense
@@ -144,19 +149,15 @@ TEST(JsonDocument, WhatTheReaderCouldNotTakeBackIsRefusedNamingTheEdgeOrNode) {
   ASSERT_TRUE(dag.add_node("a", nested(kDocumentPayloadMaxDepth)).ok());
   ASSERT_TRUE(dag.add_node("b", "").ok());
   ASSERT_TRUE(dag.add_edge("a", "b", 1.0, std::nullopt).ok());
-  auto back = from_json<std::string>(document(dag, kWriteText), kReadText);
+  auto back = from_json(document(dag, kWriteText), kReadText);
   ASSERT_TRUE(back.ok()) << back.error().text();
   EXPECT_EQ((*back)->payload(0), nested(kDocumentPayloadMaxDepth));
 
   dag.payload(0) = nested(kDocumentPayloadMaxDepth + 1);
-  for (const auto& refused : {to_json(dag, kWriteText),
-                              write_json_document(to_serializable(dag, kWriteText))}) {
-    ASSERT_FALSE(refused.ok());
-    EXPECT_EQ(refused.error().kind(), ErrorKind::Graph);
-    EXPECT_EQ(refused.error().text(), std::string(kFailed) +
-                                          "payload of node a is nested more than 124 levels "
-                                          "deep, which the reader refuses");
-  }
+  EXPECT_EQ(to_json(dag, kWriteText).error(),
+            TorvexError::graph(std::string(kFailed) +
+                               "payload of node a is nested more than 124 levels deep, which the "
+                               "reader refuses"));
 
   // A weight JSON has no number for refuses the graph before any payload hook is called.
   int calls = 0;
@@ -170,12 +171,9 @@ TEST(JsonDocument, WhatTheReaderCouldNotTakeBackIsRefusedNamingTheEdgeOrNode) {
       {-std::numeric_limits<double>::infinity(), "-inf"}};
   for (auto [weight, text] : weights) {
     ASSERT_TRUE(dag.add_edge("a", "b", weight, std::nullopt).ok());
-    const SerializableGraph records = to_serializable(dag);
-    for (const auto& refused : {to_json(dag, counting), write_json_document(records)}) {
-      ASSERT_FALSE(refused.ok());
-      EXPECT_EQ(refused.error().text(), std::string(kFailed) + "edge a -> b has weight " + text +
-                                            ", which JSON cannot represent");
-    }
+    EXPECT_EQ(
+        to_json(dag, counting).error().text(),
+        std::string(kFailed) + "edge a -> b has weight " + text + ", which JSON cannot represent");
     ASSERT_TRUE(dag.remove_edge("a", "b").ok());
   }
   EXPECT_EQ(calls, 0);
@@ -188,7 +186,7 @@ TEST(JsonReader, ArrayFormsAndUnknownMembersReadLikeTheObjectForm) {
   const char* array_form = R"([[["a", [1]], ["b", null]], [["a", "b", 1, null]]])";
   for (const char* text : {object_form, array_form}) {
     int calls = 0;
-    auto dag = from_json<std::string>(text, [&](const JsonValue& v) {
+    auto dag = from_json(text, [&](const JsonValue& v) {
       ++calls;
       return std::optional<std::string>(to_compact_json(v));
     });
@@ -306,7 +304,7 @@ TEST(JsonReader, NumbersKeepTheirKinds) {
 
 TEST(FromSerializable, ReportsTheFirstFailingRecord) {
   auto build = [](const char* text) {
-    auto dag = from_json<std::string>(text);
+    auto dag = from_json(text);
     return dag.ok() ? TorvexError::graph("(built)") : dag.error();
   };
   EXPECT_EQ(build(R"({"nodes": [{"name": "a"}, {"name": "a"}], "edges": []})"),

@@ -5,115 +5,80 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <random>
+#include <sstream>
 
 #include "test_support.hpp"
 
 namespace torvex {
 namespace {
 
-using testing::add_edges;
-using testing::add_nodes;
 using testing::TestDag;
+using testing::text;
 using Names = std::vector<std::string>;
-using Costed = std::optional<std::pair<Names, double>>;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
-Names names(const std::vector<NodeId>& ids) {
-  Names out;
-  for (const NodeId& id : ids) out.push_back(id.name);
-  return out;
+std::string paths(const TestDag& dag, const std::string& from, const std::string& to,
+                  std::optional<std::size_t> limit = std::nullopt) {
+  return text(all_paths(dag, from, to, limit).value());
 }
 
-std::vector<Names> paths(const TestDag& dag, const char* from, const char* to,
-                         std::optional<std::size_t> limit = std::nullopt) {
-  std::vector<Names> out;
-  for (const auto& p : all_paths(dag, from, to, limit).value()) out.push_back(names(p));
-  return out;
-}
-
-std::optional<Names> shortest(const TestDag& dag, const char* from, const char* to) {
-  auto found = shortest_path(dag, from, to).value();
-  return found ? std::optional(names(*found)) : std::nullopt;
-}
-
-Costed longest(const TestDag& dag, const char* from, const char* to, const CostMap& costs = {}) {
-  auto found = longest_path(dag, from, to, costs).value();
-  return found ? Costed(std::pair(names(found->path), found->total)) : std::nullopt;
-}
-
-// a -> b, a -> c, b -> d, c -> d, with the two edges out of a in either order.
-void make_diamond(TestDag& dag, bool a_to_c_first = false) {
-  add_nodes(dag, {"a", "b", "c", "d"});
-  add_edges(dag, {a_to_c_first ? std::pair("a", "c") : std::pair("a", "b"),
-                  a_to_c_first ? std::pair("a", "b") : std::pair("a", "c"),
-                  {"b", "d"},
-                  {"c", "d"}});
-}
-
-TEST(PathsTest, DiamondOrdersByNameShortestByNewestEdgeLongestByKahn) {
-  for (bool a_to_c_first : {false, true}) {
+// All paths in name order (parallel edges give a path each); the shortest is the first found
+// along the newest edges; the longest follows the Kahn order, costs 1.0 by default, and a NaN
+// or -inf candidate never sets a distance.
+TEST(PathsTest, WorkedExamples) {
+  const char* diamond = "a>b a>c b>d c>d";
+  const struct {
+    const char* graph;
+    const char* from;
+    const char* to;
+    CostMap costs;
+    const char* all;
+    const char* shortest;
+    const char* longest;
+  } cases[] = {
+      {diamond, "a", "d", {}, "a b d | a c d", "a c d", "a b d = 3"},
+      {"a>c a>b b>d c>d", "a", "d", {}, "a b d | a c d", "a b d", "a b d = 3"},
+      {diamond, "b", "b", {{"b", 2.5}}, "b", "b", "b = 2.5"},
+      {diamond, "d", "a", {}, "", "none", "none"},
+      {"a>e a>e", "a", "e", {}, "a e | a e", "a e", "a e = 2"},
+      {diamond, "a", "d", {{"c", 4.0}, {"zz", 99.0}}, "a b d | a c d", "a c d", "a c d = 6"},
+      {diamond, "a", "a", {{"a", kNaN}}, "a", "a", "a = nan"},
+      {diamond, "a", "d", {{"a", kNaN}}, "a b d | a c d", "a c d", "none"},
+      {diamond, "a", "b", {{"b", -kInf}}, "a b", "a b", "none"},
+      {diamond, "a", "d", {{"b", kNaN}}, "a b d | a c d", "a c d", "a c d = 3"},
+  };
+  for (const auto& c : cases) {
     TestDag dag;
-    make_diamond(dag, a_to_c_first);
-    EXPECT_EQ(paths(dag, "a", "d"), (std::vector<Names>{{"a", "b", "d"}, {"a", "c", "d"}}));
-    // The newest edge out of a is discovered first.
-    const Names newest_first = a_to_c_first ? Names{"a", "b", "d"} : Names{"a", "c", "d"};
-    EXPECT_EQ(shortest(dag, "a", "d"), newest_first);
-    EXPECT_EQ(longest(dag, "a", "d"), std::pair(Names{"a", "b", "d"}, 3.0));
+    testing::build(dag, c.graph);
+    SCOPED_TRACE(std::string(c.graph) + " from " + c.from);
+    EXPECT_EQ(paths(dag, c.from, c.to), c.all);
+    EXPECT_EQ(paths(dag, c.from, c.to, 1),
+              std::string(c.all).substr(0, std::string(c.all).find(" |")));
+    // A limit of 0 still gives a node its path to itself.
+    EXPECT_EQ(paths(dag, c.from, c.to, 0), std::string(c.from) == c.to ? c.all : "");
+    auto fewest = shortest_path(dag, c.from, c.to).value();
+    EXPECT_EQ(fewest ? text(*fewest) : "none", c.shortest);
+    std::ostringstream longest;
+    if (auto found = longest_path(dag, c.from, c.to, c.costs).value())
+      longest << text(found->path) << " = " << found->total;
+    EXPECT_EQ(longest.str().empty() ? "none" : longest.str(), c.longest);
   }
-}
-
-TEST(PathsTest, LimitsSelfPathsUnreachableAndParallelEdges) {
   TestDag dag;
-  make_diamond(dag);
-  add_nodes(dag, {"e"});
-  add_edges(dag, {{"a", "e"}, {"a", "e"}});
-  EXPECT_EQ(paths(dag, "b", "b", 0), (std::vector<Names>{{"b"}}));
-  EXPECT_EQ(shortest(dag, "b", "b"), Names{"b"});
-  EXPECT_EQ(longest(dag, "b", "b", {{"b", 2.5}}), std::pair(Names{"b"}, 2.5));
-  EXPECT_TRUE(paths(dag, "a", "d", 0).empty());
-  EXPECT_EQ(paths(dag, "a", "d", 1), (std::vector<Names>{{"a", "b", "d"}}));
-  EXPECT_EQ(longest(dag, "e", "a"), std::nullopt);
-  EXPECT_EQ(paths(dag, "a", "e"), (std::vector<Names>{{"a", "e"}, {"a", "e"}}));
-  EXPECT_EQ(paths(dag, "a", "e", 1), (std::vector<Names>{{"a", "e"}}));
+  testing::build(dag, diamond);
   // Missing names: the source is reported first.
   EXPECT_EQ(all_paths(dag, "x", "y", std::nullopt).error(), TorvexError::node_not_found("x"));
   EXPECT_EQ(shortest_path(dag, "a", "y").error(), TorvexError::node_not_found("y"));
   EXPECT_EQ(longest_path(dag, "x", "a", {}).error(), TorvexError::node_not_found("x"));
 }
 
-TEST(PathsTest, LongestPathCosts) {
-  TestDag dag;
-  make_diamond(dag);
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double inf = std::numeric_limits<double>::infinity();
-  // Unknown names are ignored; c's cost makes its branch the longer one.
-  EXPECT_EQ(longest(dag, "a", "d", {{"c", 4.0}, {"zz", 99.0}}),
-            std::pair(Names{"a", "c", "d"}, 6.0));
-  // A NaN candidate never sets a distance, and -inf never creates one.
-  EXPECT_TRUE(std::isnan(longest(dag, "a", "a", {{"a", nan}})->second));
-  EXPECT_EQ(longest(dag, "a", "d", {{"a", nan}}), std::nullopt);
-  EXPECT_EQ(longest(dag, "a", "b", {{"b", -inf}}), std::nullopt);
-  EXPECT_EQ(longest(dag, "a", "d", {{"b", nan}}), std::pair(Names{"a", "c", "d"}, 3.0));
-}
-
-// A long chain must not exhaust the native stack.
-TEST(PathsTest, LongChain) {
-  constexpr int kLength = 300'000;
-  TestDag dag;
-  for (int i = 0; i < kLength; ++i) ASSERT_TRUE(dag.add_node(std::to_string(i), 0).ok());
-  for (int i = 1; i < kLength; ++i) {
-    ASSERT_TRUE(dag.add_edge(std::to_string(i - 1), std::to_string(i), {}, {}).ok());
-  }
-  const std::string last = std::to_string(kLength - 1);
-  EXPECT_EQ(all_paths(dag, "0", last, std::nullopt).value().at(0).size(), std::size_t{kLength});
-  EXPECT_EQ(shortest_path(dag, "0", last).value()->size(), std::size_t{kLength});
-  EXPECT_EQ(longest_path(dag, "0", last, {}).value()->total, double{kLength});
-}
-
 // Every path by plain recursion, successors in name order, one visit per edge: an oracle for
 // small graphs only.
 void enumerate(const TestDag& dag, NodeIndex target, IndexList& path, std::vector<Names>& out) {
-  if (path.back() == target) return out.push_back(testing::names(dag, path));
+  if (path.back() == target)
+    return out.push_back(testing::names(dag, path));
   IndexList successors;
   dag.graph().for_each_successor(path.back(), [&](NodeIndex s) { successors.push_back(s); });
   std::stable_sort(successors.begin(), successors.end(), [&](NodeIndex a, NodeIndex b) {
@@ -128,6 +93,12 @@ void enumerate(const TestDag& dag, NodeIndex target, IndexList& path, std::vecto
 
 TEST(PathsTest, AgreeWithExhaustiveEnumeration) {
   std::mt19937 rng(7);
+  const auto names = [](const std::vector<NodeId>& ids) {
+    Names out;
+    for (const NodeId& id : ids)
+      out.push_back(id.name);
+    return out;
+  };
   for (int round = 0; round < 30; ++round) {
     TestDag dag;
     CostMap costs;
@@ -139,35 +110,43 @@ TEST(PathsTest, AgreeWithExhaustiveEnumeration) {
     }
     for (int e = 0; e < 18; ++e) {
       const std::size_t i = rng() % 9, j = rng() % 9;
-      if (i == j) continue;
-      ASSERT_TRUE(dag.add_edge(id[std::min(i, j)], id[std::max(i, j)], {}, {}).ok());
+      if (i != j) {
+        ASSERT_TRUE(dag.add_edge(id[std::min(i, j)], id[std::max(i, j)], {}, {}).ok());
+      }
     }
     for (const auto& from : id) {
       for (const auto& to : id) {
         std::vector<Names> all;
         IndexList start{*dag.find(from)};
         enumerate(dag, *dag.find(to), start, all);
-        ASSERT_EQ(paths(dag, from.c_str(), to.c_str()), all) << from << " -> " << to;
-        std::vector<Names> first_two = all;
-        first_two.resize(std::min<std::size_t>(all.size(), 2));
-        ASSERT_EQ(paths(dag, from.c_str(), to.c_str(), 2), first_two);
-        const auto fewest = shortest(dag, from.c_str(), to.c_str());
-        const auto best = longest(dag, from.c_str(), to.c_str(), costs);
+        const auto listed = [&](std::optional<std::size_t> limit) {
+          std::vector<Names> got;
+          for (const auto& path : all_paths(dag, from, to, limit).value())
+            got.push_back(names(path));
+          return got;
+        };
+        ASSERT_EQ(listed(std::nullopt), all);
+        ASSERT_EQ(listed(2), std::vector<Names>(
+                                 all.begin(), all.begin() + std::min<std::size_t>(2, all.size())));
+        const auto fewest = shortest_path(dag, from, to).value();
+        const auto best = longest_path(dag, from, to, costs).value();
         ASSERT_EQ(fewest.has_value(), !all.empty());
         ASSERT_EQ(best.has_value(), !all.empty());
-        if (all.empty()) continue;
+        if (all.empty())
+          continue;
         const auto total = [&](const Names& p) {
           double sum = 0;
-          for (const auto& name : p) sum += costs[name];
+          for (const auto& name : p)
+            sum += costs[name];
           return sum;
         };
-        EXPECT_NE(std::find(all.begin(), all.end(), *fewest), all.end());
-        EXPECT_NE(std::find(all.begin(), all.end(), best->first), all.end());
+        EXPECT_NE(std::find(all.begin(), all.end(), names(*fewest)), all.end());
+        EXPECT_NE(std::find(all.begin(), all.end(), names(best->path)), all.end());
         for (const Names& p : all) {
           EXPECT_LE(fewest->size(), p.size());
-          EXPECT_LE(total(p), best->second);
+          EXPECT_LE(total(p), best->total);
         }
-        EXPECT_EQ(total(best->first), best->second);
+        EXPECT_EQ(total(names(best->path)), best->total);
       }
     }
   }

@@ -9,8 +9,6 @@
 namespace torvex {
 namespace {
 
-using testing::add_edges;
-using testing::add_nodes;
 using testing::TestDag;
 using NameSet = std::set<std::string>;
 constexpr auto kForward = algorithms::kNeighborhoodForward;
@@ -26,32 +24,42 @@ NameSet around(const TestDag& dag, const char* start, std::uint64_t depth, std::
   return out;
 }
 
-TEST(DepthNeighborhoodTest, ChainAndShortcut) {
+// Up to `depth` hops along the chosen directions (any code but forward and backward means
+// both), the shorter path deciding; siblings are two hops apart.
+TEST(DepthNeighborhoodTest, WorkedExamples) {
+  const char* chain = "a>b>c>d";
+  const struct {
+    const char* graph;
+    const char* start;
+    std::uint64_t depth;
+    std::uint8_t direction;
+    NameSet expected;
+  } cases[] = {
+      {chain, "b", 0, kForward, {"b"}},
+      {chain, "b", 0, kBackward, {"b"}},
+      {chain, "b", 0, kBoth, {"b"}},
+      {chain, "b", 1, kForward, {"b", "c"}},
+      {chain, "b", UINT64_MAX, kForward, {"b", "c", "d"}},
+      {chain, "b", 1, kBackward, {"a", "b"}},
+      {chain, "b", 1, kBoth, {"a", "b", "c"}},
+      {chain, "b", 1, 7, {"a", "b", "c"}},
+      {chain, "a", 2, kForward, {"a", "b", "c"}},
+      {"a>b>c>d a>c", "a", 2, kForward, {"a", "b", "c", "d"}},
+      {"a>b a>c lone", "b", 1, kBoth, {"a", "b"}},
+      {"a>b a>c lone", "b", 2, kBoth, {"a", "b", "c"}},
+      {"a>b a>c lone", "b", 2, kBackward, {"a", "b"}},
+      {"a>b a>c lone", "lone", 9, kBoth, {"lone"}},
+  };
+  for (const auto& c : cases) {
+    TestDag dag;
+    testing::build(dag, c.graph);
+    EXPECT_EQ(around(dag, c.start, c.depth, c.direction), c.expected) << c.graph << " " << c.start;
+  }
   TestDag dag;
-  add_nodes(dag, {"a", "b", "c", "d"});
-  add_edges(dag, {{"a", "b"}, {"b", "c"}, {"c", "d"}});
-  for (auto direction : {kForward, kBackward, kBoth})
-    EXPECT_EQ(around(dag, "b", 0, direction), NameSet{"b"});
-  EXPECT_EQ(around(dag, "b", 1, kForward), (NameSet{"b", "c"}));
-  EXPECT_EQ(around(dag, "b", UINT64_MAX, kForward), (NameSet{"b", "c", "d"}));
-  EXPECT_EQ(around(dag, "b", 1, kBackward), (NameSet{"a", "b"}));
-  EXPECT_EQ(around(dag, "b", 1, kBoth), (NameSet{"a", "b", "c"}));
-  EXPECT_EQ(around(dag, "b", 1, 7), (NameSet{"a", "b", "c"}));  // any other code means both
-  EXPECT_EQ(around(dag, "a", 2, kForward), (NameSet{"a", "b", "c"}));
-  add_edges(dag, {{"a", "c"}});  // the shorter path decides
-  EXPECT_EQ(around(dag, "a", 2, kForward), (NameSet{"a", "b", "c", "d"}));
-}
-
-TEST(DepthNeighborhoodTest, SiblingsAreTwoHopsApart) {
-  TestDag dag;
-  add_nodes(dag, {"a", "b", "c", "lone", "gone"});
-  add_edges(dag, {{"a", "b"}, {"a", "c"}, {"gone", "a"}});
+  testing::build(dag, "a gone>a");
   ASSERT_TRUE(dag.remove_node("gone").ok());
-  EXPECT_EQ(around(dag, "b", 1, kBoth), (NameSet{"a", "b"}));
-  EXPECT_EQ(around(dag, "b", 2, kBoth), (NameSet{"a", "b", "c"}));
-  EXPECT_EQ(around(dag, "b", 2, kBackward), (NameSet{"a", "b"}));
-  EXPECT_EQ(around(dag, "lone", 9, kBoth), NameSet{"lone"});
-  EXPECT_EQ(algorithms::depth_neighborhood(dag.graph(), 4, 3, kBoth), IndexList{4});  // vacant
+  EXPECT_EQ(algorithms::depth_neighborhood(dag.graph(), 1, 3, kBoth), IndexList{1});  // vacant
+  EXPECT_EQ(around(dag, "a", 3, kBoth), NameSet{"a"});
 }
 
 }  // namespace

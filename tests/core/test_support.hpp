@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
+#include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "../store_checks.hpp"
 #include "graph/dag.hpp"
 
 namespace torvex::testing {
@@ -16,24 +20,86 @@ namespace torvex::testing {
 using TestDag = DAG<int>;
 
 inline void add_nodes(TestDag& dag, std::initializer_list<const char*> names) {
-  for (const char* n : names) ASSERT_TRUE(dag.add_node(n, 0).ok()) << n;
+  for (const char* n : names)
+    ASSERT_TRUE(dag.add_node(n, 0).ok()) << n;
 }
 
-inline void add_edges(TestDag& dag,
-                      std::initializer_list<std::pair<const char*, const char*>> edges) {
-  for (auto [a, b] : edges) ASSERT_TRUE(dag.add_edge(a, b, std::nullopt, std::nullopt).ok());
+// Adds a graph written as words: "a>b>c d" is the edges a -> b and b -> c and the node d. Nodes
+// go in at their first mention, so bare names written first fix the slot order; then the
+// edges, in order.
+inline void build(TestDag& dag, std::string_view words) {
+  std::vector<std::pair<std::string, std::string>> edges;
+  for (std::size_t at = 0; at < words.size();) {
+    std::size_t end = std::min(words.find(' ', at), words.size());
+    std::string previous;
+    for (std::string_view word = words.substr(at, end - at); !word.empty();) {
+      const std::size_t arrow = std::min(word.find('>'), word.size());
+      std::string name(word.substr(0, arrow));
+      if (!dag.contains(name)) {
+        ASSERT_TRUE(dag.add_node(name, 0).ok());
+      }
+      if (!previous.empty())
+        edges.emplace_back(previous, name);
+      previous = name;
+      word.remove_prefix(std::min(arrow + 1, word.size()));
+    }
+    at = end + 1;
+  }
+  for (auto& [a, b] : edges)
+    ASSERT_TRUE(dag.add_edge(a, b, std::nullopt, std::nullopt).ok()) << a;
 }
 
 inline std::vector<std::string> names(const GraphStore& dag, const IndexList& list) {
   std::vector<std::string> out;
-  for (NodeIndex n : list) out.emplace_back(dag.graph().name(n));
+  for (NodeIndex n : list)
+    out.emplace_back(dag.graph().name(n));
+  return out;
+}
+
+// The names of a list joined by spaces, and of levels or paths joined by " | ": compact to
+// compare with a worked example.
+inline std::string text(const GraphStore& dag, const IndexList& list) {
+  std::string out;
+  for (NodeIndex n : list)
+    out.append(out.empty() ? "" : " ").append(dag.graph().name(n));
+  return out;
+}
+inline std::string text(const std::vector<NodeId>& ids) {
+  std::string out;
+  for (const NodeId& id : ids)
+    out.append(out.empty() ? "" : " ").append(id.name);
+  return out;
+}
+inline std::string text(const GraphStore& dag, const Levels& levels) {
+  std::string out;
+  for (const IndexList& level : levels)
+    out.append(out.empty() ? "" : " | ").append(text(dag, level));
+  return out;
+}
+inline std::string text(const std::vector<std::vector<NodeId>>& paths) {
+  std::string out;
+  for (const auto& path : paths)
+    out.append(out.empty() ? "" : " | ").append(text(path));
   return out;
 }
 
 inline std::vector<std::vector<std::string>> names(const GraphStore& dag, const Levels& levels) {
   std::vector<std::vector<std::string>> out;
-  for (const IndexList& level : levels) out.push_back(names(dag, level));
+  for (const IndexList& level : levels)
+    out.push_back(names(dag, level));
   return out;
+}
+
+// A graph that a reader (from_json_into and the like) built from scratch, or its error.
+template <class Payload>
+using ReadDag = Result<std::unique_ptr<DAG<Payload>>>;
+template <class Payload, class Read>
+ReadDag<Payload> read_new(Read&& read) {
+  auto dag = std::make_unique<DAG<Payload>>();
+  Status status = read(*dag);
+  if (!status.ok())
+    return std::move(status).error();
+  return ReadDag<Payload>(std::move(dag));
 }
 
 // Fills an empty graph with a random DAG of n nodes for differential tests. Node i (slot i) is
@@ -41,8 +107,8 @@ inline std::vector<std::vector<std::string>> names(const GraphStore& dag, const 
 // earlier node gets an edge to it with probability 1 / edge_odds. on_node(name) runs after each
 // node is added, before its edges, and may draw from rng too (a cost, a priority).
 template <class OnNode>
-void add_random_dag(TestDag& dag, std::mt19937& rng, int n, unsigned name_range,
-                    unsigned edge_odds, OnNode&& on_node) {
+void add_random_dag(TestDag& dag, std::mt19937& rng, int n, unsigned name_range, unsigned edge_odds,
+                    OnNode&& on_node) {
   ASSERT_EQ(dag.graph().node_bound(), 0u);
   for (NodeIndex i = 0; i < static_cast<NodeIndex>(n); ++i) {
     const std::string name = std::to_string(rng() % name_range) + "_" + std::to_string(i);
@@ -56,46 +122,14 @@ void add_random_dag(TestDag& dag, std::mt19937& rng, int n, unsigned name_range,
   }
 }
 
-// Every edge runs forward in `order`, and `order` holds each live node exactly once.
+// The named checkers of ../store_checks.hpp as assertions.
 inline ::testing::AssertionResult is_topo_order(const GraphStore& dag, const IndexList& order) {
-  const StableGraph& g = dag.graph();
-  std::vector<std::size_t> position(g.node_bound(), SIZE_MAX);
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    if (!g.is_live(order[i])) return ::testing::AssertionFailure() << "vacant slot " << order[i];
-    if (position[order[i]] != SIZE_MAX) return ::testing::AssertionFailure() << "repeated node";
-    position[order[i]] = i;
-  }
-  if (order.size() != g.node_count()) return ::testing::AssertionFailure() << "missing nodes";
-  for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
-    if (g.is_edge_live(e) && position[g.edge_source(e)] >= position[g.edge_target(e)]) {
-      return ::testing::AssertionFailure() << "edge " << g.name(g.edge_source(e)) << " -> "
-                                           << g.name(g.edge_target(e)) << " runs backwards";
-    }
-  }
-  return ::testing::AssertionSuccess();
+  auto fault = checks::topo_order_fault(dag.graph(), order);
+  return fault ? ::testing::AssertionFailure() << *fault : ::testing::AssertionSuccess();
 }
-
-// Name index, counts and neighbour lists agree with the slots.
 inline ::testing::AssertionResult check_store_invariants(const GraphStore& dag) {
-  const StableGraph& g = dag.graph();
-  std::size_t live = 0;
-  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
-    if (!g.is_live(n)) continue;
-    ++live;
-    auto found = dag.find(g.name(n));
-    if (!found || *found != n) return ::testing::AssertionFailure() << "name index of " << n;
-    std::size_t out = 0;
-    g.for_each_edge(n, Direction::Outgoing, [&](NodeIndex, EdgeIndex e) {
-      out += g.edge_source(e) == n;
-    });
-    if (out != g.degree(n, Direction::Outgoing)) return ::testing::AssertionFailure() << "out list";
-  }
-  std::size_t edges = 0;
-  for (EdgeIndex e = 0; e < g.edge_bound(); ++e) edges += g.is_edge_live(e);
-  if (live != g.node_count() || edges != g.edge_count()) {
-    return ::testing::AssertionFailure() << "counts";
-  }
-  return ::testing::AssertionSuccess();
+  auto fault = checks::store_fault(dag);
+  return fault ? ::testing::AssertionFailure() << *fault : ::testing::AssertionSuccess();
 }
 
 }  // namespace torvex::testing

@@ -22,7 +22,7 @@ struct EdgeLines {
 
 EdgeLines edge_lines(double weight, std::optional<std::string> label) {
   TestDag dag;
-  testing::add_nodes(dag, {"a", "b"});
+  testing::build(dag, "a b");
   EXPECT_TRUE(dag.add_edge("a", "b", weight, std::move(label)).ok());
   const std::string dot = to_dot_with(dag);
   const std::string mermaid = to_mermaid(dag);
@@ -34,7 +34,7 @@ EdgeLines edge_lines(double weight, std::optional<std::string> label) {
 
 TEST(TextForms, WriteTheExampleGraph) {
   TestDag dag;
-  testing::add_nodes(dag, {"a", "b", "c"});
+  testing::build(dag, "a b c");
   ASSERT_TRUE(dag.add_edge("a", "b", 2.0, std::nullopt).ok());
   ASSERT_TRUE(dag.add_edge("a", "c", 1.0, "x").ok());
   ASSERT_TRUE(dag.add_edge("b", "c", 1.0, std::nullopt).ok());
@@ -51,6 +51,9 @@ TEST(TextForms, WriteTheExampleGraph) {
 TEST(TextForms, EmptyGraph) {
   EXPECT_EQ(to_dot_with(TestDag()), "digraph {\n}");
   EXPECT_EQ(to_mermaid(TestDag()), "graph TD\n");
+  TestDag odd;  // names that are no identifier at all
+  ASSERT_TRUE(odd.add_node("", 0).ok() && odd.add_node("a\rb", 0).ok());
+  EXPECT_EQ(to_mermaid(odd), "graph TD\n    n0[\"\"]\n    n1[\"a#13;b\"]\n");
 }
 
 TEST(TextForms, EdgesCarryTheirLabelOrAWeightOtherThanOne) {
@@ -86,16 +89,17 @@ TEST(TextForms, HostileNamesAndLabelsAreEscapedAndPlainOnesAreNot) {
 
   // Names that are no plain identifier (and the keyword end) get n{slot}, made unique against
   // the plain names; quoted texts use entity codes.
-  EXPECT_EQ(to_mermaid(dag), "graph TD\n"
-                             "    n0_[\"say #quot;hi#quot;\"]\n"
-                             "    n1[\"[x]<br>y\"]\n"
-                             "    n0[\"n0\"]\n"
-                             "    n3[\"end\"]\n"
-                             "    n4[\"back\\slash\\\"]\n"
-                             "    n0_ --> n1\n"
-                             "    n0_ -->|\"a #quot;b#quot;<br>#35;quot;\"| n1\n"
-                             "    n0 --> n3\n"
-                             "    n0 -->|\"x\\<br>\"| n4\n");
+  EXPECT_EQ(to_mermaid(dag),
+            "graph TD\n"
+            "    n0_[\"say #quot;hi#quot;\"]\n"
+            "    n1[\"[x]<br>y\"]\n"
+            "    n0[\"n0\"]\n"
+            "    n3[\"end\"]\n"
+            "    n4[\"back\\slash\\\"]\n"
+            "    n0_ --> n1\n"
+            "    n0_ -->|\"a #quot;b#quot;<br>#35;quot;\"| n1\n"
+            "    n0 --> n3\n"
+            "    n0 -->|\"x\\<br>\"| n4\n");
 
   // In DOT a quote gets a backslash, and so does each backslash of a run that would escape the
   // closing quote or a line feed. A hook that throws counts as no attributes; an empty text
@@ -106,18 +110,19 @@ TEST(TextForms, HostileNamesAndLabelsAreEscapedAndPlainOnesAreNot) {
       throw std::runtime_error("no");
     return "";
   };
-  EXPECT_EQ(to_dot_with(dag, hook), "digraph {\n"
-                                    "    \"say \\\"hi\\\"\" [];\n"
-                                    "    \"[x]\ny\";\n"
-                                    "    \"n0\" [];\n"
-                                    "    \"end\" [];\n"
-                                    "    \"back\\slash\\\\\" [];\n"
-                                    "    \"say \\\"hi\\\"\" -> \"[x]\ny\";\n"
-                                    "    \"say \\\"hi\\\"\" -> \"[x]\ny\""
-                                    " [label=\"a \\\"b\\\"\n#quot;\"];\n"
-                                    "    \"n0\" -> \"end\";\n"
-                                    "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\n\"];\n"
-                                    "}");
+  EXPECT_EQ(to_dot_with(dag, hook),
+            "digraph {\n"
+            "    \"say \\\"hi\\\"\" [];\n"
+            "    \"[x]\ny\";\n"
+            "    \"n0\" [];\n"
+            "    \"end\" [];\n"
+            "    \"back\\slash\\\\\" [];\n"
+            "    \"say \\\"hi\\\"\" -> \"[x]\ny\";\n"
+            "    \"say \\\"hi\\\"\" -> \"[x]\ny\""
+            " [label=\"a \\\"b\\\"\n#quot;\"];\n"
+            "    \"n0\" -> \"end\";\n"
+            "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\n\"];\n"
+            "}");
 }
 
 TEST(TextForms, PlainNumbersNeverUseAnExponent) {

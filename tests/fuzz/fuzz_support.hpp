@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../store_checks.hpp"
 #include "graph/dag.hpp"
 #include "serialization/json_value.hpp"
 
@@ -94,87 +95,15 @@ inline bool is_utf8(std::string_view text) {
   return decode_utf8(text).has_value();
 }
 
-// The store agrees with its own slots: every live name is indexed to its slot, every live edge
-// sits exactly once in its source's outgoing list and once in its target's incoming list, the
-// counts match, epochs are distinct and issued, and the live nodes admit a full topological
-// order (so the graph is acyclic). Aborts on the first disagreement.
+// Aborts on the first disagreement of the store with its slots (checks::store_fault).
 inline void check_store(const GraphStore& store) {
-  const StableGraph& g = store.graph();
-  const std::size_t edge_bound = g.edge_bound();
-  std::vector<std::uint8_t> in_out_list(edge_bound, 0), in_in_list(edge_bound, 0);
-  std::vector<std::size_t> in_degree(g.node_bound(), 0);
-  std::vector<std::uint64_t> epochs;
-  std::size_t live = 0;
-
-  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
-    if (!g.is_live(n))
-      continue;
-    ++live;
-    auto found = store.find(g.name(n));
-    check(found && *found == n, "name index disagrees with a slot", g.name(n));
-    check(store.epoch(n) < store.next_epoch(), "epoch never issued", g.name(n));
-    epochs.push_back(store.epoch(n));
-    for (const Direction d : {Direction::Outgoing, Direction::Incoming}) {
-      std::size_t steps = 0;
-      for (EdgeIndex e = g.first_edge(n, d); e != kEnd; e = g.next_edge(e, d)) {
-        check(++steps <= edge_bound, "neighbour list loops");
-        check(g.is_edge_live(e), "vacant edge in a neighbour list");
-        const bool outgoing = d == Direction::Outgoing;
-        check((outgoing ? g.edge_source(e) : g.edge_target(e)) == n, "edge in the wrong list");
-        ++(outgoing ? in_out_list : in_in_list)[e];
-        if (!outgoing)
-          ++in_degree[n];
-      }
-      check(steps == g.degree(n, d), "degree disagrees with the list");
-    }
-  }
-  std::size_t live_edges = 0;
-  for (EdgeIndex e = 0; e < edge_bound; ++e) {
-    if (!g.is_edge_live(e)) {
-      check(in_out_list[e] == 0 && in_in_list[e] == 0, "vacant edge still linked");
-      continue;
-    }
-    ++live_edges;
-    check(g.is_live(g.edge_source(e)) && g.is_live(g.edge_target(e)), "edge to a vacant slot");
-    check(in_out_list[e] == 1 && in_in_list[e] == 1, "edge not linked exactly once");
-  }
-  check(live == g.node_count() && live_edges == g.edge_count(), "live counts disagree");
-  std::sort(epochs.begin(), epochs.end());
-  check(std::adjacent_find(epochs.begin(), epochs.end()) == epochs.end(), "repeated epoch");
-
-  // Kahn's algorithm over the slots: every live node must come out.
-  std::vector<NodeIndex> ready;
-  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
-    if (g.is_live(n) && in_degree[n] == 0)
-      ready.push_back(n);
-  }
-  std::size_t emitted = 0;
-  while (!ready.empty()) {
-    const NodeIndex u = ready.back();
-    ready.pop_back();
-    ++emitted;
-    g.for_each_successor(u, [&](NodeIndex v) {
-      if (--in_degree[v] == 0)
-        ready.push_back(v);
-    });
-  }
-  check(emitted == live, "the graph holds a cycle");
+  if (auto fault = checks::store_fault(store))
+    fail("the store disagrees with its slots", *fault);
 }
 
-// Every edge runs forward in `order`, which holds each live node exactly once.
 inline void check_topo_order(const StableGraph& g, const IndexList& order, std::string_view what) {
-  std::vector<std::size_t> position(g.node_bound(), SIZE_MAX);
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    check(g.is_live(order[i]), what, "holds a vacant slot");
-    check(position[order[i]] == SIZE_MAX, what, "repeats a node");
-    position[order[i]] = i;
-  }
-  check(order.size() == g.node_count(), what, "misses nodes");
-  for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
-    if (g.is_edge_live(e)) {
-      check(position[g.edge_source(e)] < position[g.edge_target(e)], what, "edge runs backwards");
-    }
-  }
+  if (auto fault = checks::topo_order_fault(g, order))
+    fail(what, *fault);
 }
 
 // --- graphs read from the external forms ------------------------------------------------------
@@ -182,6 +111,17 @@ inline void check_topo_order(const StableGraph& g, const IndexList& order, std::
 // The payload the reader targets keep: the JSON value the reader hook saw, or none.
 using JsonPayload = std::shared_ptr<const JsonValue>;
 using JsonDag = DAG<JsonPayload>;
+
+// A graph that a reader (from_json_into and the like) built from scratch, or its error.
+using ReadDag = Result<std::unique_ptr<JsonDag>>;
+template <class Read>
+ReadDag read_new(Read&& read) {
+  auto dag = std::make_unique<JsonDag>();
+  Status status = read(*dag);
+  if (!status.ok())
+    return std::move(status).error();
+  return ReadDag(std::move(dag));
+}
 
 // The reader hook: keeps the value, except that it fails for `false` and throws for the
 // string "throw", so both ways of giving nothing are exercised.

@@ -280,31 +280,6 @@ void append_mermaid_quoted(std::string& out, std::string_view text) {
 
 // --- payload-free forms -----------------------------------------------------------------------
 
-SerializableGraph to_serializable(const GraphStore& store) {
-  return detail::to_serializable(store, {});
-}
-
-Result<std::string> write_json_document(const SerializableGraph& graph) {
-  for (const SerializableEdge& edge : graph.edges) {
-    if (!std::isfinite(edge.weight))
-      return weight_without_json_form(edge.from, edge.to, edge.weight);
-  }
-  std::string out;
-  out.reserve(128);
-  JsonDocumentWriter writer(out);
-  for (const SerializableNode& node : graph.nodes) {
-    if (node.payload && nesting_depth(*node.payload) > kDocumentPayloadMaxDepth)
-      return payload_too_deep(node.name);
-    writer.node(node.name, node.payload ? &*node.payload : nullptr);
-  }
-  writer.begin_edges();
-  for (const SerializableEdge& edge : graph.edges) {
-    writer.edge(edge.from, edge.to, edge.weight, edge.label ? &*edge.label : nullptr);
-  }
-  writer.finish();
-  return out;
-}
-
 std::size_t bincode_size(const GraphStore& store) {
   const StableGraph& g = store.graph();
   std::size_t size = 16;  // the two counts
@@ -350,23 +325,6 @@ std::string to_mermaid(const GraphStore& store) {
 }
 
 namespace detail {
-
-SerializableGraph to_serializable(const GraphStore& store, const SlotPayloadWriter& payloads) {
-  const StableGraph& g = store.graph();
-  SerializableGraph records;
-  records.nodes.reserve(g.node_count());
-  records.edges.reserve(g.edge_count());
-  for_each_live_node(g, [&](NodeIndex n) {
-    records.nodes.push_back({std::string(g.name(n)), payload_of(payloads, n)});
-  });
-  for_each_live_edge(g, [&](EdgeIndex e) {
-    const std::string* label = g.edge_label(e);
-    records.edges.push_back({std::string(g.name(g.edge_source(e))),
-                             std::string(g.name(g.edge_target(e))), g.edge_weight(e),
-                             label ? std::optional<std::string>(*label) : std::nullopt});
-  });
-  return records;
-}
 
 Result<std::string> to_json(const GraphStore& store, const SlotPayloadWriter& payloads) {
   const StableGraph& g = store.graph();

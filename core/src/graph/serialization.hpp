@@ -61,14 +61,6 @@ struct FileAccess {
 
 // --- payload-free forms -------------------------------------------------------------------------
 
-// The records of the graph with every payload absent.
-// Complexity: O(V + E) time and a copy of every name and label.
-SerializableGraph to_serializable(const GraphStore& store);
-
-// The pretty JSON text of records (two-space indent, no final newline).
-// Errors: as to_json below.
-Result<std::string> write_json_document(const SerializableGraph& graph);
-
 // Byte length of the binary form with every payload tag 0. Complexity: O(V + E).
 std::size_t bincode_size(const GraphStore& store);
 
@@ -95,7 +87,6 @@ using SlotAttrWriter = std::function<std::optional<std::string>(NodeIndex)>;
 // Adds one decoded node to the graph being built; `payload` is null when it has none.
 using AddNode = std::function<Status(std::string name, const JsonValue* payload)>;
 
-SerializableGraph to_serializable(const GraphStore& store, const SlotPayloadWriter& payloads);
 // Straight from the store to the pretty text, without records in between.
 Result<std::string> to_json(const GraphStore& store, const SlotPayloadWriter& payloads);
 // Errors: Graph "JSON deserialization failed: {}" with the reader's message.
@@ -160,35 +151,10 @@ AddNode node_adder(DAG<Payload>& dag, const PayloadReader<Payload>& hook) {
 
 }  // namespace detail
 
-// A graph read from one of the forms, on the heap.
-template <class Payload>
-using ReadDag = Result<std::unique_ptr<DAG<Payload>>>;
-
-namespace detail {
-
-// Runs one of the *_into readers on a fresh graph.
-template <class Payload, class Read>
-ReadDag<Payload> read_new(Read&& read) {
-  auto dag = std::make_unique<DAG<Payload>>();
-  Status status = read(*dag);
-  if (!status.ok())
-    return std::move(status).error();
-  return ReadDag<Payload>(std::move(dag));
-}
-
-}  // namespace detail
-
 // --- the JSON document --------------------------------------------------------------------------
 
-// The records with each node's payload from `hook` (absent without one).
-template <class Payload>
-SerializableGraph to_serializable(const DAG<Payload>& dag,
-                                  const std::type_identity_t<PayloadWriter<Payload>>& hook) {
-  return detail::to_serializable(dag, detail::slot_writer(dag, hook));
-}
-
 // The pretty document; "payload" members only where `hook` gave a value. Whatever it writes,
-// from_json reads back as the same graph.
+// from_json_into reads back as the same graph.
 // Errors: Graph "JSON serialization failed: {}" for what the document cannot hold: an edge
 // whose weight is NaN or infinite (found before the hook is called at all), or a payload
 // nested deeper than kDocumentPayloadMaxDepth; the message names the edge or the node.
@@ -199,9 +165,8 @@ Result<std::string> to_json(const DAG<Payload>& dag,
   return detail::to_json(dag, detail::slot_writer(dag, hook));
 }
 
-// The readers come in two shapes: `*_into` adds what it reads to a graph the caller owns,
-// which should be empty (after a failure it holds what was added before it and is meant to be
-// dropped); the others return a new graph and drop it themselves on failure.
+// The readers add what they read to a graph the caller owns, which should be empty (after a
+// failure it holds what was added before it and is meant to be dropped).
 
 // Adds the nodes, then the edges, of records to `dag`. A record's payload goes through `hook`
 // when both are present.
@@ -213,13 +178,6 @@ Status from_serializable_into(SerializableGraph graph, DAG<Payload>& dag,
   return detail::build_from_records(std::move(graph), dag, detail::node_adder(dag, hook));
 }
 
-template <class Payload>
-ReadDag<Payload> from_serializable(SerializableGraph graph,
-                                   const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
-  return detail::read_new<Payload>(
-      [&](DAG<Payload>& dag) { return from_serializable_into(std::move(graph), dag, hook); });
-}
-
 // Reads the whole text into records, so a text that fails to read adds nothing; then as
 // from_serializable_into.
 // Errors: Graph "JSON deserialization failed: {}" with the reader's message; then as
@@ -229,13 +187,6 @@ Status from_json_into(std::string_view text, DAG<Payload>& dag,
                       const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
   TORVEX_TRY(records, detail::read_json_records(text));
   return from_serializable_into(std::move(records), dag, hook);
-}
-
-template <class Payload>
-ReadDag<Payload> from_json(std::string_view text,
-                           const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
-  return detail::read_new<Payload>(
-      [&](DAG<Payload>& dag) { return from_json_into(text, dag, hook); });
 }
 
 // --- the binary form ----------------------------------------------------------------------------
@@ -275,14 +226,6 @@ Status from_bincode_into(std::span<const std::uint8_t> data, DAG<Payload>& dag,
   return detail::decode_bincode(data, static_cast<bool>(hook), dag, detail::node_adder(dag, hook));
 }
 
-template <class Payload>
-ReadDag<Payload> from_bincode_reader(
-    std::span<const std::uint8_t> data,
-    const std::type_identity_t<PayloadReader<Payload>>& hook = {}) {
-  return detail::read_new<Payload>(
-      [&](DAG<Payload>& dag) { return from_bincode_into(data, dag, hook); });
-}
-
 // As from_bincode_into over the file's bytes, read whole into private memory first (in
 // `access.blocking`), so neither the hook nor another process can fault the decoding by
 // changing the file.
@@ -295,14 +238,6 @@ Status from_bincode_file_into(const std::string& path, DAG<Payload>& dag,
                               const FileAccess& access = {}) {
   return detail::decode_bincode_file(path, static_cast<bool>(hook), dag,
                                      detail::node_adder(dag, hook), access);
-}
-
-template <class Payload>
-ReadDag<Payload> from_bincode_file(const std::string& path,
-                                   const std::type_identity_t<PayloadReader<Payload>>& hook = {},
-                                   const FileAccess& access = {}) {
-  return detail::read_new<Payload>(
-      [&](DAG<Payload>& dag) { return from_bincode_file_into(path, dag, hook, access); });
 }
 
 // --- DOT ----------------------------------------------------------------------------------------
