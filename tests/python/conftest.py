@@ -33,6 +33,14 @@ def run_python(code, *flags, args=(), timeout=60):
                           capture_output=True, text=True, timeout=timeout)
 
 
+def chain(n):
+    """"0" -> "1" -> ... -> str(n - 1)."""
+    dag = DAG()
+    dag.add_nodes([str(i) for i in range(n)])
+    dag.add_edges([(str(i), str(i + 1)) for i in range(n - 1)])
+    return dag
+
+
 def snapshot(dag):
     """Everything observable about a graph's shape, for checking that a call changed nothing."""
     return (dag.node_names(), dag.edges(), dag.generation,

@@ -2,9 +2,11 @@
 
 import gc
 import sys
+import threading
 
 import pytest
 
+from conftest import chain
 from torvex import DAG, DuplicateNodeError, NodeNotFoundError
 
 
@@ -107,3 +109,38 @@ def test_graphs_that_refer_to_themselves_are_collected():
         del dag, tracker, plan, result, step
     gc.collect()
     assert len(freed) == 200 * 6
+
+
+def test_payloads_dropped_while_another_call_has_the_lock_released():
+    """Payloads dropped on one thread while a call on another runs without the lock are
+    finalised at once, on the thread that dropped them."""
+    long = chain(200_000)
+    freed, where = [], []
+
+    class Tracked(Finalized):
+        def __del__(self):
+            where.append(threading.get_ident())
+            super().__del__()
+
+    stop = threading.Event()
+    reader = threading.Thread(target=lambda: [long.validate() for _ in iter(stop.is_set, True)])
+    reader.start()
+    try:
+        for k in range(100):
+            dag = DAG()
+            dag.add_node("a", Tracked(freed), Tracked(freed))
+            dag.add_nodes([("b", Tracked(freed), Tracked(freed))])
+            dag.set_payload("b", None)
+            dag.remove_node("a")
+            assert len(freed) == 6 * k + 3
+            del dag
+            assert len(freed) == 6 * k + 4
+            other = DAG()
+            other.add_node("c", (other, Tracked(freed), Tracked(freed)))  # a cycle: collected
+            del other
+            gc.collect()
+            assert len(freed) == 6 * k + 6
+    finally:
+        stop.set()
+        reader.join()
+    assert set(where) == {threading.get_ident()}

@@ -138,8 +138,7 @@ class Reader:
             text = dag.to_json(lambda payload: dag.node_count() and None)
             assert json.loads(text)["nodes"][0]["name"] == names[0]
         else:
-            if hasattr(dag, "save"):
-                dag.save(self.path)  # writes with the lock released
+            dag.save(self.path)  # writes with the lock released
             dag.diff(self.other)
 
 
