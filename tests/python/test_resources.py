@@ -14,6 +14,7 @@ import tracemalloc
 
 import pytest
 
+from conftest import SCRIPT_GRAPHS
 from torvex import (DAG, CycleError, DuplicateNodeError, EdgeNotFoundError, GraphError,
                     NodeNotFoundError, StaleNodeRefError)
 
@@ -132,35 +133,13 @@ def test_failing_calls_leak_nothing():
 
 # -- exhausted memory ----------------------------------------------------------------------------
 
-MEMORY_SCRIPT = textwrap.dedent(r'''
+MEMORY_SCRIPT = SCRIPT_GRAPHS + textwrap.dedent(r'''
     import resource, sys, threading
-    from torvex import DAG
 
     case, in_thread = sys.argv[1], sys.argv[2] == "thread"
     # In a new thread, so little room that small allocations fail too, such as the C++ runtime's
     # per-thread state that the thread's first exception needs.
     headroom = (64 if in_thread else 256) << 20
-
-    def chain(n):
-        dag = DAG()
-        dag.add_nodes([f"n{i}" for i in range(n)])
-        dag.add_edges([(f"n{i}", f"n{i + 1}") for i in range(n - 1)])
-        return dag
-
-    def ladder(rungs):  # 2 ** rungs paths from top to bottom
-        dag = DAG()
-        dag.add_nodes(["top", "bottom"] + [f"{s}{i}" for i in range(rungs) for s in "lr"])
-        above = ["top"]
-        for i in range(rungs):
-            dag.add_edges([(u, f"{s}{i}") for u in above for s in "lr"])
-            above = [f"l{i}", f"r{i}"]
-        dag.add_edges([(u, "bottom") for u in above])
-        return dag
-
-    def independent(n):  # n! orderings
-        dag = DAG()
-        dag.add_nodes([f"x{i}" for i in range(n)])
-        return dag
 
     cases = {  # case: (graph, method, arguments)
         "reachability_index": (lambda: chain(120_000), "build_reachability_index", ()),

@@ -30,10 +30,6 @@ def golden(name):
     return (GOLDEN / name).read_text()
 
 
-def bits(x):
-    return struct.unpack("<Q", struct.pack("<d", x))[0]
-
-
 def decode(data):
     """An independent reader of the binary form: ([(name, payload text)],
     [(from, to, weight bits, label)]), None standing for an absent payload or label."""
@@ -171,27 +167,14 @@ def test_node_attrs(example):
 # --- round trips ------------------------------------------------------------------------------
 
 
-def test_binary_round_trip_keeps_everything_but_payloads(awkward):
+def test_loaded_graphs_are_new_graphs(awkward):
     data = awkward.to_bytes()
-    nodes, edges = decode(data)
-    assert [n for n, _ in nodes] == awkward.node_names() == ["reused", "q\"u\\o\nté", "z", "y"]
-    assert [e[2] for e in edges] == [NAN_BITS] + [bits(w) for w in [
-        math.inf, -math.inf, -0.0, 5e-324, 2.5, 1.0]]
-    assert [e[3] for e in edges] == ['l"0\n✓', None, 'l"2\n✓', None, 'l"4\n✓', None, ""]
     for loaded in [DAG.from_bytes(data), DAG.from_bytes(data + b"junk")]:
-        assert loaded.to_bytes() == data
-        assert [(n.name, n.index) for n in loaded.nodes()] == list(
-            zip(awkward.node_names(), range(4)))
+        assert loaded.node_names() == awkward.node_names() == ["reused", "q\"u\\o\nté", "z", "y"]
+        assert [n.index for n in loaded.nodes()] == [0, 1, 2, 3]
         assert loaded.generation == 4 + 7 and loaded.cache_info()["size"] == 0
         assert loaded.get_payload("reused") is None and loaded.get_metadata("reused") is None
-
-
-def test_json_round_trip():
-    dag = DAG()
-    dag.add_nodes(["a", "q\"u\\o\nté\x01"])
-    for weight in [-0.0, 5e-324, 0.1, 1e300, 3]:
-        dag.add_edge("a", "q\"u\\o\nté\x01", weight, str(weight) + "\t\"")
-    assert DAG.from_json(dag.to_json()).to_bytes() == dag.to_bytes()
+    assert DAG.from_bytes(data).to_bytes() == data
 
 
 # --- payload conversion -----------------------------------------------------------------------
@@ -309,28 +292,6 @@ def test_json_reader_errors(text, error, message):
     with pytest.raises(error) as info:
         DAG.from_json(text, lambda v: v)
     assert str(info.value) == message and type(info.value) is error
-
-
-def record(name, tag=b""):
-    return struct.pack("<Q", len(name)) + name + tag
-
-
-BINARY_FAILED = "Bincode read error: "
-TRUNCATED = BINARY_FAILED + "io error: failed to fill whole buffer"
-
-
-@pytest.mark.parametrize("data, error, message", [
-    (struct.pack("<QQ", 1, 2**63) + b"ab", GraphError, TRUNCATED),
-    (struct.pack("<Q", 2) + record(b"a", b"\x00") * 2, DuplicateNodeError, "a"),
-    (struct.pack("<QQ", 0, 1) + record(b"a") + record(b"b") + bytes(9), NodeNotFoundError, "a"),
-])
-def test_binary_reader_errors(data, error, message, tmp_path):
-    path = tmp_path / "graph.bin"
-    path.write_bytes(data)
-    for read in [lambda: DAG.from_bytes(data), lambda: DAG.load(str(path), lambda v: v)]:
-        with pytest.raises(error) as info:
-            read()
-        assert str(info.value) == message and type(info.value) is error
 
 
 # --- files ------------------------------------------------------------------------------------
