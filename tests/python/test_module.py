@@ -99,7 +99,7 @@ def test_only_dag_can_be_constructed(name):
 def signature_lines():
     """Each class and member of the module: its text signature and the first line of its doc."""
     lines = []
-    for name in CLASSES:
+    for name in CLASSES + EXCEPTIONS:
         cls = getattr(internal, name)
         for key in [""] + [k for k in vars(cls) if not k.startswith("__")]:
             member = getattr(cls, key) if key else cls

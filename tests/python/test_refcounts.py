@@ -7,7 +7,7 @@ import threading
 import pytest
 
 from conftest import chain
-from torvex import DAG, DuplicateNodeError, NodeNotFoundError
+from torvex import DAG
 
 
 class Payload:
@@ -46,38 +46,6 @@ def test_replacing_releases_the_old_object(objs):
     dag["a"] = objs[3]
     assert counts(objs) == [start[0], start[1], start[2], start[3] + 1]
     dag.remove_node("a")
-    assert counts(objs) == start
-
-
-def test_error_paths_leak_nothing(objs):
-    dag = DAG()
-    dag.add_node("a")
-    start = counts(objs)
-    with pytest.raises(DuplicateNodeError):
-        dag.add_node("a", objs[0], objs[1])
-    with pytest.raises(DuplicateNodeError):
-        dag.add_nodes([("b", objs[2]), ("a", objs[2], objs[3])])
-    with pytest.raises(TypeError):
-        dag.add_nodes([("c", objs[3]), ["d", objs[3]]])
-    with pytest.raises(NodeNotFoundError):
-        dag.set_payload("zz", objs[0])
-    with pytest.raises(NodeNotFoundError):
-        dag["zz"] = objs[1]
-    with pytest.raises(TypeError):
-        dag.set_metadata(1, objs[1])
-    # b and c were added before the failing items and keep one reference each.
-    assert counts(objs) == [start[0], start[1], start[2] + 1, start[3] + 1]
-    del dag
-    assert counts(objs) == start
-
-
-def test_readers_hand_back_the_stored_object(objs):
-    dag = DAG()
-    dag.add_node("a", objs[0], objs[1])
-    start = counts(objs)
-    for _ in range(100):
-        assert dag.get_payload("a") is objs[0] and dag["a"] is objs[0]
-        assert dag.get_metadata("a") is objs[1]
     assert counts(objs) == start
 
 

@@ -111,29 +111,20 @@ class Reader:
     def step(self, worker):
         dag, names, k = self.dag, self.names, self.counter
         self.counter += 1
-        kind = k % 9
+        kind = k % 5
         if kind == 0:
             assert dag.validate() is True
-        elif kind == 1:
-            found = dag.descendants(names[0])
-            assert len(found) >= CHAIN - 1
-        elif kind == 2:
             assert len(dag.ancestors(names[-1])) == CHAIN - 1  # nothing is added above
-        elif kind == 3:
+        elif kind == 1:
             order = dag.topological_sort()
             self.cached_reads += 1
             where = {n.name: i for i, n in enumerate(order)}
             assert all(where[names[i]] < where[names[i + 1]] for i in range(0, CHAIN - 1, 97))
-        elif kind == 4:
+        elif kind == 2:
             levels = dag.topological_levels()
             self.cached_reads += 1
             assert levels[0][0].name == names[0]
-        elif kind == 5:
-            path = dag.shortest_path(names[0], names[-1])
-            assert path[0].name == names[0] and path[-1].name == names[-1]
-        elif kind == 6:
-            assert dag.is_ancestor(names[0], names[-1]) is True
-        elif kind == 7:
+        elif kind == 3:
             # Python code inside a shared borrow: the callback reads the same graph.
             text = dag.to_json(lambda payload: dag.node_count() and None)
             assert json.loads(text)["nodes"][0]["name"] == names[0]

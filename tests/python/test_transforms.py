@@ -38,23 +38,15 @@ class Obj:
     pass
 
 
-def test_snapshot_shares_payloads_and_copies_structure():
-    dag = DAG()
-    dag.add_node("a", [1], {"m": 1})
-    dag.add_node("gone")
-    dag.add_node("b")
+def test_snapshot_is_a_new_graph_with_the_same_generation():
+    dag = build([("a", "b", 4.0, "l")], nodes=["a", "gone", "b"])
     dag.remove_node("gone")
-    dag.add_edge("a", "b", 4.0, "l")
     dag.topological_sort()
     snap = dag.snapshot()
     assert snap.generation == dag.generation
     assert snap.cache_info() == {"hits": 0, "misses": 0, "size": 0}
     assert [n.index for n in snap.nodes()] == [0, 1]  # packed slots
     same_graph(snap, dag)
-    assert snap.get_payload("a") is dag.get_payload("a")
-    assert snap.get_metadata("a") is dag.get_metadata("a")
-    dag.get_payload("a").append(2)
-    assert snap.get_payload("a") == [1, 2]
     snap.add_node("c")
     assert "c" not in dag
 
@@ -70,12 +62,16 @@ def test_filter():
         dag.filter(lambda n, p: 1)
 
 
-def test_filter_accepts_numpy_booleans():
-    np = pytest.importorskip("numpy")
-    dag = build([("a", "b")])
-    assert dag.filter(lambda n, p: np.bool_(n == "a")).node_names() == ["a"]
+def test_filter_accepts_numpy_booleans_by_their_truth():
+    # Stand-ins with NumPy's type names: the module is not a dependency.
+    def scalar(name, truth):
+        return type(name, (), {"__module__": "numpy", "__bool__": lambda self: truth})()
+
+    dag = build([("a", "b"), ("b", "c")])
+    kept = dag.filter(lambda n, p: scalar("bool_" if n == "a" else "bool", n != "b"))
+    assert kept.node_names() == ["a", "c"]
     with pytest.raises(TypeError, match="^'int64' object cannot be converted to 'PyBool'$"):
-        dag.filter(lambda n, p: np.int64(1))
+        dag.filter(lambda n, p: scalar("int64", True))
 
 
 def test_callbacks_see_a_borrowed_graph():
