@@ -122,8 +122,9 @@ SMOKE = [
     # paths
     ("g.all_paths('a', 'd')", [["a", "b", "d"], ["a", "c", "d"]]),
     ("(g.shortest_path('a', 'd'), g.shortest_path('d', 'a'))", (["a", "c", "d"], None)),
-    ("(g.longest_path('a', 'd'), g.longest_path('a', 'd', type('Costs', (dict,), {})(c=5)))",
-     ((["a", "b", "d"], 3.0), (["a", "c", "d"], 7.0))),
+    ("(g.longest_path('a', 'd'), g.longest_path('a', 'd', type('Costs', (dict,), {})(c=5)), "
+     "g.longest_path('b', 'c'), g.all_paths('d', 'a'))",
+     ((["a", "b", "d"], 3.0), (["a", "c", "d"], 7.0), None, [])),
     # partitions
     ("g.partition_level_based(2)", SPLIT),
     ("g.partition_communication_min(2, None, 10, 0.3)", SPLIT),
@@ -150,6 +151,7 @@ SMOKE = [
     ("g.dominator_tree('a')", [("a", "a"), ("b", "a"), ("c", "a"), ("d", "a")]),
     ("g.filter(lambda name, payload: name != 'b')", (["a", "c", "d"], [("a", "c"), ("c", "d")])),
     ("g.collapse(['b', 'c'], 'bc', 1)", (["a", "d", "bc"], [("a", "bc"), ("bc", "d")])),
+    ("g.collapse(['a', 'd'], 'ad')", CycleError),
     ("g.merge(g, 'keep_second', None)", (ABCD, EDGES)),
     ("g.diff(g.subgraph(['a', 'b'])).to_dict()", {
         "added_nodes": [], "removed_nodes": ["c", "d"], "changed_nodes": [], "added_edges": [],

@@ -1,5 +1,5 @@
-"""Borrow conflicts between threads, parallel readers, exact cache counts, daemon threads at
-interpreter exit, and signals during long calls."""
+"""Every call that releases the interpreter lock keeps its borrow; parallel readers, daemon
+threads at interpreter exit, signals during long calls, and the collector during a change."""
 
 import functools
 import gc
@@ -10,7 +10,7 @@ import time
 import pytest
 
 from conftest import SCRIPT_GRAPHS, chain, run_python, snapshot
-from torvex import CycleError, DuplicateNodeError
+from torvex import DAG, CycleError, DuplicateNodeError
 
 
 def in_background(fn):
@@ -256,3 +256,68 @@ def test_collector_walks_a_graph_another_thread_is_changing():
         stop.set()
         thread.join()
     assert not errors and dag.edge_count() == 49_999
+
+
+# Every method of a graph with arguments that succeed: (name, arguments).
+CALLS = [(m, ()) for m in [
+    "node_count", "edge_count", "roots", "leaves", "nodes", "node_names", "edges", "iter_nodes",
+    "iter_roots", "iter_leaves", "validate", "topological_sort", "topological_sort_dfs",
+    "all_topological_orderings", "topological_levels", "iter_topological_sort",
+    "iter_topological_levels", "topological_sort_priority", "topological_levels_priority",
+    "execution_plan", "bottom_levels", "critical_path", "build_reachability_index", "stats",
+    "to_json", "to_dot", "to_mermaid", "to_bytes", "reverse", "snapshot",
+    "transitive_reduction", "transitive_closure", "__len__", "__iter__"]] + [
+    (m, ("0",)) for m in [
+        "has_node", "get_payload", "get_metadata", "predecessors", "successors", "ancestors",
+        "descendants", "in_degree", "out_degree", "iter_ancestors", "iter_descendants",
+        "nodes_matching_regex", "nodes_matching_glob", "dominator_tree", "__getitem__",
+        "__contains__"]] + [
+    (m, ("0", "1")) for m in ["has_edge", "all_paths", "shortest_path", "longest_path",
+                              "is_ancestor"]] + [
+    (m, (2,)) for m in ["execution_plan_constrained", "partition_level_based",
+                        "partition_balanced", "partition_communication_min"]] + [
+    (m, (["0"],)) for m in ["dirty_set", "change_provenance", "subgraph"]] + [
+    ("subgraph_by_depth", ("0", 1)), ("collapse", (["0"], "x")),
+    ("filter", (lambda n, p: True,)), ("merge", (chain(2),)), ("diff", (chain(2),))]
+CHANGES = [("add_node", ("x",)), ("add_nodes", (["x"],)), ("add_edge", ("0", "1")),
+           ("add_edges", ([("0", "1")],)), ("remove_node", ("0",)),
+           ("remove_edge", ("0", "1")), ("set_payload", ("0", 1)), ("set_metadata", ("0", 1)),
+           ("__setitem__", ("0", 1))]
+
+
+def test_every_method_refuses_a_graph_borrowed_elsewhere():
+    # Inside a callback the graph is lent for reading: every change is refused.
+    dag = chain(3)
+    refused = []
+
+    def predicate(name, payload):
+        for method, arguments in CHANGES:
+            try:
+                getattr(dag, method)(*arguments)
+            except RuntimeError as e:
+                refused.append((method, str(e)))
+        return True
+
+    dag.filter(predicate)
+    assert refused == [(m, "Already borrowed") for m, _ in CHANGES] * 3
+    # While a refused edge is searched, with the lock released, even reading is refused.
+    long = long_chain(50_000)
+    thread, stop, errors = in_background(
+        lambda: pytest.raises(CycleError, long.add_edge, "49999", "0"))
+    try:
+        for method, arguments in CALLS:
+            if method in ("transitive_closure", "build_reachability_index"):
+                continue  # quadratic on a long chain, should the call get the graph
+            call = getattr(long, method)
+            assert first_conflict(lambda: call(*arguments), ()) == "Already mutably borrowed"
+    finally:
+        stop.set()
+        thread.join()
+    assert not errors
+
+
+@pytest.mark.parametrize("method", [m for m, _ in CALLS + CHANGES if not m.startswith("__")])
+def test_every_method_refuses_an_unknown_keyword(method):
+    with pytest.raises(TypeError, match=rf"^DAG\.{method}\(\) (got an unexpected keyword "
+                                        r"argument 'bogus'|takes no keyword arguments)$"):
+        getattr(DAG(), method)(bogus=1)
