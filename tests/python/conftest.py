@@ -27,10 +27,45 @@ def is_topo_order(dag, order):
         position[a] < position[b] for a, b in dag.edges())
 
 
+# Graphs for scripts run in a fresh interpreter, which start with this text.
+SCRIPT_GRAPHS = textwrap.dedent('''
+    from torvex import DAG
+
+    def chain(n, extra=()):
+        dag = DAG()
+        dag.add_nodes([f"n{i}" for i in range(n)])
+        dag.add_edges([(f"n{i}", f"n{i + 1}") for i in range(n - 1)] + list(extra))
+        return dag
+
+    def ladder(rungs):  # 2 ** rungs paths from top to bottom
+        dag = DAG()
+        dag.add_nodes(["top", "bottom"] + [f"{s}{i}" for i in range(rungs) for s in "lr"])
+        above = ["top"]
+        for i in range(rungs):
+            dag.add_edges([(u, f"{s}{i}") for u in above for s in "lr"])
+            above = [f"l{i}", f"r{i}"]
+        dag.add_edges([(u, "bottom") for u in above])
+        return dag
+
+    def independent(n):  # n! orderings
+        dag = DAG()
+        dag.add_nodes([f"x{i}" for i in range(n)])
+        return dag
+''')
+
+
 def run_python(code, *flags, args=(), timeout=60):
     """Runs code in a fresh interpreter, the one running the tests; returns the finished run."""
     return subprocess.run([sys.executable, *flags, "-c", textwrap.dedent(code), *args],
                           capture_output=True, text=True, timeout=timeout)
+
+
+def chain(n):
+    """"0" -> "1" -> ... -> str(n - 1)."""
+    dag = DAG()
+    dag.add_nodes([str(i) for i in range(n)])
+    dag.add_edges([(str(i), str(i + 1)) for i in range(n - 1)])
+    return dag
 
 
 def snapshot(dag):

@@ -1,6 +1,7 @@
-"""Borrow conflicts between threads, parallel readers, exact cache counts, daemon threads at
-interpreter exit, and signals during long calls."""
+"""Every call that releases the interpreter lock keeps its borrow; parallel readers, daemon
+threads at interpreter exit, signals during long calls, and the collector during a change."""
 
+import functools
 import gc
 import sys
 import threading
@@ -8,15 +9,8 @@ import time
 
 import pytest
 
-from conftest import run_python
-from torvex import DAG, CycleError, NodeNotFoundError
-
-
-def chain(n):
-    dag = DAG()
-    dag.add_nodes([str(i) for i in range(n)])
-    dag.add_edges([(str(i), str(i + 1)) for i in range(n - 1)])
-    return dag
+from conftest import SCRIPT_GRAPHS, chain, run_python, snapshot
+from torvex import DAG, CycleError, DuplicateNodeError
 
 
 def in_background(fn):
@@ -35,50 +29,68 @@ def in_background(fn):
     return thread, stop, errors
 
 
-def first_conflict(probe, expected_error, timeout=10.0):
-    """Calls probe() until it raises RuntimeError; returns (message, seconds the call took)."""
+def first_conflict(probe, expected_error, timeout=60.0):
+    """Calls probe() until it raises RuntimeError; returns the message."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        start = time.perf_counter()
         try:
             probe()
         except RuntimeError as e:
-            return str(e), time.perf_counter() - start
+            return str(e)
         except expected_error:
             pass
     pytest.fail("no borrow conflict observed")
 
 
-def test_mutation_during_a_long_read_fails_at_once():
-    dag = chain(100_000)
-    before = dag.generation
-    thread, stop, errors = in_background(dag.validate)
+@functools.cache
+def long_chain(n):
+    return chain(n)
+
+
+# Calls that release the interpreter lock, on a chain of the given length (0 for the default):
+# while one runs on another thread, a change of the graph must fail at once with the borrow
+# error; while a refused edge is being searched, even a read fails.
+RELEASING = [(call, 0) for call in [
+    "d.ancestors(LAST)", "d.descendants('0')", "d.iter_ancestors(LAST)", "d.iter_descendants('0')",
+    "d.clear_cache() or d.topological_sort()", "d.clear_cache() or d.topological_sort_dfs()",
+    "d.clear_cache() or d.topological_levels()", "d.clear_cache() or d.iter_topological_sort()",
+    "d.all_topological_orderings(1)", "d.validate()",
+    "d.stats()", "d.diff(d)", "d.dirty_set(['0'])", "d.change_provenance(['0'])",
+    "d.nodes_matching_regex('7$')", "d.nodes_matching_glob('*7')", "d.partition_level_based(4)",
+    "d.partition_balanced(4)", "d.partition_communication_min(4)", "d.all_paths('0', LAST)",
+    "d.shortest_path('0', LAST)", "d.longest_path('0', LAST, {'1': 2.0})",
+    "d.is_ancestor('0', LAST)", "d.topological_sort_priority({'0': 1.0})",
+    "d.topological_levels_priority()", "d.execution_plan()", "d.execution_plan_constrained(4)",
+    "d.bottom_levels()", "d.critical_path()", "d.subgraph_by_depth('0', 10**9, 'forward')",
+    "d.dominator_tree('0')", "d.transitive_reduction()", "d.save(PATH)",
+    "pytest.raises(CycleError, d.add_edge, LAST, '0')",
+    "pytest.raises(CycleError, d.add_edges, [(LAST, '0')] + [('0', LAST)] * 20_000)",
+]] + [("d.build_reachability_index()", 20_000), ("d.transitive_closure()", 1_000)]
+
+
+@pytest.mark.parametrize("call, n", RELEASING, ids=[c for c, _ in RELEASING])
+def test_calls_release_the_lock_and_keep_their_borrow(call, n, tmp_path):
+    dag = long_chain(n or 50_000)
+    before = snapshot(dag)[:2]
+    names = {"d": dag, "LAST": str(len(dag) - 1), "PATH": str(tmp_path / "g.bin"),
+             "pytest": pytest, "CycleError": CycleError}
+    payload = object()
+    count = sys.getrefcount(payload)
+    thread, stop, errors = in_background(lambda: eval(call, names))
     try:
-        # Not borrowed: NodeNotFoundError. During validate (lock released): the borrow error.
-        message, took = first_conflict(lambda: dag.remove_node("missing"), NodeNotFoundError)
+        if call.startswith("pytest.raises"):  # an exclusive borrow: reads fail too
+            message = first_conflict(dag.node_count, ())
+        else:
+            message = first_conflict(lambda: dag.add_node("0", payload, payload),
+                                     DuplicateNodeError)
     finally:
         stop.set()
         thread.join()
-    assert not errors and message == "Already borrowed"
-    assert took < 0.05  # no waiting for the reader
-    assert dag.generation == before
-
-
-def test_read_during_a_mutation_fails_at_once():
-    dag = chain(100_000)
-
-    def mutate():  # refusing 99999 -> 0 searches the whole chain with the lock released
-        with pytest.raises(CycleError):
-            dag.add_edge("99999", "0")
-
-    thread, stop, errors = in_background(mutate)
-    try:
-        message, took = first_conflict(dag.node_count, ())
-    finally:
-        stop.set()
-        thread.join()
-    assert not errors and message == "Already mutably borrowed" and took < 0.05
-    assert dag.edge_count() == 99_999
+    assert not errors
+    # The refusal came at once: a call that waited for the borrow would not have failed.
+    assert message == ("Already mutably borrowed" if call.startswith("pytest.raises")
+                       else "Already borrowed")
+    assert snapshot(dag)[:2] == before and sys.getrefcount(payload) == count
 
 
 def test_two_readers_run_at_the_same_time():
@@ -106,34 +118,6 @@ def test_two_readers_run_at_the_same_time():
     nested = sum(1 for b0, b1 in intervals["b"] for a0, a1 in intervals["a"] if a0 < b0 < b1 < a1)
     nested += sum(1 for a0, a1 in intervals["a"] for b0, b1 in intervals["b"] if b0 < a0 < a1 < b1)
     assert nested > 0
-
-
-def test_cache_counts_stay_exact_under_concurrent_readers():
-    dag = chain(20_000)
-    calls, threads = 50, 4
-    barrier = threading.Barrier(threads)
-
-    def reader():
-        barrier.wait()
-        for _ in range(calls):
-            assert len(dag.topological_sort()) == 20_000
-
-    workers = [threading.Thread(target=reader) for _ in range(threads)]
-    for w in workers:
-        w.start()
-    for w in workers:
-        w.join()
-    info = dag.cache_info()
-    assert info["hits"] + info["misses"] == calls * threads
-    assert info["misses"] >= 1 and info["size"] == 1
-
-
-def test_iterators_have_their_own_borrow():
-    dag = DAG()
-    dag.add_nodes(["a", "b"])
-    it = dag.iter_nodes()
-    dag.add_node("c")  # iterating never borrows the graph
-    assert [n.name for n in it] == ["a", "b"]
 
 
 # -- interpreter exit ----------------------------------------------------------------------------
@@ -180,30 +164,8 @@ def test_interpreter_exit_with_daemon_threads_inside_calls(inside):
 
 # -- signals -------------------------------------------------------------------------------------
 
-INTERRUPT_SCRIPT = r'''
+INTERRUPT_SCRIPT = SCRIPT_GRAPHS + r'''
 import json, os, resource, signal, sys
-from torvex import DAG
-
-def chain(n, extra=()):
-    dag = DAG()
-    dag.add_nodes([f"n{i}" for i in range(n)])
-    dag.add_edges([(f"n{i}", f"n{i + 1}") for i in range(n - 1)] + list(extra))
-    return dag
-
-def ladder(rungs):  # 2 ** rungs paths from top to bottom
-    dag = DAG()
-    dag.add_nodes(["top", "bottom"] + [f"{s}{i}" for i in range(rungs) for s in "lr"])
-    above = ["top"]
-    for i in range(rungs):
-        dag.add_edges([(u, f"{s}{i}") for u in above for s in "lr"])
-        above = [f"l{i}", f"r{i}"]
-    dag.add_edges([(u, "bottom") for u in above])
-    return dag
-
-def independent(n):  # n! orderings
-    dag = DAG()
-    dag.add_nodes([f"x{i}" for i in range(n)])
-    return dag
 
 case = sys.argv[1]
 dag = DAG()
@@ -294,3 +256,68 @@ def test_collector_walks_a_graph_another_thread_is_changing():
         stop.set()
         thread.join()
     assert not errors and dag.edge_count() == 49_999
+
+
+# Every method of a graph with arguments that succeed: (name, arguments).
+CALLS = [(m, ()) for m in [
+    "node_count", "edge_count", "roots", "leaves", "nodes", "node_names", "edges", "iter_nodes",
+    "iter_roots", "iter_leaves", "validate", "topological_sort", "topological_sort_dfs",
+    "all_topological_orderings", "topological_levels", "iter_topological_sort",
+    "iter_topological_levels", "topological_sort_priority", "topological_levels_priority",
+    "execution_plan", "bottom_levels", "critical_path", "build_reachability_index", "stats",
+    "to_json", "to_dot", "to_mermaid", "to_bytes", "reverse", "snapshot",
+    "transitive_reduction", "transitive_closure", "__len__", "__iter__"]] + [
+    (m, ("0",)) for m in [
+        "has_node", "get_payload", "get_metadata", "predecessors", "successors", "ancestors",
+        "descendants", "in_degree", "out_degree", "iter_ancestors", "iter_descendants",
+        "nodes_matching_regex", "nodes_matching_glob", "dominator_tree", "__getitem__",
+        "__contains__"]] + [
+    (m, ("0", "1")) for m in ["has_edge", "all_paths", "shortest_path", "longest_path",
+                              "is_ancestor"]] + [
+    (m, (2,)) for m in ["execution_plan_constrained", "partition_level_based",
+                        "partition_balanced", "partition_communication_min"]] + [
+    (m, (["0"],)) for m in ["dirty_set", "change_provenance", "subgraph"]] + [
+    ("subgraph_by_depth", ("0", 1)), ("collapse", (["0"], "x")),
+    ("filter", (lambda n, p: True,)), ("merge", (chain(2),)), ("diff", (chain(2),))]
+CHANGES = [("add_node", ("x",)), ("add_nodes", (["x"],)), ("add_edge", ("0", "1")),
+           ("add_edges", ([("0", "1")],)), ("remove_node", ("0",)),
+           ("remove_edge", ("0", "1")), ("set_payload", ("0", 1)), ("set_metadata", ("0", 1)),
+           ("__setitem__", ("0", 1))]
+
+
+def test_every_method_refuses_a_graph_borrowed_elsewhere():
+    # Inside a callback the graph is lent for reading: every change is refused.
+    dag = chain(3)
+    refused = []
+
+    def predicate(name, payload):
+        for method, arguments in CHANGES:
+            try:
+                getattr(dag, method)(*arguments)
+            except RuntimeError as e:
+                refused.append((method, str(e)))
+        return True
+
+    dag.filter(predicate)
+    assert refused == [(m, "Already borrowed") for m, _ in CHANGES] * 3
+    # While a refused edge is searched, with the lock released, even reading is refused.
+    long = long_chain(50_000)
+    thread, stop, errors = in_background(
+        lambda: pytest.raises(CycleError, long.add_edge, "49999", "0"))
+    try:
+        for method, arguments in CALLS:
+            if method in ("transitive_closure", "build_reachability_index"):
+                continue  # quadratic on a long chain, should the call get the graph
+            call = getattr(long, method)
+            assert first_conflict(lambda: call(*arguments), ()) == "Already mutably borrowed"
+    finally:
+        stop.set()
+        thread.join()
+    assert not errors
+
+
+@pytest.mark.parametrize("method", [m for m, _ in CALLS + CHANGES if not m.startswith("__")])
+def test_every_method_refuses_an_unknown_keyword(method):
+    with pytest.raises(TypeError, match=rf"^DAG\.{method}\(\) (got an unexpected keyword "
+                                        r"argument 'bogus'|takes no keyword arguments)$"):
+        getattr(DAG(), method)(bogus=1)

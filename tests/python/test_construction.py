@@ -1,126 +1,13 @@
-"""Adding and removing nodes and edges, handles, and payload ownership."""
+"""Adding nodes and edges: names that are not plain text, and the batch path for long lists."""
 
-import json
 import random
 import sys
 import types
 
 import pytest
 
-from conftest import names, snapshot
-from torvex import (DAG, CycleError, DuplicateNodeError, EdgeNotFoundError, NodeNotFoundError,
-                    NodeRef, StaleNodeRefError)
-
-NODE_FORM = ("Each node must be a string name, (name, payload) tuple, "
-             "or (name, payload, metadata) tuple")
-EDGE_FORM = ("Each edge must be a (from, to), (from, to, weight), or (from, to, weight, label) "
-             "tuple. `from` and `to` may be a str or NodeRef.")
-
-
-def test_add_node_returns_handles_and_keeps_payload_identity():
-    dag = DAG()
-    payload, metadata = object(), {"k": 1}
-    ref = dag.add_node("a", payload, metadata)
-    assert type(ref) is NodeRef and (ref.name, ref.epoch) == ("a", 0)
-    assert dag.get_payload("a") is payload and dag.get_metadata(ref) is metadata
-    assert dag.generation == 1 and dag.node_ref("a") == ref
-    assert dag.node_ref("missing") is None
-    with pytest.raises(TypeError, match="'NodeRef' object cannot be converted to 'PyString'"):
-        dag.node_ref(ref)
-
-
-def test_duplicates_change_nothing_but_earlier_items_stay():
-    dag = DAG()
-    first = object()
-    dag.add_node("a", first)
-    before = snapshot(dag)
-    with pytest.raises(DuplicateNodeError, match="^a$"):
-        dag.add_node("a", object())
-    assert snapshot(dag) == before and dag.get_payload("a") is first
-    with pytest.raises(DuplicateNodeError, match="^x$"):
-        dag.add_nodes(["x", "y", "x"])
-    assert dag.node_names() == ["a", "x", "y"] and dag.generation == 3
-
-
-def test_add_nodes_forms():
-    dag = DAG()
-    refs = dag.add_nodes(["a", ("b", None), ("c", 1, 2)])
-    assert [(r.name, r.epoch) for r in refs] == [("a", 0), ("b", 1), ("c", 2)]
-    assert dag.get_payload("c") == 1 and dag.get_metadata("c") == 2
-    assert dag.add_nodes([]) == [] and dag.generation == 3
-    # A None inside a tuple is a stored payload, which a serializer is given; "a" has none.
-    written = json.loads(dag.to_json(payload_serializer=repr))["nodes"]
-    assert [node.get("payload") for node in written] == [None, "None", "1"]
-
-
-@pytest.mark.parametrize("bad", [["a", ["b", 1]], ["a", ("b",)], ["a", (1, 2)], ["a", 5],
-                                 ["a", ("b", 1, 2, 3)], ["a", "\ud800"]])
-def test_add_nodes_rejects_bad_items_keeping_earlier_ones(bad):
-    dag = DAG()
-    with pytest.raises(TypeError) as error:
-        dag.add_nodes(bad)
-    assert str(error.value) == NODE_FORM
-    assert dag.node_names() == ["a"]
-
-
-def test_cycles_are_refused_with_the_path(diamond):
-    before = snapshot(diamond)
-    with pytest.raises(CycleError) as error:
-        diamond.add_edge("d", "a")
-    assert str(error.value) == "Edge d -> a would create a cycle: a -> c -> d"
-    assert snapshot(diamond) == before
-
-
-def test_parallel_edges_and_removal_order():
-    dag = DAG()
-    dag.add_nodes(["a", "b", "c"])
-    dag.add_edge("a", "b")
-    dag.add_edge("a", "c")
-    dag.add_edge("a", "b", 2, "second")
-    dag.remove_edge("a", "b")  # the most recent a -> b
-    assert dag.edges() == [("a", "b"), ("a", "c")]
-    dag.remove_edge("a", "b")
-    with pytest.raises(EdgeNotFoundError, match="^a -> b$"):
-        dag.remove_edge("a", "b")
-    with pytest.raises(NodeNotFoundError, match="^x$"):
-        dag.remove_edge("x", "y")
-
-
-def test_add_edge_arguments():
-    dag = DAG()
-    dag.add_nodes(["a", "b"])
-    dag.add_edge("a", "b", weight=None, label=None)
-    dag.add_edge(from_node="a", to_node="b", weight=2, label="x")
-    assert json.loads(dag.to_json())["edges"] == [
-        {"from": "a", "to": "b", "weight": 1.0},
-        {"from": "a", "to": "b", "weight": 2.0, "label": "x"}]
-    before = snapshot(dag)
-    for call in [lambda: dag.add_edge("a", "b", label=3), lambda: dag.add_edge("a", 3),
-                 lambda: dag.add_edge("a", "b", weight="w")]:
-        with pytest.raises(TypeError, match="^argument '"):
-            call()
-    with pytest.raises(NodeNotFoundError, match="^x$"):
-        dag.add_edge("x", "y")
-    with pytest.raises(NodeNotFoundError, match="^y$"):
-        dag.add_edge("a", "y")
-    assert snapshot(dag) == before
-
-
-def test_add_edges_forms_and_partial_failure():
-    dag = DAG()
-    a, b, c = dag.add_nodes(["a", "b", "c"])
-    dag.add_edges([(a, "b"), ("b", c, 2.5), ("a", "c", 1, "label")])
-    assert dag.edges() == [("a", "b"), ("b", "c"), ("a", "c")]
-    for bad in [("a", "b", None), ("a", "b", 1.0, None), ["a", "b"], ("a",), ("a", 5)]:
-        with pytest.raises(TypeError) as error:
-            dag.add_edges([("a", "b"), bad])
-        assert str(error.value) == EDGE_FORM
-    assert dag.edge_count() == 3 + 5  # the good first item of each call stays
-    with pytest.raises(TypeError, match="'tuple' object cannot be converted to 'PyList'"):
-        dag.add_edges((("a", "b"),))
-    with pytest.raises(CycleError):
-        dag.add_edges([("b", "c"), ("c", "a")])
-    assert dag.edge_count() == 9
+from conftest import snapshot
+from torvex import DAG, CycleError
 
 
 @pytest.mark.parametrize("items", [1, 256, 1000])
@@ -140,39 +27,6 @@ def test_add_edges_that_adds_nothing_keeps_cache_and_generation(items):
     dag.roots()
     assert dag.generation == before[2] + items - 1
     assert dag.cache_info()["misses"] == cache["misses"] + (items > 1)
-
-
-def test_handles_survive_unrelated_changes_and_go_stale():
-    dag = DAG()
-    a = dag.add_node("a")
-    dag.add_nodes(["b", "c"])
-    dag.remove_node("c")
-    dag.add_edge(a, "b")
-    assert dag.has_node(a) and names(dag.successors(a)) == ["b"]
-    dag.remove_node(a)
-    with pytest.raises(NodeNotFoundError, match="^a$"):
-        dag.add_edge(a, "b")
-    assert not dag.has_node(a)
-    dag.add_node("a")
-    with pytest.raises(StaleNodeRefError, match="^a$"):
-        dag.add_edge(a, "b")
-    with pytest.raises(StaleNodeRefError):
-        dag.remove_node(a)
-    with pytest.raises(StaleNodeRefError):  # before the missing name
-        dag.add_edge("nowhere", a)
-    assert not dag.has_node(a) and dag.has_node("a") and dag.has_node(dag.node_ref("a"))
-
-
-def test_remove_node_frees_its_slot():
-    dag = DAG()
-    dag.add_nodes(["a", "b", "c"])
-    dag.add_edges([("a", "b"), ("b", "c")])
-    dag.remove_node("b")
-    dag.add_node("d")
-    assert dag.edges() == [] and [(n.name, n.index) for n in dag.nodes()] == [
-        ("a", 0), ("d", 1), ("c", 2)]
-    with pytest.raises(NodeNotFoundError, match="^b$"):
-        dag.remove_node("b")
 
 
 def test_names_are_text_with_str_subclasses():
@@ -215,6 +69,8 @@ def test_a_name_without_utf8_form_never_stands_for_another_node():
     # Items of the list forms are refused like any other malformed item.
     with pytest.raises(TypeError, match="^Each edge"):
         dag.add_edges([(bad, "x")])
+    with pytest.raises(TypeError, match="^Each node"):
+        dag.add_nodes([bad])
     assert snapshot(dag) == before and dag.get_metadata("\ufffd" * 3) is None
 
 
@@ -239,13 +95,6 @@ def test_builder_calls_the_factory_each_time(monkeypatch):
     monkeypatch.setitem(sys.modules, "torvex.builder", module)
     first, second = DAG.builder(), DAG().builder()
     assert made == [first, second] and first is not second
-
-
-def test_builder_without_the_module():
-    if "torvex.builder" in sys.modules:
-        pytest.skip("a builder module is installed")
-    with pytest.raises(ImportError):
-        DAG.builder()
 
 
 def _outcome(call):

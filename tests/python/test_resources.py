@@ -6,7 +6,6 @@ import os
 import pathlib
 import pwd
 import shutil
-import stat
 import subprocess
 import sys
 import tempfile
@@ -15,6 +14,7 @@ import tracemalloc
 
 import pytest
 
+from conftest import SCRIPT_GRAPHS
 from torvex import (DAG, CycleError, DuplicateNodeError, EdgeNotFoundError, GraphError,
                     NodeNotFoundError, StaleNodeRefError)
 
@@ -29,12 +29,6 @@ def under_address_sanitizer():
 def rss_bytes():
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-def needs(*methods):
-    missing = [m for m in methods if not hasattr(DAG, m)]
-    if missing:
-        pytest.skip("not in the module yet: " + ", ".join(missing))
 
 
 # -- error paths ---------------------------------------------------------------------------------
@@ -53,6 +47,12 @@ def failing_calls(payload):
     dag.add_node("again", payload)
     other = DAG()
     other.add_node("a", payload)
+    index = dag.build_reachability_index()
+
+    def swallowed():  # the serializer's error is dropped, not raised
+        dag.to_json(lambda p: 1 / 0)
+        raise LookupError
+
     calls = [
         (lambda: dag.add_node("a", payload, payload), DuplicateNodeError),
         (lambda: dag.add_nodes([("a", payload, payload)]), DuplicateNodeError),
@@ -74,35 +74,24 @@ def failing_calls(payload):
         (lambda: dag.successors(gone), NodeNotFoundError),
         (lambda: dag.ancestors("zz"), NodeNotFoundError),
         (lambda: dag.all_topological_orderings(-1), OverflowError),
+        (lambda: dag.shortest_path("a", "zz"), NodeNotFoundError),
+        (lambda: dag.longest_path("a", "c", {"a": payload}), TypeError),
+        (lambda: dag.filter(lambda name, p: 1 / 0), ZeroDivisionError),
+        (lambda: dag.merge(other, "keep_first", lambda n, p, q: 1 / 0), ZeroDivisionError),
+        (lambda: dag.collapse(["a", "c"], "x", payload), CycleError),
+        (lambda: dag.subgraph(["a", "b", "a"]), DuplicateNodeError),
+        (lambda: dag.dominator_tree("zz"), NodeNotFoundError),
+        (lambda: dag.nodes_matching_regex("("), GraphError),
+        (lambda: dag.dirty_set(["a", "zz"]), NodeNotFoundError),
+        (lambda: dag.diff(payload), TypeError),
+        (lambda: DAG.from_json('{"nodes": [{"name": "x", "payload": 1}, '
+                               '{"name": "x", "payload": 2}], "edges": []}',
+                               lambda v: payload), DuplicateNodeError),
+        (lambda: DAG.from_bytes(dag.to_bytes()[:-3], lambda v: payload), GraphError),
+        (lambda: DAG.load("/nonexistent/graph.bin", lambda v: payload), GraphError),
+        (lambda: index.can_reach("zz", "a"), NodeNotFoundError),
+        (swallowed, LookupError),
     ]
-    optional = {
-        "shortest_path": (lambda: dag.shortest_path("a", "zz"), NodeNotFoundError),
-        "longest_path": (lambda: dag.longest_path("a", "c", {"a": payload}), TypeError),
-        "filter": (lambda: dag.filter(lambda name, p: 1 / 0), ZeroDivisionError),
-        "merge": (lambda: dag.merge(other, "keep_first", lambda n, p, q: 1 / 0),
-                  ZeroDivisionError),
-        "collapse": (lambda: dag.collapse(["a", "c"], "x", payload), CycleError),
-        "subgraph": (lambda: dag.subgraph(["a", "b", "a"]), DuplicateNodeError),
-        "dominator_tree": (lambda: dag.dominator_tree("zz"), NodeNotFoundError),
-        "nodes_matching_regex": (lambda: dag.nodes_matching_regex("("), GraphError),
-        "dirty_set": (lambda: dag.dirty_set(["a", "zz"]), NodeNotFoundError),
-        "diff": (lambda: dag.diff(payload), TypeError),
-        "from_json": (lambda: DAG.from_json('{"nodes": [{"name": "x", "payload": 1}, '
-                                            '{"name": "x", "payload": 2}], "edges": []}',
-                                            lambda v: payload), DuplicateNodeError),
-        "from_bytes": (lambda: DAG.from_bytes(dag.to_bytes()[:-3], lambda v: payload),
-                       GraphError),
-        "load": (lambda: DAG.load("/nonexistent/graph.bin", lambda v: payload), GraphError),
-    }
-    calls += [call for name, call in optional.items() if hasattr(DAG, name)]
-    if hasattr(DAG, "build_reachability_index"):
-        index = dag.build_reachability_index()
-        calls.append((lambda: index.can_reach("zz", "a"), NodeNotFoundError))
-    if hasattr(DAG, "to_json"):
-        def swallowed():  # the serializer's error is dropped, not raised
-            dag.to_json(lambda p: 1 / 0)
-            raise LookupError
-        calls.append((swallowed, LookupError))
     return dag, calls
 
 
@@ -144,35 +133,13 @@ def test_failing_calls_leak_nothing():
 
 # -- exhausted memory ----------------------------------------------------------------------------
 
-MEMORY_SCRIPT = textwrap.dedent(r'''
+MEMORY_SCRIPT = SCRIPT_GRAPHS + textwrap.dedent(r'''
     import resource, sys, threading
-    from torvex import DAG
 
     case, in_thread = sys.argv[1], sys.argv[2] == "thread"
     # In a new thread, so little room that small allocations fail too, such as the C++ runtime's
     # per-thread state that the thread's first exception needs.
     headroom = (64 if in_thread else 256) << 20
-
-    def chain(n):
-        dag = DAG()
-        dag.add_nodes([f"n{i}" for i in range(n)])
-        dag.add_edges([(f"n{i}", f"n{i + 1}") for i in range(n - 1)])
-        return dag
-
-    def ladder(rungs):  # 2 ** rungs paths from top to bottom
-        dag = DAG()
-        dag.add_nodes(["top", "bottom"] + [f"{s}{i}" for i in range(rungs) for s in "lr"])
-        above = ["top"]
-        for i in range(rungs):
-            dag.add_edges([(u, f"{s}{i}") for u in above for s in "lr"])
-            above = [f"l{i}", f"r{i}"]
-        dag.add_edges([(u, "bottom") for u in above])
-        return dag
-
-    def independent(n):  # n! orderings
-        dag = DAG()
-        dag.add_nodes([f"x{i}" for i in range(n)])
-        return dag
 
     cases = {  # case: (graph, method, arguments)
         "reachability_index": (lambda: chain(120_000), "build_reachability_index", ()),
@@ -183,9 +150,6 @@ MEMORY_SCRIPT = textwrap.dedent(r'''
     }
     build, method, arguments = cases[case]
     dag = build()
-    if not hasattr(dag, method):
-        print("absent")
-        sys.exit(0)
     run = lambda d: [getattr(d, method)(*arguments) for _ in range(8)]
     with open("/proc/self/status") as f:
         size = next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmSize:"))
@@ -223,96 +187,10 @@ def test_exhausted_memory_raises_memory_error(case, where):
     done = subprocess.run([sys.executable, "-c", MEMORY_SCRIPT, case, where], capture_output=True,
                           text=True, timeout=300)
     assert done.returncode == 0, done.stderr[-2000:]
-    if done.stdout.strip() == "absent":
-        pytest.skip(f"{case}: method not in the module yet")
     assert done.stdout.strip() == "MemoryError"
 
 
 # -- writing files -------------------------------------------------------------------------------
-
-def graph_of(n, payload_text="p"):
-    dag = DAG()
-    dag.add_nodes([(f"node{i:06d}", payload_text) for i in range(n)])
-    dag.add_edges([(f"node{i:06d}", f"node{i + 1:06d}", 0.5, "l") for i in range(n - 1)])
-    return dag
-
-
-def leftovers(directory, keep):
-    return sorted(set(os.listdir(directory)) - set(keep))
-
-
-FSIZE_SCRIPT = textwrap.dedent(r'''
-    import resource, signal, sys
-    from torvex import DAG, GraphError
-
-    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a failing write, not a killed process
-    path, limit, serializer = sys.argv[1], int(sys.argv[2]), sys.argv[3] == "1"
-    dag = DAG()
-    dag.add_nodes([(f"node{i:06d}", "payload") for i in range(20_000)])
-    dag.add_edges([(f"node{i:06d}", f"node{i + 1:06d}") for i in range(19_999)])
-    resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-    try:
-        dag.save(path, (lambda p: p) if serializer else None)
-    except GraphError as e:
-        print(e)
-    else:
-        print("saved")
-''')
-
-
-@pytest.mark.parametrize("serializer", [False, True])
-def test_save_beyond_the_file_size_limit_keeps_the_old_file(tmp_path, serializer):
-    needs("save", "load")
-    target = tmp_path / "graph.bin"
-    graph_of(3).save(str(target))
-    old = target.read_bytes()
-    done = subprocess.run([sys.executable, "-c", FSIZE_SCRIPT, str(target), "65536",
-                           "1" if serializer else "0"],
-                          capture_output=True, text=True, timeout=120)
-    assert done.returncode == 0, done.stderr[-2000:]
-    assert done.stdout.strip() == \
-        "Bincode write error: io error: File too large (os error 27)"
-    assert target.read_bytes() == old
-    assert leftovers(tmp_path, ["graph.bin"]) == []  # no temporary file left behind
-    assert DAG.load(str(target)).node_names() == ["node000000", "node000001", "node000002"]
-
-
-def test_save_to_a_full_device_fails_in_place(tmp_path):
-    needs("save")
-    # A private node for the same device, so a faulty save could only ever replace this one.
-    device = tmp_path / "full"
-    try:
-        os.mknod(device, stat.S_IFCHR | 0o666, os.makedev(1, 7))
-    except (PermissionError, OSError):
-        device = "/dev/full"
-    for size in (3, 5000):  # flushed at the end, and flushed on the way
-        with pytest.raises(GraphError) as error:
-            graph_of(size).save(str(device))
-        assert str(error.value) == \
-            "Bincode write error: io error: No space left on device (os error 28)"
-        assert stat.S_ISCHR(os.stat(device).st_mode)
-        assert os.stat(device).st_rdev == os.makedev(1, 7)
-    assert leftovers(tmp_path, ["full"]) == []
-
-
-def test_save_to_bad_places(tmp_path):
-    needs("save")
-    dag = graph_of(3)
-    existing = tmp_path / "kept.bin"
-    existing.write_bytes(b"old contents")
-    cases = {
-        str(tmp_path / "missing" / "g.bin"): "No such file or directory (os error 2)",
-        str(tmp_path): "Is a directory (os error 21)",
-        str(existing / "g.bin"): "Not a directory (os error 20)",
-        "": "No such file or directory (os error 2)",
-    }
-    for path, reason in cases.items():
-        with pytest.raises(GraphError) as error:
-            dag.save(path)
-        assert str(error.value) == f"Failed to create file {path}: {reason}"
-    assert existing.read_bytes() == b"old contents"
-    assert leftovers(tmp_path, ["kept.bin"]) == []
-
 
 NON_ROOT_SCRIPT = textwrap.dedent(r'''
     import os, sys
@@ -336,7 +214,6 @@ NON_ROOT_SCRIPT = textwrap.dedent(r'''
 def test_save_where_no_file_can_replace_the_old_one(tmp_path):
     """A writable file in a read-only directory, or one owned by someone else in a sticky
     directory, is overwritten in place; what may not be written stays refused."""
-    needs("save")
     if IS_ROOT:
         try:
             user = pwd.getpwnam("nobody").pw_uid
@@ -386,25 +263,6 @@ def test_save_where_no_file_can_replace_the_old_one(tmp_path):
             (base / "ro").chmod(0o755)
         if base != tmp_path:
             shutil.rmtree(base)
-
-
-def test_save_replaces_a_file_whole_and_keeps_its_mode(tmp_path):
-    needs("save", "load")
-    target = tmp_path / "g.bin"
-    target.write_bytes(b"x" * 100_000)
-    target.chmod(0o640)
-    link = tmp_path / "link.bin"
-    link.symlink_to(target.name)
-    graph_of(4).save(str(link))
-    assert link.is_symlink() and stat.S_IMODE(target.stat().st_mode) == 0o640
-    assert DAG.load(str(target)).edge_count() == 3
-    # A file with several names is rewritten in place, so that every name sees the new bytes.
-    twin = tmp_path / "twin.bin"
-    os.link(target, twin)
-    graph_of(5).save(str(target))
-    assert twin.read_bytes() == target.read_bytes() == graph_of(5).to_bytes()
-    assert os.path.samefile(twin, target)
-    assert leftovers(tmp_path, ["g.bin", "link.bin", "twin.bin"]) == []
 
 
 PIPE_SCRIPT = textwrap.dedent(r'''
@@ -459,7 +317,6 @@ PIPE_SCRIPT = textwrap.dedent(r'''
 
 @pytest.mark.parametrize("serializer", [False, True])
 def test_save_into_a_pipe_waits_without_the_lock_and_runs_signal_handlers(tmp_path, serializer):
-    needs("save")
     outputs = {}
     for case in ["thread", "signals", "raising"]:
         (tmp_path / case).mkdir()
@@ -476,55 +333,6 @@ def test_save_into_a_pipe_waits_without_the_lock_and_runs_signal_handlers(tmp_pa
 
 
 # -- reading files -------------------------------------------------------------------------------
-
-def test_load_of_bad_files_fails_cleanly(tmp_path):
-    needs("save", "load")
-    good = tmp_path / "good.bin"
-    graph_of(5).save(str(good))
-    data = good.read_bytes()
-    empty = tmp_path / "empty.bin"
-    empty.write_bytes(b"")
-    truncation = "Bincode read error: io error: failed to fill whole buffer"
-    cases = {
-        str(empty): truncation,
-        str(tmp_path): f"Failed to mmap file {tmp_path}: No such device (os error 19)",
-        str(tmp_path / "none.bin"):
-            f"Failed to open file {tmp_path / 'none.bin'}: No such file or directory (os error 2)",
-        "/dev/null": truncation,
-    }
-    for path, message in cases.items():
-        with pytest.raises(GraphError) as error:
-            DAG.load(path)
-        assert str(error.value) == message
-    # Every cut of a valid file fails with a read error, never with a crash or a half graph.
-    cut = tmp_path / "cut.bin"
-    for length in range(len(data)):
-        cut.write_bytes(data[:length])
-        with pytest.raises(GraphError, match="^Bincode read error: "):
-            DAG.load(str(cut))
-    assert DAG.load(str(good)).edges() == graph_of(5).edges()
-
-
-def test_load_of_a_fifo_does_not_wait_for_a_writer(tmp_path):
-    needs("load")
-    fifo = tmp_path / "pipe"
-    os.mkfifo(fifo)
-    script = ("import sys\nfrom torvex import DAG, GraphError\n"
-              "try:\n    DAG.load(sys.argv[1])\nexcept GraphError as e:\n    print(e)\n")
-    done = subprocess.run([sys.executable, "-c", script, str(fifo)], capture_output=True,
-                          text=True, timeout=60)
-    assert done.stdout.strip() == "Bincode read error: io error: failed to fill whole buffer"
-
-
-@pytest.mark.skipif(IS_ROOT, reason="root reads files whatever their mode")
-def test_load_of_an_unreadable_file(tmp_path):
-    needs("save", "load")
-    path = tmp_path / "g.bin"
-    graph_of(2).save(str(path))
-    path.chmod(0)
-    with pytest.raises(GraphError, match="^Failed to open file .*Permission denied"):
-        DAG.load(str(path))
-
 
 REWRITTEN_SCRIPT = textwrap.dedent(r'''
     import os, subprocess, sys
@@ -560,7 +368,6 @@ REWRITTEN_SCRIPT = textwrap.dedent(r'''
 
 
 def test_load_while_another_process_rewrites_the_file(tmp_path):
-    needs("save", "load")
     done = subprocess.run([sys.executable, "-c", REWRITTEN_SCRIPT, str(tmp_path / "g.bin")],
                           capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr[-2000:]

@@ -11,7 +11,7 @@ import threading
 import time
 
 from conftest import is_topo_order
-from torvex import DAG, CycleError, DuplicateNodeError, NodeNotFoundError
+from torvex import DAG, CycleError
 
 BORROW_ERRORS = {"Already borrowed", "Already mutably borrowed"}
 RUN_SECONDS = 1.5
@@ -111,35 +111,25 @@ class Reader:
     def step(self, worker):
         dag, names, k = self.dag, self.names, self.counter
         self.counter += 1
-        kind = k % 9
+        kind = k % 5
         if kind == 0:
             assert dag.validate() is True
-        elif kind == 1:
-            found = dag.descendants(names[0])
-            assert len(found) >= CHAIN - 1
-        elif kind == 2:
             assert len(dag.ancestors(names[-1])) == CHAIN - 1  # nothing is added above
-        elif kind == 3:
+        elif kind == 1:
             order = dag.topological_sort()
             self.cached_reads += 1
             where = {n.name: i for i, n in enumerate(order)}
             assert all(where[names[i]] < where[names[i + 1]] for i in range(0, CHAIN - 1, 97))
-        elif kind == 4:
+        elif kind == 2:
             levels = dag.topological_levels()
             self.cached_reads += 1
             assert levels[0][0].name == names[0]
-        elif kind == 5:
-            path = dag.shortest_path(names[0], names[-1])
-            assert path[0].name == names[0] and path[-1].name == names[-1]
-        elif kind == 6:
-            assert dag.is_ancestor(names[0], names[-1]) is True
-        elif kind == 7:
+        elif kind == 3:
             # Python code inside a shared borrow: the callback reads the same graph.
             text = dag.to_json(lambda payload: dag.node_count() and None)
             assert json.loads(text)["nodes"][0]["name"] == names[0]
         else:
-            if hasattr(dag, "save"):
-                dag.save(self.path)  # writes with the lock released
+            dag.save(self.path)  # writes with the lock released
             dag.diff(self.other)
 
 
@@ -194,52 +184,3 @@ def test_mixed_readers_and_writers_on_shared_graphs(tmp_path):
     payloads.append(object())  # never in a graph: the count every payload must be back to
     counts = [sys.getrefcount(p) for p in payloads]
     assert counts == [counts[-1]] * len(counts)
-
-
-def until_granted(call):
-    while True:
-        try:
-            return call()
-        except RuntimeError as e:
-            assert str(e) in BORROW_ERRORS
-            time.sleep(0)
-
-
-def test_refused_calls_change_and_keep_nothing():
-    """Writes refused in the middle of a reader's call, or failing on their own between two
-    reads, leave the graph as it was and hold on to no argument."""
-    dag, names = permanent_graph()
-    before = (dag.generation, dag.edges(), dag.node_names())
-    stop = threading.Event()
-    reader = Worker(lambda w: dag.validate(), stop)
-    reader.start()
-    payload = object()
-    start = sys.getrefcount(payload)
-    # Each call fails even when it gets the graph to itself.
-    calls = [(lambda: dag.add_node(names[0], payload, payload), DuplicateNodeError),
-             (lambda: dag.add_nodes([("fresh", payload), (names[1], payload)]), None),
-             (lambda: dag.remove_node("missing"), NodeNotFoundError),
-             (lambda: dag.add_edge(names[50], names[1]), CycleError),
-             (lambda: dag.set_payload("missing", payload), NodeNotFoundError)]
-    refused = 0
-    deadline = time.monotonic() + 5
-    while refused < 300 and time.monotonic() < deadline:
-        for call, own_error in calls:
-            try:
-                call()
-            except RuntimeError as e:
-                assert str(e) == "Already borrowed"
-                refused += 1
-            except DuplicateNodeError:
-                # add_nodes keeps the items before a duplicate: take "fresh" out again.
-                if own_error is None:
-                    until_granted(lambda: dag.remove_node("fresh"))
-                    before = (before[0] + 2,) + before[1:]
-            except (NodeNotFoundError, CycleError) as e:
-                assert isinstance(e, own_error)
-    stop.set()
-    reader.join(timeout=30)
-    assert not reader.is_alive() and not reader.unexpected
-    assert refused >= 300
-    assert (dag.generation, dag.edges(), dag.node_names()) == before
-    assert sys.getrefcount(payload) == start

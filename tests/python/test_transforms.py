@@ -1,4 +1,4 @@
-"""Transforms: reverse, snapshot, closure, reduction, dominator tree, filter, merge, collapse."""
+"""Transforms that copy payloads or call back into Python: snapshot, filter, merge."""
 
 import gc
 import sys
@@ -6,8 +6,7 @@ import sys
 import pytest
 
 from conftest import snapshot as shape
-from torvex import (DAG, CycleError, DuplicateNodeError, NodeNotFoundError,
-                    StaleNodeRefError)
+from torvex import DAG, CycleError, DuplicateNodeError
 
 
 def build(edges, nodes=None, payloads=None):
@@ -39,68 +38,17 @@ class Obj:
     pass
 
 
-def test_signatures():
-    assert {m: getattr(DAG, m).__text_signature__ for m in [
-        "reverse", "collapse", "dominator_tree", "filter", "merge"]} == {
-        "reverse": "($self)", "collapse": "($self, nodes, collapsed_name, payload=None)",
-        "dominator_tree": "($self, root)", "filter": "($self, predicate)",
-        "merge": '($self, other, conflict="keep_first", conflict_resolver=None)'}
-
-
-def test_reverse_keeps_edge_data_and_parallel_edges():
-    dag = build([("a", "b", 2.0, "x"), ("b", "c"), ("a", "b", 3.0)])
-    before = shape(dag)
-    same_graph(dag.reverse(), build([("b", "a", 2.0, "x"), ("c", "b"), ("b", "a", 3.0)],
-                                    nodes=["a", "b", "c"]))
-    assert shape(dag) == before
-
-
-def test_snapshot_shares_payloads_and_copies_structure():
-    dag = DAG()
-    dag.add_node("a", [1], {"m": 1})
-    dag.add_node("gone")
-    dag.add_node("b")
+def test_snapshot_is_a_new_graph_with_the_same_generation():
+    dag = build([("a", "b", 4.0, "l")], nodes=["a", "gone", "b"])
     dag.remove_node("gone")
-    dag.add_edge("a", "b", 4.0, "l")
     dag.topological_sort()
     snap = dag.snapshot()
     assert snap.generation == dag.generation
     assert snap.cache_info() == {"hits": 0, "misses": 0, "size": 0}
     assert [n.index for n in snap.nodes()] == [0, 1]  # packed slots
     same_graph(snap, dag)
-    assert snap.get_payload("a") is dag.get_payload("a")
-    assert snap.get_metadata("a") is dag.get_metadata("a")
-    dag.get_payload("a").append(2)
-    assert snap.get_payload("a") == [1, 2]
     snap.add_node("c")
     assert "c" not in dag
-
-
-def test_closure_and_reduction():
-    chain = build([("a", "b", 2.0, "x"), ("b", "c", 3.0)])
-    closed = chain.transitive_closure()
-    same_graph(closed, build([("a", "b", 2.0, "x"), ("b", "c", 3.0), ("a", "c")]))
-    shortcut = build([("a", "b", 2.0, "x"), ("b", "c", 3.0, "y"), ("a", "c", 9.0)])
-    same_graph(shortcut.transitive_reduction(), build([("a", "b", 2.0, "x"), ("b", "c", 3.0, "y")]))
-
-    parallel = build([("a", "b", 1.0, "p"), ("a", "b", 2.0, "q")])
-    same_graph(parallel.transitive_reduction(), parallel)
-
-
-def test_dominator_tree():
-    dag = build([("a", "b"), ("a", "c"), ("b", "d"), ("c", "d"), ("x", "d")])
-    assert dag.dominator_tree("a") == [("a", "a"), ("b", "a"), ("c", "a"), ("d", "a")]
-    assert dag.dominator_tree(dag.node_ref("b")) == [("b", "b"), ("d", "b")]
-    assert dag.cache_info() == {"hits": 0, "misses": 0, "size": 0}  # its own order, uncached
-    with pytest.raises(NodeNotFoundError, match="^zz$"):
-        dag.dominator_tree("zz")
-    stale = dag.node_ref("x")
-    dag.remove_node("x")
-    dag.add_node("x")
-    with pytest.raises(StaleNodeRefError, match="^x$"):
-        dag.dominator_tree(stale)
-    with pytest.raises(TypeError, match="^argument 'root': expected str or NodeRef"):
-        dag.dominator_tree(1)
 
 
 def test_filter():
@@ -114,12 +62,16 @@ def test_filter():
         dag.filter(lambda n, p: 1)
 
 
-def test_filter_accepts_numpy_booleans():
-    np = pytest.importorskip("numpy")
-    dag = build([("a", "b")])
-    assert dag.filter(lambda n, p: np.bool_(n == "a")).node_names() == ["a"]
+def test_filter_accepts_numpy_booleans_by_their_truth():
+    # Stand-ins with NumPy's type names: the module is not a dependency.
+    def scalar(name, truth):
+        return type(name, (), {"__module__": "numpy", "__bool__": lambda self: truth})()
+
+    dag = build([("a", "b"), ("b", "c")])
+    kept = dag.filter(lambda n, p: scalar("bool_" if n == "a" else "bool", n != "b"))
+    assert kept.node_names() == ["a", "c"]
     with pytest.raises(TypeError, match="^'int64' object cannot be converted to 'PyBool'$"):
-        dag.filter(lambda n, p: np.int64(1))
+        dag.filter(lambda n, p: scalar("int64", True))
 
 
 def test_callbacks_see_a_borrowed_graph():
@@ -174,76 +126,5 @@ def test_merge_strategies():
     assert payloads(merged) == (None, first_meta) and merged.node_names() == ["a", "b"]
     with pytest.raises(DuplicateNodeError, match="^a$"):
         dag.merge(other, "error")
-    with pytest.raises(ValueError) as error:
-        dag.merge(other, "Keep_First")
-    assert str(error.value) == ("Invalid conflict strategy: 'Keep_First'. "
-                                "Expected 'keep_first', 'keep_second', or 'error'.")
-    with pytest.raises(TypeError, match="^argument 'other': 'list' object cannot be "
-                                        "converted to 'DAG'$"):
-        dag.merge([])
     with pytest.raises(TypeError, match="^argument 'conflict'"):
         dag.merge(other, None)
-
-
-def test_merge_edges():
-    mine = build([("a", "b", 1.0), ("a", "b", 2.0)])
-    theirs = build([("a", "b", 5.0), ("b", "c", 3.0, "x"), ("b", "c", 4.0)])
-    same_graph(mine.merge(theirs), build([("a", "b", 1.0), ("a", "b", 2.0), ("b", "c", 3.0, "x")]))
-    same_graph(mine.merge(mine), mine)
-    with pytest.raises(CycleError) as error:
-        build([("a", "b")]).merge(build([("b", "a")]))
-    assert str(error.value) == "Edge b -> a would create a cycle: a -> b"
-
-
-def test_collapse():
-    dag = build([("a", "b", 2.0), ("b", "c"), ("c", "d", 3.0, "x")])
-    summary = Obj()
-    collapsed = dag.collapse(["b", dag.node_ref("c"), "b"], "bc", summary)
-    same_graph(collapsed, build([("a", "bc", 2.0), ("bc", "d", 3.0, "x")], nodes=["a", "d", "bc"],
-                                payloads={"bc": summary}))
-    assert collapsed.get_payload("bc") is summary and collapsed.get_metadata("bc") is None
-    assert dag.collapse(("b",), "b").node_names() == ["a", "c", "d", "b"]  # name reused
-
-    parallel = build([("a", "b", 1.0, "first"), ("a", "b", 2.0), ("x", "a"), ("x", "b")])
-    same_graph(parallel.collapse([], "s"), build([("a", "b", 1.0, "first"), ("x", "a"), ("x", "b")],
-                                                nodes=["a", "b", "x", "s"]))
-    # x->a and x->b land on the same pair: the first edge of the pair keeps its data.
-    assert parallel.collapse(["a", "b"], "ab").edges() == [("x", "ab")]
-
-
-def test_collapse_errors_build_nothing():
-    dag = build([("a", "b"), ("b", "c")])
-    before = shape(dag)
-    with pytest.raises(NodeNotFoundError, match="^zz$"):
-        dag.collapse(["a", "zz", "yy"], "s")
-    stale = dag.node_ref("a")
-    other = build([("a", "b")])  # same names, its own epochs
-    other.remove_node("a")
-    other.add_node("a")
-    with pytest.raises(StaleNodeRefError, match="^a$"):  # handles are checked before names
-        other.collapse(["zz", stale], "s")
-    with pytest.raises(DuplicateNodeError, match="^b$"):
-        dag.collapse(["a"], "b")
-    with pytest.raises(CycleError) as error:
-        dag.collapse(["a", "c"], "ac")
-    assert str(error.value) == "Edge b -> ac would create a cycle: ac -> b"
-    with pytest.raises(TypeError, match="^argument 'nodes': Can't extract `str` to `Vec`$"):
-        dag.collapse("ab", "s")
-    with pytest.raises(TypeError, match="^argument 'nodes': expected str or NodeRef"):
-        dag.collapse(["a", 1], "s")
-    with pytest.raises(TypeError, match="^argument 'nodes': 'set' object cannot be converted "
-                                        "to 'Sequence'$"):
-        dag.collapse({"a"}, "s")
-    assert shape(dag) == before
-
-
-def test_long_chain_needs_no_recursion():
-    n = 200_000
-    dag = DAG()
-    dag.add_nodes([str(i) for i in range(n)])
-    dag.add_edges([(str(i), str(i + 1)) for i in range(n - 1)])
-    assert dag.reverse().edge_count() == n - 1
-    assert dag.transitive_reduction().edge_count() == n - 1
-    assert len(dag.dominator_tree("0")) == n
-    assert dag.collapse([str(i) for i in range(1, n - 1)], "mid").edges() == [("0", "mid"),
-                                                                              ("mid", str(n - 1))]
