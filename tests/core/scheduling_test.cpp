@@ -244,7 +244,7 @@ TEST(Plans, LongChainNeedsNoDeepStack) {
   for (NodeIndex i = 0; i < n; ++i) {
     ASSERT_TRUE(dag.add_node("n" + std::to_string(i), 0).ok());
     if (i) {
-      ASSERT_TRUE(dag.insert_edge(i - 1, i, std::nullopt, std::nullopt).ok());
+      ASSERT_TRUE(dag.add_edge(i - 1, i, std::nullopt, std::nullopt).ok());
     }
   }
   auto path = critical_path(dag, {}).value();

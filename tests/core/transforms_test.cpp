@@ -50,7 +50,7 @@ TEST(TransformsTest, LongChainReductionIsLinear) {
   for (int i = 0; i < n; ++i)
     ASSERT_TRUE(dag.add_node(std::to_string(i), 0).ok());
   for (int i = 1; i < n; ++i)
-    ASSERT_TRUE(dag.insert_edge(i - 1, i, std::nullopt, std::nullopt).ok());
+    ASSERT_TRUE(dag.add_edge(i - 1, i, std::nullopt, std::nullopt).ok());
   EXPECT_TRUE(algorithms::transitive_reduction_redundant_edges(dag.graph()).empty());
 }
 
@@ -120,7 +120,7 @@ TEST(TransformsTest, ReductionAcrossBlocksMatchesPlainSearch) {
   testing::add_random_dag(dag, rng, 2200, 100000, 300, [](const std::string&) {});
   const StableGraph& g = dag.graph();
   for (EdgeIndex e = 0; e < g.edge_bound(); e += 7)
-    ASSERT_TRUE(dag.insert_edge(g.edge_source(e), g.edge_target(e), {}, {}).ok());
+    ASSERT_TRUE(dag.add_edge(g.edge_source(e), g.edge_target(e), {}, {}).ok());
   ASSERT_TRUE(dag.remove_node(g.name(1100)).ok());
   std::set<NodePair> expected;
   for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
