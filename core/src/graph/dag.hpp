@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "algorithms/cycle.hpp"
 #include "errors.hpp"
 #include "graph/cache.hpp"
 #include "graph/dynamic_order.hpp"
@@ -27,14 +28,6 @@
 #include "node.hpp"
 
 namespace torvex {
-
-// Reusable search state for the cycle test, so that each insertion costs only what it visits.
-struct CycleScratch {
-  std::vector<std::uint32_t> mark;
-  std::vector<NodeIndex> parent;
-  std::vector<NodeIndex> queue;
-  std::uint32_t stamp = 0;
-};
 
 // Runs the search it is given; add_edge hands its cycle search (and nothing else) to it.
 using SearchWrapper = std::function<void(const std::function<void()>&)>;
@@ -180,7 +173,7 @@ class GraphStore {
   mutable std::shared_mutex cache_lock_;
   mutable DagCache cache_;
   mutable std::uint64_t working_generation_ = 0;  // of the working forms in cache_
-  CycleScratch scratch_;
+  algorithms::CycleScratch scratch_;  // for the cycle test of add_edge
   DynamicTopoOrder order_;
   bool prefers_batch_ = false;
 };
