@@ -67,7 +67,7 @@ class GraphStore {
   // --- structural changes (exclusive access) --------------------------------------------
   // Refuses an edge that would close a cycle. Most edges are settled in constant time by the
   // incremental order; only a real search runs inside `around_search` (when given), so a caller
-  // can release its own locks for that work alone.
+  // can release its own locks for that work alone. Requires: both are live slots.
   // Errors: Cycle "Edge {} -> {} would create a cycle: {}"; Graph when the edge slot space is
   // exhausted.
   // Invalidates: the cache; bumps the generation.
