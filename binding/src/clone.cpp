@@ -84,12 +84,10 @@ bool clone_edges(const CoreDAG& source, CoreDAG& destination, const std::vector<
 
 Status copy_edge(CoreDAG& destination, NodeIndex from, NodeIndex to, std::optional<double> weight,
                  const std::string* label) {
-  if (std::optional<IndexList> path = destination.find_cycle_path(from, to))
-    return destination.cycle_error(from, to, *path);
   std::optional<std::string> label_copy;
   if (label != nullptr)
     label_copy.emplace(*label);
-  return destination.insert_edge(from, to, weight, std::move(label_copy));
+  return destination.add_edge(from, to, weight, std::move(label_copy));
 }
 
 }  // namespace torvex::binding

@@ -45,7 +45,7 @@ bool clone_edges(const CoreDAG& source, CoreDAG& destination, const std::vector<
 // Errors: the core's DuplicateNode.
 Result<NodeIndex> clone_node(const CoreDAG& source, NodeIndex n, CoreDAG& destination);
 
-// The core's add_edge on resolved destination slots: the cycle test, then the insertion.
+// The core's add_edge on resolved destination slots, with a copy of the label.
 // Errors: the core's cycle error ("Edge {} -> {} would create a cycle: {}").
 Status copy_edge(CoreDAG& destination, NodeIndex from, NodeIndex to, std::optional<double> weight,
                  const std::string* label);

@@ -35,23 +35,18 @@ py::Ref handle_name(PyObject* given, const NodeHandle& handle) {
   return py::str(handle.name);
 }
 
-// The core's add_edge with the cycle test run without the interpreter lock.
+// The core's add_edge with a cycle search, when one is needed, run without the interpreter lock.
 Status insert_edge(CoreDAG& dag, const NodeArg& from, const NodeArg& to,
                    std::optional<double> weight, std::optional<std::string_view> label) {
+  static const SearchWrapper without_gil = [](const std::function<void()>& search) {
+    py::without_gil(search);
+  };
   TORVEX_TRY(from_name, into_name(from, dag));
   TORVEX_TRY(to_name, into_name(to, dag));
-  TORVEX_TRY(source, dag.resolve_name(from_name));
-  TORVEX_TRY(target, dag.resolve_name(to_name));
-  // Most edges are settled in constant time; the lock is released only for a real search.
-  std::optional<IndexList> path;
-  if (dag.cycle_test_needs_search(source, target))
-    path = py::without_gil([&] { return dag.find_cycle_path(source, target); });
-  if (path)
-    return dag.cycle_error(source, target, *path);
   std::optional<std::string> label_text;
   if (label)
     label_text.emplace(*label);
-  return dag.insert_edge(source, target, weight, std::move(label_text));
+  return dag.add_edge(from_name, to_name, weight, std::move(label_text), without_gil);
 }
 
 // --- add_node / node_ref -------------------------------------------------------------------

@@ -114,7 +114,7 @@ TEST(IncrementalTest, MatchesFullSearchesOnRandomGraphs) {
     for (int i = 0; i < n; ++i)
       ASSERT_TRUE(dag.add_node(std::to_string(i), 0).ok());
     for (auto [i, j] : edges)
-      ASSERT_TRUE(dag.insert_edge(i, j, std::nullopt, std::nullopt).ok());
+      ASSERT_TRUE(dag.add_edge(i, j, std::nullopt, std::nullopt).ok());
 
     IndexList changed;
     std::uniform_int_distribution<NodeIndex> pick(0, n - 1);

@@ -105,7 +105,7 @@ TEST(ScaleTest, LongChainThroughEveryAlgorithm) {
   for (NodeIndex i = 0; i < n; ++i) {
     ASSERT_TRUE(dag.add_node(std::to_string(i), 0).ok());
     if (i > 0) {
-      ASSERT_TRUE(dag.insert_edge(i - 1, i, std::nullopt, std::nullopt).ok());
+      ASSERT_TRUE(dag.add_edge(i - 1, i, std::nullopt, std::nullopt).ok());
     }
   }
   const StableGraph& g = dag.graph();

@@ -116,7 +116,7 @@ void add_random_dag(TestDag& dag, std::mt19937& rng, int n, unsigned name_range,
     on_node(name);
     for (NodeIndex j = 0; j < i; ++j) {
       if (rng() % edge_odds == 0) {
-        ASSERT_TRUE(dag.insert_edge(j, i, std::nullopt, std::nullopt).ok());
+        ASSERT_TRUE(dag.add_edge(j, i, std::nullopt, std::nullopt).ok());
       }
     }
   }

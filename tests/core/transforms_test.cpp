@@ -114,7 +114,7 @@ TEST(TransformsTest, ReductionAcrossBlocksMatchesPlainSearch) {
   testing::add_random_dag(dag, rng, 2200, 100000, 300, [](const std::string&) {});
   const StableGraph& g = dag.graph();
   for (EdgeIndex e = 0; e < g.edge_bound(); e += 7)
-    ASSERT_TRUE(dag.insert_edge(g.edge_source(e), g.edge_target(e), {}, {}).ok());
+    ASSERT_TRUE(dag.add_edge(g.edge_source(e), g.edge_target(e), {}, {}).ok());
   ASSERT_TRUE(dag.remove_node(g.name(1100)).ok());
   std::set<NodePair> expected;
   for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {

@@ -7,6 +7,7 @@
 #include <compare>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,3 +68,22 @@ inline double max_num(double a, double b) noexcept {
 }
 
 }  // namespace torvex::algorithms
+
+namespace torvex {
+
+// The per-slot form of a cost or priority map for a store that resolves names with
+// find(name) -> std::optional<NodeIndex>; names not in the graph are dropped silently.
+// `fallback` is what a node without an entry reads: 1.0 for costs, 0.0 for priorities.
+// Complexity: one name lookup per entry.
+template <class Store>
+algorithms::NodeValues names_to_indices(const Store& store, const CostMap& values,
+                                        double fallback = 1.0) {
+  algorithms::NodeValues out(fallback);
+  for (const auto& [name, value] : values) {
+    if (std::optional<NodeIndex> n = store.find(name))
+      out.set(*n, value);
+  }
+  return out;
+}
+
+}  // namespace torvex

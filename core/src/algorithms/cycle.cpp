@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "graph/dag.hpp"
-
 namespace torvex::algorithms {
 
 namespace {

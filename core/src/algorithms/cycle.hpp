@@ -1,18 +1,23 @@
 // Cycle test for a new edge, and strongly connected components.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "errors.hpp"
-#include "graph/cache.hpp"
 #include "graph/stable_graph.hpp"
-
-namespace torvex {
-struct CycleScratch;
-}
+#include "lists.hpp"
 
 namespace torvex::algorithms {
+
+// Reusable search state for would_create_cycle, so that each call costs only what it visits.
+struct CycleScratch {
+  std::vector<std::uint32_t> mark;
+  std::vector<NodeIndex> parent;
+  std::vector<NodeIndex> queue;
+  std::uint32_t stamp = 0;
+};
 
 // Would an edge from -> to close a cycle? Returns the shortest path from `to` to `from` found by
 // a breadth-first search along outgoing edges (newest edge first), or nothing.

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "algorithms/toposort.hpp"
-#include "graph/cache.hpp"
+#include "lists.hpp"
 
 namespace torvex::algorithms {
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "errors.hpp"
-#include "graph/cache.hpp"
 #include "graph/stable_graph.hpp"
+#include "lists.hpp"
 #include "types.hpp"
 
 namespace torvex::algorithms {

@@ -9,8 +9,8 @@
 
 #include "algorithms/costs.hpp"
 #include "errors.hpp"
-#include "graph/cache.hpp"
 #include "graph/stable_graph.hpp"
+#include "lists.hpp"
 
 namespace torvex::algorithms {
 

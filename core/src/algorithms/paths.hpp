@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "algorithms/costs.hpp"
-#include "graph/cache.hpp"
 #include "graph/stable_graph.hpp"
+#include "lists.hpp"
 
 namespace torvex::algorithms {
 

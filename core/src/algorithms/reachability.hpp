@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "errors.hpp"
-#include "graph/cache.hpp"
 #include "graph/stable_graph.hpp"
+#include "lists.hpp"
 
 namespace torvex::algorithms {
 

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "graph/cache.hpp"
 #include "graph/stable_graph.hpp"
+#include "lists.hpp"
 #include "types.hpp"
 
 namespace torvex::algorithms {

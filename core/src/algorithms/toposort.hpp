@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "errors.hpp"
-#include "graph/cache.hpp"
 #include "graph/flat_successors.hpp"
 #include "graph/stable_graph.hpp"
+#include "lists.hpp"
 
 namespace torvex::algorithms {
 

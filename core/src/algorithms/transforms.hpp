@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "graph/cache.hpp"
 #include "graph/stable_graph.hpp"
+#include "lists.hpp"
 #include "types.hpp"
 
 namespace torvex::algorithms {

@@ -1,8 +1,8 @@
 // Breadth-first traversal by edge direction.
 #pragma once
 
-#include "graph/cache.hpp"
 #include "graph/stable_graph.hpp"
+#include "lists.hpp"
 
 namespace torvex::algorithms {
 

@@ -7,15 +7,10 @@
 #include <vector>
 
 #include "graph/flat_successors.hpp"
+#include "lists.hpp"
 #include "types.hpp"
 
 namespace torvex {
-
-using IndexList = std::vector<NodeIndex>;
-using Levels = std::vector<IndexList>;
-// Cached lists are immutable and shared, so a hit hands out the list without copying it.
-using SharedIndexList = std::shared_ptr<const IndexList>;
-using SharedLevels = std::shared_ptr<const Levels>;
 
 struct DagCache {
   SharedIndexList roots;

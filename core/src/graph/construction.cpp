@@ -83,11 +83,15 @@ std::optional<IndexList> GraphStore::find_cycle_path(NodeIndex from, NodeIndex t
   return algorithms::would_create_cycle(graph_, from, to, &scratch_);
 }
 
-Status GraphStore::insert_edge(NodeIndex from, NodeIndex to, std::optional<double> weight,
-                               std::optional<std::string> label) {
-  // O(1) after the caller's own find_cycle_path; a caller that skipped it can still not store a
-  // cycle, nor leave the incremental order behind the graph.
-  if (auto path = find_cycle_path(from, to)) return cycle_error(from, to, *path);
+Status GraphStore::add_edge(NodeIndex from, NodeIndex to, std::optional<double> weight,
+                            std::optional<std::string> label, const SearchWrapper& around_search) {
+  std::optional<IndexList> path;
+  if (!order_.order_edge_without_search(graph_, from, to)) {
+    const std::function<void()> search = [&] { path = find_cycle_path(from, to); };
+    if (around_search) around_search(search);
+    else search();
+  }
+  if (path) return cycle_error(from, to, *path);
   auto owned_label = label ? std::make_unique<std::string>(std::move(*label)) : nullptr;
   TORVEX_TRY_STATUS(graph_.add_edge(from, to, weight.value_or(1.0), std::move(owned_label)));
   bump_generation();
@@ -95,10 +99,11 @@ Status GraphStore::insert_edge(NodeIndex from, NodeIndex to, std::optional<doubl
 }
 
 Status GraphStore::add_edge(std::string_view from, std::string_view to,
-                            std::optional<double> weight, std::optional<std::string> label) {
+                            std::optional<double> weight, std::optional<std::string> label,
+                            const SearchWrapper& around_search) {
   TORVEX_TRY(a, resolve_name(from));
   TORVEX_TRY(b, resolve_name(to));
-  return insert_edge(a, b, weight, std::move(label));
+  return add_edge(a, b, weight, std::move(label), around_search);
 }
 
 Status GraphStore::remove_edge(std::string_view from, std::string_view to) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <shared_mutex>
@@ -17,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "algorithms/cycle.hpp"
 #include "errors.hpp"
 #include "graph/cache.hpp"
 #include "graph/dynamic_order.hpp"
@@ -27,13 +29,8 @@
 
 namespace torvex {
 
-// Reusable search state for the cycle test, so that each insertion costs only what it visits.
-struct CycleScratch {
-  std::vector<std::uint32_t> mark;
-  std::vector<NodeIndex> parent;
-  std::vector<NodeIndex> queue;
-  std::uint32_t stamp = 0;
-};
+// Runs the search it is given; add_edge hands its cycle search (and nothing else) to it.
+using SearchWrapper = std::function<void(const std::function<void()>&)>;
 
 // Everything of the store but the payloads: names, topology, epochs, generation, cache.
 class GraphStore {
@@ -68,30 +65,18 @@ class GraphStore {
   void set_generation(std::uint64_t g) noexcept { generation_ = g; }
 
   // --- structural changes (exclusive access) --------------------------------------------
-  // Resolves from, then to; refuses an edge that would close a cycle.
-  // Errors: NodeNotFound; Cycle "Edge {} -> {} would create a cycle: {}".
+  // Refuses an edge that would close a cycle. Most edges are settled in constant time by the
+  // incremental order; only a real search runs inside `around_search` (when given), so a caller
+  // can release its own locks for that work alone. Requires: both are live slots.
+  // Errors: Cycle "Edge {} -> {} would create a cycle: {}"; Graph when the edge slot space is
+  // exhausted.
   // Invalidates: the cache; bumps the generation.
-  // Complexity: O(nodes reachable from `to`) for the cycle test.
+  // Complexity: O(1) usually; O(nodes reachable from `to`) for a search.
+  Status add_edge(NodeIndex from, NodeIndex to, std::optional<double> weight,
+                  std::optional<std::string> label, const SearchWrapper& around_search = {});
+  // Resolves from, then to, and adds as above. Errors: NodeNotFound first.
   Status add_edge(std::string_view from, std::string_view to, std::optional<double> weight,
-                  std::optional<std::string> label);
-  // The steps of add_edge after resolution, for callers that run the cycle test themselves:
-  // the cycle error for a path found by would_create_cycle, and the insertion itself.
-  TorvexError cycle_error(NodeIndex from, NodeIndex to, const IndexList& path) const;
-  // Inserts and bumps the generation. Its own cycle test costs O(1) once find_cycle_path has
-  // accepted the edge; without that it is the full test of add_edge.
-  // Errors: Cycle as add_edge; Graph when the edge slot space is exhausted.
-  // Invalidates: the cache.
-  Status insert_edge(NodeIndex from, NodeIndex to, std::optional<double> weight,
-                     std::optional<std::string> label);
-  // The cycle test of add_edge: the path of would_create_cycle when the edge would close a
-  // cycle, else nothing. Keeps the store's incremental topological order ready for the edge, so
-  // the common case needs no search. Exclusive access only.
-  std::optional<IndexList> find_cycle_path(NodeIndex from, NodeIndex to);
-  // True when find_cycle_path would have to search; false when the edge is already known to
-  // keep the graph acyclic (constant time). Lets callers release locks only for real work.
-  bool cycle_test_needs_search(NodeIndex from, NodeIndex to) {
-    return !order_.order_edge_without_search(graph_, from, to);
-  }
+                  std::optional<std::string> label, const SearchWrapper& around_search = {});
   // What the incremental order's searches have visited so far (see DynamicTopoOrder).
   std::uint64_t search_work() const noexcept { return order_.search_work(); }
   // Whether recent edges arrived in an order that makes the incremental order search a lot:
@@ -175,6 +160,11 @@ class GraphStore {
   void keep_working_form(std::shared_ptr<const T> DagCache::*slot,
                          std::shared_ptr<const T> form) const;
 
+  // The cycle test of add_edge: the breadth-first path of would_create_cycle when the edge would
+  // close a cycle, else nothing; keeps the incremental order ready for the edge.
+  std::optional<IndexList> find_cycle_path(NodeIndex from, NodeIndex to);
+  TorvexError cycle_error(NodeIndex from, NodeIndex to, const IndexList& path) const;
+
   StableGraph graph_;
   NameIndex name_index_;  // reads the names in graph_
   std::vector<std::uint64_t> epochs_;  // by slot; meaningful for live slots only
@@ -183,7 +173,7 @@ class GraphStore {
   mutable std::shared_mutex cache_lock_;
   mutable DagCache cache_;
   mutable std::uint64_t working_generation_ = 0;  // of the working forms in cache_
-  CycleScratch scratch_;
+  algorithms::CycleScratch scratch_;  // for the cycle test of add_edge
   DynamicTopoOrder order_;
   bool prefers_batch_ = false;
 };

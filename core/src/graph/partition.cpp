@@ -3,8 +3,6 @@
 
 #include <utility>
 
-#include "graph/scheduling.hpp"
-
 namespace torvex {
 
 namespace {

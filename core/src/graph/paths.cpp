@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "algorithms/paths.hpp"
-#include "graph/scheduling.hpp"
 
 namespace torvex {
 

@@ -5,16 +5,6 @@
 
 namespace torvex {
 
-algorithms::NodeValues names_to_indices(const GraphStore& store, const CostMap& values,
-                                        double fallback) {
-  algorithms::NodeValues out(fallback);
-  for (const auto& [name, value] : values) {
-    if (std::optional<NodeIndex> n = store.find(name))
-      out.set(*n, value);
-  }
-  return out;
-}
-
 std::vector<std::pair<std::string, double>> bottom_levels(const GraphStore& store,
                                                           const CostMap& costs) {
   const StableGraph& graph = store.graph();

@@ -38,12 +38,6 @@ struct NamedCriticalPath {
   double length = 0.0;
 };
 
-// The per-slot form of a cost or priority map; names not in the graph are dropped silently.
-// `fallback` is what a node without an entry reads: 1.0 for costs, 0.0 for priorities.
-// Complexity: one name lookup per entry.
-algorithms::NodeValues names_to_indices(const GraphStore& store, const CostMap& values,
-                                        double fallback = 1.0);
-
 // Every node's bottom level, as (name, value) in slot order.
 // Returns: an empty list for an empty graph (a cyclic one, which the store never holds, too).
 // Complexity: O(V + E).
