@@ -46,20 +46,25 @@ void random_dag(std::size_t n) {
   edges.reserve(5 * n);
   while (edges.size() < 5 * n) {
     std::uint32_t a = rng() % n, b = rng() % n;
-    if (a == b) continue;
-    if (rank[a] > rank[b]) std::swap(a, b);
+    if (a == b)
+      continue;
+    if (rank[a] > rank[b])
+      std::swap(a, b);
     edges.emplace_back(a, b);
   }
   std::vector<std::string> names(n);
-  for (std::size_t i = 0; i < n; ++i) names[i] = "node" + std::to_string(i);
+  for (std::size_t i = 0; i < n; ++i)
+    names[i] = "node" + std::to_string(i);
 
   torvex::DAG<int> dag;
   timed("add_node x N", [&] {
-    for (auto& name : names) (void)dag.add_node(name, 0);
+    for (auto& name : names)
+      (void)dag.add_node(name, 0);
   });
   std::size_t refused = 0;
   timed("add_edge x 5N (random order)", [&] {
-    for (auto [a, b] : edges) refused += !dag.add_edge(names[a], names[b], {}, {}).ok();
+    for (auto [a, b] : edges)
+      refused += !dag.add_edge(names[a], names[b], {}, {}).ok();
   });
   std::printf("  refused edges: %zu\n", refused);
   timed("topological_sort (Kahn)", [&] { (void)dag.topological_sort(); });
@@ -75,7 +80,8 @@ void chain(std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
       std::string name = std::to_string(i);
       (void)dag.add_node(name, 0);
-      if (i) (void)dag.add_edge(prev, name, {}, {});
+      if (i)
+        (void)dag.add_edge(prev, name, {}, {});
       prev = std::move(name);
     }
   });

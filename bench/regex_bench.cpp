@@ -2,14 +2,14 @@
 // nodes_matching_regex, next to RE2 given the raw pattern with its default options (the engine
 // alone, as matching ran before our own front end; for ASCII-only patterns the two agree).
 // Usage: regex_bench [names=1000000]
+#include <re2/re2.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <re2/re2.h>
 
 #include "algorithms/matching.hpp"
 #include "graph/dag.hpp"
@@ -24,8 +24,8 @@ double seconds_since(Clock::time_point start) {
 
 // Mostly ASCII task-like names, with some accented, Greek and CJK ones.
 std::vector<std::string> make_names(std::size_t n) {
-  const char* stems[] = {"task_", "build-", "Build_step_", "test-run-", "deploy", "café_", "Ωμέγα-",
-                         "日本_", "rebuild", "task_x"};
+  const char* stems[] = {"task_", "build-", "Build_step_", "test-run-", "deploy",
+                         "café_", "Ωμέγα-", "日本_",       "rebuild",   "task_x"};
   std::mt19937_64 rng(7);
   std::vector<std::string> names(n);
   for (std::size_t i = 0; i < n; ++i) {
@@ -40,10 +40,12 @@ int main(int argc, char** argv) {
   const std::size_t n = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
   const auto names = make_names(n);
   torvex::DAG<int> dag;
-  for (const auto& name : names) (void)dag.add_node(name, 0);
+  for (const auto& name : names)
+    (void)dag.add_node(name, 0);
 
   std::printf("%-24s %12s %12s %10s %8s\n", "pattern", "ours (s)", "RE2 raw (s)", "ratio", "kept");
-  for (const char* pattern : {"^task_\\d+$", "\\w+-\\d", "(?i)build", "\\p{Greek}+-\\d", "\\bμέ\\w+-\\d\\b"}) {
+  for (const char* pattern :
+       {"^task_\\d+$", "\\w+-\\d", "(?i)build", "\\p{Greek}+-\\d", "\\bμέ\\w+-\\d\\b"}) {
     auto start = Clock::now();
     auto kept = torvex::algorithms::nodes_matching_regex(dag.graph(), pattern);
     const double ours = seconds_since(start);
@@ -54,10 +56,12 @@ int main(int argc, char** argv) {
     start = Clock::now();
     std::size_t count = 0;
     if (re.ok()) {
-      for (const auto& name : names) count += RE2::PartialMatch(name, re);
+      for (const auto& name : names)
+        count += RE2::PartialMatch(name, re);
     }
     const double raw = re.ok() ? seconds_since(start) : 0.0;
-    std::printf("%-24s %12.3f %12.3f %10.2f %8zu%s\n", pattern, ours, raw, raw > 0 ? ours / raw : 0.0,
-                kept.ok() ? kept->size() : 0, count == (kept.ok() ? kept->size() : 0) ? "" : " (RE2 differs)");
+    std::printf("%-24s %12.3f %12.3f %10.2f %8zu%s\n", pattern, ours, raw,
+                raw > 0 ? ours / raw : 0.0, kept.ok() ? kept->size() : 0,
+                count == (kept.ok() ? kept->size() : 0) ? "" : " (RE2 differs)");
   }
 }

@@ -9,7 +9,8 @@ namespace {
 
 void print_list(const char* title, const torvex::GraphStore& dag, const torvex::IndexList& list) {
   std::cout << title << ":";
-  for (torvex::NodeIndex n : list) std::cout << ' ' << dag.graph().name(n);
+  for (torvex::NodeIndex n : list)
+    std::cout << ' ' << dag.graph().name(n);
   std::cout << '\n';
 }
 
@@ -18,18 +19,21 @@ void print_list(const char* title, const torvex::GraphStore& dag, const torvex::
 int main() {
   torvex::DAG<std::string> dag;
   for (const char* step : {"fetch", "compile_core", "compile_cli", "link", "test", "package"}) {
-    if (!dag.add_node(step, std::string("step ") + step).ok()) return 1;
+    if (!dag.add_node(step, std::string("step ") + step).ok())
+      return 1;
   }
   const std::pair<const char*, const char*> edges[] = {
       {"fetch", "compile_core"}, {"fetch", "compile_cli"}, {"compile_core", "link"},
       {"compile_cli", "link"},   {"link", "test"},         {"test", "package"},
   };
   for (auto [from, to] : edges) {
-    if (!dag.add_edge(from, to, std::nullopt, std::nullopt).ok()) return 1;
+    if (!dag.add_edge(from, to, std::nullopt, std::nullopt).ok())
+      return 1;
   }
 
   auto refused = dag.add_edge("package", "fetch", std::nullopt, std::nullopt);
-  if (!refused.ok()) std::cout << "refused: " << refused.error().display() << '\n';
+  if (!refused.ok())
+    std::cout << "refused: " << refused.error().display() << '\n';
 
   print_list("kahn order", dag, *dag.topological_sort().value());
   print_list("depth-first order", dag, *dag.topological_sort_dfs().value());

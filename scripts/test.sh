@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Everything `make test` checks: the core suite through ctest, then the one abi3 wheel
-# installed into every venv, the Python suite run under each, and the type information.
+# installed into every venv, the Python suite run under each, the type information, and the
+# C++ sources against .clang-format.
 # Runs all stages, so one failure doesn't hide another, and exits non-zero if any failed.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -19,6 +20,8 @@ if bash scripts/wheel.sh "${venvs[@]}"; then
 else
   status=1
 fi
+
+bash scripts/format-check.sh || status=1
 
 if (( status != 0 )); then
   echo "test: FAILED (see above)" >&2

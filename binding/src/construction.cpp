@@ -357,8 +357,8 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   // orders: once they have cost about as much as one check of the whole graph would, the rest of
   // the list goes in as a batch, so no list costs more than about two such checks. (A node or
   // edge visited by a search costs a few times what it costs the check's sequential passes.)
-  const std::uint64_t budget = (dag->node_count() + dag->edge_count() +
-                                static_cast<std::uint64_t>(PyList_Size(edges))) / 4;
+  const std::uint64_t budget =
+      (dag->node_count() + dag->edge_count() + static_cast<std::uint64_t>(PyList_Size(edges))) / 4;
   const std::uint64_t work_before = dag->search_work();
   // The list is re-measured each step: a str subclass's __str__ or a number's __float__ may
   // run Python code that shrinks it.

@@ -7,10 +7,10 @@
 //       def clear_cache(self) -> None: ... # empties cached results, keeps the counts
 //
 // Every other method comes from a topic file (construction.cpp, introspection.cpp, ...).
-#include "dag_object.hpp"
-
 #include <new>
 #include <span>
+
+#include "dag_object.hpp"
 
 namespace torvex::binding {
 namespace {

@@ -23,8 +23,7 @@ std::nullopt_t cannot_convert(PyObject* obj) {
 }
 
 std::nullopt_t too_deep(int max_depth) {
-  PyErr_Format(PyExc_ValueError, "Cannot convert to JSON: nested deeper than %d levels",
-               max_depth);
+  PyErr_Format(PyExc_ValueError, "Cannot convert to JSON: nested deeper than %d levels", max_depth);
   return std::nullopt;
 }
 

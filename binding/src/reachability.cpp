@@ -71,8 +71,8 @@ PyObject* is_ancestor(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   if (!ends)
     return nullptr;
   /* call the core with the lock released */
-  Result<bool> found = py::without_gil(
-      [&] { return dag->is_ancestor(ends->first.name, ends->second.name); });
+  Result<bool> found =
+      py::without_gil([&] { return dag->is_ancestor(ends->first.name, ends->second.name); });
   /* build the result */
   if (!found)
     return into_pyerr(found.error());

@@ -71,18 +71,33 @@ class [[nodiscard]] Result {
   bool ok() const noexcept { return v_.index() == 0; }
   explicit operator bool() const noexcept { return ok(); }
 
-  T& value() & { assert(ok()); return *std::get_if<0>(&v_); }
-  const T& value() const& { assert(ok()); return *std::get_if<0>(&v_); }
+  T& value() & {
+    assert(ok());
+    return *std::get_if<0>(&v_);
+  }
+  const T& value() const& {
+    assert(ok());
+    return *std::get_if<0>(&v_);
+  }
   // By value, so that `for (x : f().value())` does not dangle.
-  T value() && { assert(ok()); return std::move(*std::get_if<0>(&v_)); }
+  T value() && {
+    assert(ok());
+    return std::move(*std::get_if<0>(&v_));
+  }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
   T operator*() && { return std::move(*this).value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  const TorvexError& error() const& { assert(!ok()); return *std::get_if<1>(&v_); }
-  TorvexError&& error() && { assert(!ok()); return std::move(*std::get_if<1>(&v_)); }
+  const TorvexError& error() const& {
+    assert(!ok());
+    return *std::get_if<1>(&v_);
+  }
+  TorvexError&& error() && {
+    assert(!ok());
+    return std::move(*std::get_if<1>(&v_));
+  }
 
  private:
   std::variant<T, TorvexError> v_;
@@ -96,8 +111,14 @@ class [[nodiscard]] Result<void> {
 
   bool ok() const noexcept { return !failed_; }
   explicit operator bool() const noexcept { return ok(); }
-  const TorvexError& error() const& { assert(failed_); return error_; }
-  TorvexError&& error() && { assert(failed_); return std::move(error_); }
+  const TorvexError& error() const& {
+    assert(failed_);
+    return error_;
+  }
+  TorvexError&& error() && {
+    assert(failed_);
+    return std::move(error_);
+  }
 
  private:
   TorvexError error_ = TorvexError::graph({});
@@ -109,13 +130,15 @@ using Status = Result<void>;
 }  // namespace torvex
 
 // Propagates the error of a Result-returning expression; yields its value otherwise.
-#define TORVEX_TRY(var, expr)                      \
-  auto var##_result_ = (expr);                     \
-  if (!var##_result_.ok()) return std::move(var##_result_).error(); \
+#define TORVEX_TRY(var, expr)                \
+  auto var##_result_ = (expr);               \
+  if (!var##_result_.ok())                   \
+    return std::move(var##_result_).error(); \
   auto var = std::move(var##_result_).value()
 
-#define TORVEX_TRY_STATUS(expr)                        \
-  do {                                                 \
-    auto torvex_status_ = (expr);                      \
-    if (!torvex_status_.ok()) return std::move(torvex_status_).error(); \
+#define TORVEX_TRY_STATUS(expr)                 \
+  do {                                          \
+    auto torvex_status_ = (expr);               \
+    if (!torvex_status_.ok())                   \
+      return std::move(torvex_status_).error(); \
   } while (0)

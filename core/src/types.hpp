@@ -15,6 +15,8 @@ enum class Direction { Outgoing, Incoming };
 
 // Name order: UTF-8 bytes compared as unsigned, a shorter prefix first.
 // std::char_traits<char> compares as unsigned char, so string_view's operator< is exactly that.
-inline bool name_less(std::string_view a, std::string_view b) noexcept { return a < b; }
+inline bool name_less(std::string_view a, std::string_view b) noexcept {
+  return a < b;
+}
 
 }  // namespace torvex

@@ -238,7 +238,8 @@ TEST(EdgeBatchTest, MatchesOneByOneInsertion) {
     // The edges before a failing one stay, in the slots, with the weights and labels they had.
     EXPECT_EQ(batched.edges(), one.edges());
     for (EdgeIndex e = 0; e < one.graph().edge_bound(); ++e) {
-      if (!one.graph().is_edge_live(e)) continue;
+      if (!one.graph().is_edge_live(e))
+        continue;
       EXPECT_EQ(batched.graph().edge_weight(e), one.graph().edge_weight(e));
       EXPECT_EQ(*batched.graph().edge_label(e), *one.graph().edge_label(e));
     }
@@ -262,8 +263,10 @@ TEST(EdgeBatchTest, MatchesOneByOneInsertion) {
 // into freed places) must all resolve exactly as a plain map says.
 TEST(StoreTest, NameIndexAgreesWithAMap) {
   std::mt19937 rng(5);
-  const std::vector<std::string> stems = {"", "a", std::string("a\0", 2), "abcdefgh", "abcdefghi",
-                                          "abcdefghij-long-name-sharing-a-prefix", "x"};
+  const std::vector<std::string> stems = {
+      "",         "a",         std::string("a\0", 2),
+      "abcdefgh", "abcdefghi", "abcdefghij-long-name-sharing-a-prefix",
+      "x"};
   auto name_of = [&](std::uint32_t k) { return stems[k % stems.size()] + std::to_string(k / 7); };
   TestDag dag;
   std::map<std::string, bool> live;

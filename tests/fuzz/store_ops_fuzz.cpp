@@ -111,7 +111,8 @@ class Run {
     auto path = algorithms::would_create_cycle(dag_.graph(), *ia, *ib);
     if (!path)
       return std::nullopt;
-    std::string text = "Edge " + std::string(a) + " -> " + std::string(b) + " would create a cycle: ";
+    std::string text =
+        "Edge " + std::string(a) + " -> " + std::string(b) + " would create a cycle: ";
     for (std::size_t i = 0; i < path->size(); ++i)
       text.append(i ? " -> " : "").append(dag_.graph().name((*path)[i]));
     return TorvexError::cycle(text);

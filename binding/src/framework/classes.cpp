@@ -124,8 +124,7 @@ PyTypeObject* ClassDef::build() {
 
   // The dotted name gives the class its __module__; __name__ and __qualname__ stay bare.
   qualified_name_ = "torvex._internal." + name_;
-  PyType_Spec spec{qualified_name_.c_str(), static_cast<int>(basicsize_), 0, flags,
-                   slots_.data()};
+  PyType_Spec spec{qualified_name_.c_str(), static_cast<int>(basicsize_), 0, flags, slots_.data()};
   PyObject* type = PyType_FromSpec(&spec);
   if (type == nullptr)
     return initialization_error(name_);

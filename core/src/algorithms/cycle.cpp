@@ -35,7 +35,8 @@ IndexList path_back(const CycleScratch& s, NodeIndex from, NodeIndex u, NodeInde
 
 std::optional<IndexList> would_create_cycle(const StableGraph& graph, NodeIndex from, NodeIndex to,
                                             CycleScratch* scratch) {
-  if (from == to) return IndexList{from};
+  if (from == to)
+    return IndexList{from};
   CycleScratch local;
   CycleScratch& s = scratch ? *scratch : local;
   begin_search(graph, s);
@@ -46,7 +47,8 @@ std::optional<IndexList> would_create_cycle(const StableGraph& graph, NodeIndex 
     for (EdgeIndex e = graph.first_edge(u, Direction::Outgoing); e != kEnd;
          e = graph.next_edge(e, Direction::Outgoing)) {
       const NodeIndex v = graph.edge_target(e);
-      if (v == from) return path_back(s, from, u, to);
+      if (v == from)
+        return path_back(s, from, u, to);
       if (s.mark[v] != s.stamp) {
         s.mark[v] = s.stamp;
         s.parent[v] = u;
@@ -83,7 +85,8 @@ Components tarjan_scc(const StableGraph& graph) {
   };
 
   for (NodeIndex s = 0; s < bound; ++s) {
-    if (!graph.is_live(s) || index[s] != kUnseen) continue;
+    if (!graph.is_live(s) || index[s] != kUnseen)
+      continue;
     enter(s);
     while (!frames.empty()) {
       Frame& top = frames.back();
@@ -109,7 +112,8 @@ Components tarjan_scc(const StableGraph& graph) {
       }
       // n is a root: its component is n and every waiting node discovered after it.
       std::size_t start = waiting.size();
-      while (start > 0 && index[waiting[start - 1]] > index[n]) --start;
+      while (start > 0 && index[waiting[start - 1]] > index[n])
+        --start;
       for (std::size_t i = start; i < waiting.size(); ++i) {
         on_stack[waiting[i]] = false;
         components.nodes.push_back(waiting[i]);
@@ -132,16 +136,21 @@ Status validate_acyclic(const StableGraph& graph) {
   std::vector<IndexList> kept;
   for (std::size_t c = 0; c < components.count(); ++c) {
     const auto first = components.nodes.begin() + static_cast<std::ptrdiff_t>(components.starts[c]);
-    const auto last = components.nodes.begin() + static_cast<std::ptrdiff_t>(components.starts[c + 1]);
+    const auto last =
+        components.nodes.begin() + static_cast<std::ptrdiff_t>(components.starts[c + 1]);
     const bool self_loop = last - first == 1 && graph.find_edge(*first, *first) != kEnd;
-    if (last - first >= 2 || self_loop) kept.emplace_back(first, last);
+    if (last - first >= 2 || self_loop)
+      kept.emplace_back(first, last);
   }
-  if (kept.empty()) return {};
+  if (kept.empty())
+    return {};
   std::string text = "Graph contains " + std::to_string(kept.size()) + " cycle(s): [";
   for (std::size_t c = 0; c < kept.size(); ++c) {
-    if (c) text.append(", ");
+    if (c)
+      text.append(", ");
     for (std::size_t i = 0; i < kept[c].size(); ++i) {
-      if (i) text.append(" -> ");
+      if (i)
+        text.append(" -> ");
       text.append(graph.name(kept[c][i]));
     }
   }

@@ -30,8 +30,9 @@ std::optional<IndexList> would_create_cycle(const StableGraph& graph, NodeIndex 
 // outgoing lists in list order; components in completion order, nodes in finishing order with the
 // component's root last. Iterative.
 struct Components {
-  IndexList nodes;                 // every component's nodes, one component after another
-  std::vector<std::size_t> starts; // component i is nodes[starts[i], starts[i + 1]); ends with size
+  IndexList nodes;  // every component's nodes, one component after another
+  std::vector<std::size_t>
+      starts;  // component i is nodes[starts[i], starts[i + 1]); ends with size
   std::size_t count() const noexcept { return starts.size() - 1; }
 };
 Components tarjan_scc(const StableGraph& graph);

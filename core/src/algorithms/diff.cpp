@@ -19,10 +19,12 @@ struct NameOrder {
   explicit NameOrder(const StableGraph& graph) : rank(graph.node_bound(), kEnd) {
     sorted.reserve(graph.node_count());
     for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
-      if (graph.is_live(n)) sorted.push_back(n);
+      if (graph.is_live(n))
+        sorted.push_back(n);
     }
     sort_by_name(graph, sorted);
-    for (NodeIndex i = 0; i < sorted.size(); ++i) rank[sorted[i]] = i;
+    for (NodeIndex i = 0; i < sorted.size(); ++i)
+      rank[sorted[i]] = i;
   }
 
   // Ranks of both ends as one key: sorting keys sorts pairs by source name, then target name.

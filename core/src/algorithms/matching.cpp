@@ -14,14 +14,29 @@ std::string glob_to_regex(std::string_view glob) {
   // and UTF-8 never uses ASCII bytes inside a multi-byte character.
   for (const char c : glob) {
     switch (c) {
-      case '*': regex += ".*"; break;
-      case '?': regex += '.'; break;
-      case '$': case '(': case ')': case '+': case '.': case '[':
-      case '\\': case ']': case '^': case '{': case '|': case '}':
+      case '*':
+        regex += ".*";
+        break;
+      case '?':
+        regex += '.';
+        break;
+      case '$':
+      case '(':
+      case ')':
+      case '+':
+      case '.':
+      case '[':
+      case '\\':
+      case ']':
+      case '^':
+      case '{':
+      case '|':
+      case '}':
         regex += '\\';
         regex += c;
         break;
-      default: regex += c;
+      default:
+        regex += c;
     }
   }
   regex += '$';
@@ -34,7 +49,8 @@ Result<IndexList> nodes_matching_regex(const StableGraph& graph, std::string_vie
   // Keep the live nodes with a match anywhere in their name; stop at the first match.
   IndexList kept;
   for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
-    if (graph.is_live(n) && compiled.search(graph.name(n))) kept.push_back(n);
+    if (graph.is_live(n) && compiled.search(graph.name(n)))
+      kept.push_back(n);
   }
   return kept;
 }

@@ -25,13 +25,16 @@ class NodeSet {
     if (is_dense()) {
       std::uint64_t& word = bits_[n / 64];
       const std::uint64_t bit = std::uint64_t{1} << (n % 64);
-      if (word & bit) return false;
+      if (word & bit)
+        return false;
       word |= bit;
       return true;
     }
-    if (!sparse_.insert(n).second) return false;
+    if (!sparse_.insert(n).second)
+      return false;
     // One bit per slot costs 8 bytes per member at this size.
-    if (sparse_.size() > bound_ / 64) make_dense();
+    if (sparse_.size() > bound_ / 64)
+      make_dense();
     return true;
   }
 
@@ -44,7 +47,8 @@ class NodeSet {
   }
 
   bool contains(NodeIndex n) const noexcept {
-    if (is_dense()) return (bits_[n / 64] >> (n % 64)) & 1u;
+    if (is_dense())
+      return (bits_[n / 64] >> (n % 64)) & 1u;
     return sparse_.contains(n);
   }
 
@@ -53,7 +57,8 @@ class NodeSet {
 
   void make_dense() {
     bits_.assign(std::size_t{bound_} / 64 + 1, 0);
-    for (NodeIndex n : sparse_) bits_[n / 64] |= std::uint64_t{1} << (n % 64);
+    for (NodeIndex n : sparse_)
+      bits_[n / 64] |= std::uint64_t{1} << (n % 64);
     sparse_ = {};
   }
 
@@ -70,7 +75,8 @@ class NodeIndexMap {
 
   // The value stored for n, or kEnd.
   NodeIndex find(NodeIndex n) const noexcept {
-    if (!dense_.empty()) return dense_[n];
+    if (!dense_.empty())
+      return dense_[n];
     const auto it = sparse_.find(n);
     return it == sparse_.end() ? kEnd : it->second;
   }
@@ -80,20 +86,24 @@ class NodeIndexMap {
   // Stores value for n unless n has an entry; true when it stored.
   bool try_emplace(NodeIndex n, NodeIndex value) {
     if (!dense_.empty()) {
-      if (dense_[n] != kEnd) return false;
+      if (dense_[n] != kEnd)
+        return false;
       dense_[n] = value;
       return true;
     }
-    if (!sparse_.try_emplace(n, value).second) return false;
+    if (!sparse_.try_emplace(n, value).second)
+      return false;
     // A flat entry per slot costs 32 bytes per entry at this size.
-    if (sparse_.size() > bound_ / 8) make_dense();
+    if (sparse_.size() > bound_ / 8)
+      make_dense();
     return true;
   }
 
  private:
   void make_dense() {
     dense_.assign(std::size_t{bound_} + 1, kEnd);
-    for (const auto& [n, value] : sparse_) dense_[n] = value;
+    for (const auto& [n, value] : sparse_)
+      dense_[n] = value;
     sparse_ = {};
   }
 

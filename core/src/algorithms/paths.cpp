@@ -24,7 +24,8 @@ NodeSet nodes_reaching(const StableGraph& graph, NodeIndex target) {
     const NodeIndex v = stack.back();
     stack.pop_back();
     graph.for_each_predecessor(v, [&](NodeIndex u) {
-      if (reaches.insert(u)) stack.push_back(u);
+      if (reaches.insert(u))
+        stack.push_back(u);
     });
   }
   return reaches;
@@ -37,11 +38,12 @@ struct PathFrame {
   std::size_t next = 0;
 };
 
-void push_frame(const StableGraph& graph, NodeIndex n, const NodeSet& reaches,
-                IndexList& pending, std::vector<PathFrame>& frames) {
+void push_frame(const StableGraph& graph, NodeIndex n, const NodeSet& reaches, IndexList& pending,
+                std::vector<PathFrame>& frames) {
   const std::size_t begin = pending.size();
   graph.for_each_successor(n, [&](NodeIndex s) {
-    if (reaches.contains(s)) pending.push_back(s);
+    if (reaches.contains(s))
+      pending.push_back(s);
   });
   const auto by_name = [&](NodeIndex a, NodeIndex b) {
     return name_less(graph.name(a), graph.name(b));
@@ -74,9 +76,11 @@ std::vector<IndexList> all_paths(const StableGraph& graph, NodeIndex source, Nod
     return results;
   }
   const auto limit_reached = [&] { return limit && results.size() >= *limit; };
-  if (limit_reached()) return results;
+  if (limit_reached())
+    return results;
   const auto reaches = nodes_reaching(graph, target);
-  if (!reaches.contains(source)) return results;
+  if (!reaches.contains(source))
+    return results;
 
   // Depth-first over the useful successors, in name order, so paths come out lexicographically.
   NodeSet on_path(graph.node_bound());
@@ -96,7 +100,8 @@ std::vector<IndexList> all_paths(const StableGraph& graph, NodeIndex source, Nod
       continue;
     }
     const NodeIndex s = pending[top.next++];
-    if (on_path.contains(s)) continue;
+    if (on_path.contains(s))
+      continue;
     path.push_back(s);
     if (s == target) {
       results.push_back(path);
@@ -111,7 +116,8 @@ std::vector<IndexList> all_paths(const StableGraph& graph, NodeIndex source, Nod
 
 std::optional<IndexList> shortest_path(const StableGraph& graph, NodeIndex source,
                                        NodeIndex target) {
-  if (source == target) return IndexList{source};
+  if (source == target)
+    return IndexList{source};
   // An entry marks a node as visited; the source is its own parent.
   NodeIndexMap parent(graph.node_bound());
   parent.try_emplace(source, source);
@@ -121,7 +127,8 @@ std::optional<IndexList> shortest_path(const StableGraph& graph, NodeIndex sourc
     for (EdgeIndex e = graph.first_edge(u, Direction::Outgoing); e != kEnd;
          e = graph.next_edge(e, Direction::Outgoing)) {
       const NodeIndex v = graph.edge_target(e);
-      if (!parent.try_emplace(v, u)) continue;
+      if (!parent.try_emplace(v, u))
+        continue;
       // Taken on discovery, not when it leaves the queue.
       if (v == target) {
         return path_from_links([&](NodeIndex n) { return parent.find(n); }, source, target);
@@ -132,12 +139,14 @@ std::optional<IndexList> shortest_path(const StableGraph& graph, NodeIndex sourc
   return std::nullopt;
 }
 
-std::optional<CostedPath> longest_path(const StableGraph& graph, NodeIndex source,
-                                       NodeIndex target, const NodeValues& costs) {
+std::optional<CostedPath> longest_path(const StableGraph& graph, NodeIndex source, NodeIndex target,
+                                       const NodeValues& costs) {
   auto order = topological_sort_kahn(graph);
-  if (!order.ok()) return std::nullopt;
+  if (!order.ok())
+    return std::nullopt;
   const auto start = std::find(order->begin(), order->end(), source);
-  if (start == order->end()) return std::nullopt;
+  if (start == order->end())
+    return std::nullopt;
 
   // A node has a distance when it is the source or has a predecessor: every other distance is
   // set together with its predecessor, and the source's own may be NaN or -inf.
@@ -149,9 +158,11 @@ std::optional<CostedPath> longest_path(const StableGraph& graph, NodeIndex sourc
   constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
   for (auto it = start; it != order->end(); ++it) {
     const NodeIndex u = *it;
-    if (!has_distance(u)) continue;
+    if (!has_distance(u))
+      continue;
     // Every predecessor of the target comes earlier in the order: its distance is final.
-    if (u == target) break;
+    if (u == target)
+      break;
     const double d = dist[u];
     graph.for_each_successor(u, [&](NodeIndex v) {
       const double candidate = d + costs[v];
@@ -162,7 +173,8 @@ std::optional<CostedPath> longest_path(const StableGraph& graph, NodeIndex sourc
       }
     });
   }
-  if (!has_distance(target)) return std::nullopt;
+  if (!has_distance(target))
+    return std::nullopt;
   return CostedPath{path_from_links([&](NodeIndex n) { return pred[n]; }, source, target),
                     dist[target]};
 }

@@ -45,7 +45,7 @@ struct CostedPath {
 // Returns: the path and its total, or nothing when target is unreachable or the graph has no
 // topological order.
 // Complexity: O(V + E) plus the sorting of the Kahn order.
-std::optional<CostedPath> longest_path(const StableGraph& graph, NodeIndex source,
-                                       NodeIndex target, const NodeValues& costs);
+std::optional<CostedPath> longest_path(const StableGraph& graph, NodeIndex source, NodeIndex target,
+                                       const NodeValues& costs);
 
 }  // namespace torvex::algorithms

@@ -20,7 +20,8 @@ constexpr std::size_t kWordBits = 64;
 std::size_t physical_memory_bytes() noexcept {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long page_size = ::sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_size <= 0) return std::numeric_limits<std::size_t>::max();
+  if (pages <= 0 || page_size <= 0)
+    return std::numeric_limits<std::size_t>::max();
   const auto p = static_cast<std::size_t>(pages);
   const auto s = static_cast<std::size_t>(page_size);
   return p > std::numeric_limits<std::size_t>::max() / s ? std::numeric_limits<std::size_t>::max()
@@ -31,10 +32,13 @@ std::size_t physical_memory_bytes() noexcept {
 // memory: with overcommit the allocation could succeed and the process be killed once the pages
 // are touched.
 std::uint64_t* allocate_zeroed_words(std::size_t count) {
-  if (count == 0) return nullptr;
-  if (count * sizeof(std::uint64_t) > physical_memory_bytes()) throw std::bad_alloc();
+  if (count == 0)
+    return nullptr;
+  if (count * sizeof(std::uint64_t) > physical_memory_bytes())
+    throw std::bad_alloc();
   void* words = std::calloc(count, sizeof(std::uint64_t));
-  if (words == nullptr) throw std::bad_alloc();
+  if (words == nullptr)
+    throw std::bad_alloc();
   return static_cast<std::uint64_t*>(words);
 }
 
@@ -46,7 +50,8 @@ bool test_bit(const std::uint64_t* row, std::size_t bit) noexcept {
 
 Result<ReachabilityIndex> ReachabilityIndex::build(const StableGraph& graph) {
   auto order = topological_sort_kahn(graph);
-  if (!order.ok()) return std::move(order).error();
+  if (!order.ok())
+    return std::move(order).error();
 
   ReachabilityIndex index;
   index.order_ = std::move(order).value();
@@ -70,14 +75,16 @@ Result<ReachabilityIndex> ReachabilityIndex::build(const StableGraph& graph) {
       const std::size_t s = index.position_by_slot_[v];
       assert(s > p && s < n && "successor before its node in a topological order");
       const std::uint64_t* from = index.row(s);
-      for (std::size_t w = s / kWordBits; w < words; ++w) row[w] |= from[w];
+      for (std::size_t w = s / kWordBits; w < words; ++w)
+        row[w] |= from[w];
     });
   }
   return index;
 }
 
 std::optional<std::size_t> ReachabilityIndex::position(NodeIndex node) const noexcept {
-  if (node >= position_by_slot_.size() || position_by_slot_[node] == kEnd) return std::nullopt;
+  if (node >= position_by_slot_.size() || position_by_slot_[node] == kEnd)
+    return std::nullopt;
   return position_by_slot_[node];
 }
 
@@ -91,13 +98,15 @@ bool ReachabilityIndex::can_reach(NodeIndex from, NodeIndex to) const noexcept {
 IndexList ReachabilityIndex::reachable_from(NodeIndex node) const {
   IndexList found;
   const auto p = position(node);
-  if (!p) return found;
+  if (!p)
+    return found;
   const std::uint64_t* r = row(*p);
   // Words below the node's own hold no bit; the high bits of the last word are never set.
   for (std::size_t w = *p / kWordBits; w < words_per_row_; ++w) {
     for (std::uint64_t bits = r[w]; bits != 0; bits &= bits - 1) {
       const std::size_t b = w * kWordBits + static_cast<std::size_t>(std::countr_zero(bits));
-      if (b != *p) found.push_back(order_[b]);
+      if (b != *p)
+        found.push_back(order_[b]);
     }
   }
   return found;
@@ -106,10 +115,12 @@ IndexList ReachabilityIndex::reachable_from(NodeIndex node) const {
 IndexList ReachabilityIndex::ancestors_of(NodeIndex node) const {
   IndexList found;
   const auto p = position(node);
-  if (!p) return found;
+  if (!p)
+    return found;
   // Only earlier positions can reach a node.
   for (std::size_t j = 0; j < *p; ++j) {
-    if (test_bit(row(j), *p)) found.push_back(order_[j]);
+    if (test_bit(row(j), *p))
+      found.push_back(order_[j]);
   }
   return found;
 }

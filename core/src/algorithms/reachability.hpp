@@ -15,8 +15,8 @@ namespace torvex::algorithms {
 
 // Rows and columns are positions in the Kahn order of the build: bit q of row p is set exactly
 // when the node at position q is reachable from the node at position p (reflexively). A node
-// reaches only later positions, so row p is stored from its own word on: a triangle of words. The index
-// keeps no reference to the graph; later changes to the graph are not seen, and a slot reused
+// reaches only later positions, so row p is stored from its own word on: a triangle of words. The
+// index keeps no reference to the graph; later changes to the graph are not seen, and a slot reused
 // after the build still answers as the node it held then.
 // Immutable after build: any number of threads may query one index at once.
 class ReachabilityIndex {

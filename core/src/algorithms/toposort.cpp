@@ -16,7 +16,8 @@ std::vector<std::uint32_t> in_degrees(const StableGraph& g) {
   // A sequential pass over the edge slots counts the same as walking every out-list, faster.
   std::vector<std::uint32_t> degree(g.node_bound(), 0);
   for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
-    if (g.is_edge_live(e)) ++degree[g.edge_target(e)];
+    if (g.is_edge_live(e))
+      ++degree[g.edge_target(e)];
   }
   return degree;
 }
@@ -24,7 +25,8 @@ std::vector<std::uint32_t> in_degrees(const StableGraph& g) {
 IndexList zero_degree_nodes(const StableGraph& g, const std::vector<std::uint32_t>& degree) {
   IndexList out;
   for (NodeIndex n = 0; n < g.node_bound(); ++n) {
-    if (g.is_live(n) && degree[n] == 0) out.push_back(n);
+    if (g.is_live(n) && degree[n] == 0)
+      out.push_back(n);
   }
   sort_by_name(g, out);
   return out;
@@ -34,19 +36,23 @@ IndexList zero_degree_nodes(const StableGraph& g, const NamePrefixes& prefixes,
                             const std::vector<std::uint32_t>& degree) {
   IndexList out;
   for (NodeIndex n = 0; n < g.node_bound(); ++n) {
-    if (g.is_live(n) && degree[n] == 0) out.push_back(n);
+    if (g.is_live(n) && degree[n] == 0)
+      out.push_back(n);
   }
   sort_by_name(g, prefixes, out);
   return out;
 }
 
-TorvexError cycle() { return TorvexError::cycle(kGraphHasCycle); }
+TorvexError cycle() {
+  return TorvexError::cycle(kGraphHasCycle);
+}
 
 IndexList live_nodes(const StableGraph& g) {
   IndexList out;
   out.reserve(g.node_count());
   for (NodeIndex n = 0; n < g.node_bound(); ++n) {
-    if (g.is_live(n)) out.push_back(n);
+    if (g.is_live(n))
+      out.push_back(n);
   }
   return out;
 }
@@ -79,7 +85,8 @@ class RankSet {
     for (auto& level : levels_) {
       std::uint64_t& word = level[value / 64];
       word &= ~(std::uint64_t{1} << (value % 64));
-      if (word != 0) return;
+      if (word != 0)
+        return;
       value /= 64;
     }
   }
@@ -120,7 +127,8 @@ class RankSet {
 }  // namespace
 
 void sort_by_name(const StableGraph& graph, IndexList& nodes) {
-  if (nodes.size() < 2) return;
+  if (nodes.size() < 2)
+    return;
   auto by_name = [&](NodeIndex a, NodeIndex b) { return name_less(graph.name(a), graph.name(b)); };
   if (nodes.size() < 64) {
     std::stable_sort(nodes.begin(), nodes.end(), by_name);
@@ -129,12 +137,15 @@ void sort_by_name(const StableGraph& graph, IndexList& nodes) {
   // Large lists sort on inline prefixes and touch the names themselves only on ties.
   std::vector<std::pair<std::uint64_t, NodeIndex>> keyed;
   keyed.reserve(nodes.size());
-  for (NodeIndex n : nodes) keyed.emplace_back(name_prefix(graph.name(n)), n);
+  for (NodeIndex n : nodes)
+    keyed.emplace_back(name_prefix(graph.name(n)), n);
   std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& x, const auto& y) {
-    if (x.first != y.first) return x.first < y.first;
+    if (x.first != y.first)
+      return x.first < y.first;
     return by_name(x.second, y.second);
   });
-  for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i] = keyed[i].second;
+  for (std::size_t i = 0; i < nodes.size(); ++i)
+    nodes[i] = keyed[i].second;
 }
 
 namespace {
@@ -144,16 +155,19 @@ namespace {
 void sort_range(const StableGraph& graph, const NamePrefixes& prefixes, NodeIndex* first,
                 NodeIndex* last) {
   const auto size = static_cast<std::size_t>(last - first);
-  if (size < 2) return;
+  if (size < 2)
+    return;
   if (size < 16) {
     auto by_name = [&](NodeIndex a, NodeIndex b) {
-      if (prefixes[a] != prefixes[b]) return prefixes[a] < prefixes[b];
+      if (prefixes[a] != prefixes[b])
+        return prefixes[a] < prefixes[b];
       return name_less(graph.name(a), graph.name(b));
     };
     for (std::size_t i = 1; i < size; ++i) {
       const NodeIndex n = first[i];
       std::size_t j = i;
-      for (; j > 0 && by_name(n, first[j - 1]); --j) first[j] = first[j - 1];
+      for (; j > 0 && by_name(n, first[j - 1]); --j)
+        first[j] = first[j - 1];
       first[j] = n;
     }
     return;
@@ -161,12 +175,15 @@ void sort_range(const StableGraph& graph, const NamePrefixes& prefixes, NodeInde
   // Sorting the keys beside the indices keeps the comparisons off the prefix array.
   std::vector<std::pair<std::uint64_t, NodeIndex>> keyed;
   keyed.reserve(size);
-  for (NodeIndex* n = first; n != last; ++n) keyed.emplace_back(prefixes[*n], *n);
+  for (NodeIndex* n = first; n != last; ++n)
+    keyed.emplace_back(prefixes[*n], *n);
   std::sort(keyed.begin(), keyed.end(), [&](const auto& x, const auto& y) {
-    if (x.first != y.first) return x.first < y.first;
+    if (x.first != y.first)
+      return x.first < y.first;
     return name_less(graph.name(x.second), graph.name(y.second));
   });
-  for (std::size_t i = 0; i < size; ++i) first[i] = keyed[i].second;
+  for (std::size_t i = 0; i < size; ++i)
+    first[i] = keyed[i].second;
 }
 
 }  // namespace
@@ -190,12 +207,15 @@ Result<IndexList> topological_sort_kahn(const StableGraph& graph, const FlatSucc
     // so sorting only those gives the same queue at a fraction of the cost; and then the order
     // in which the successors are walked does not matter.
     const std::size_t released = order.size();
-    for (const NodeIndex* v = successors.begin(order[head]); v != successors.end(order[head]); ++v) {
-      if (--degree[*v] == 0) order.push_back(*v);
+    for (const NodeIndex* v = successors.begin(order[head]); v != successors.end(order[head]);
+         ++v) {
+      if (--degree[*v] == 0)
+        order.push_back(*v);
     }
     sort_range(graph, prefixes, order.data() + released, order.data() + order.size());
   }
-  if (order.size() != graph.node_count()) return cycle();
+  if (order.size() != graph.node_count())
+    return cycle();
   return order;
 }
 
@@ -222,8 +242,10 @@ Result<IndexList> topological_sort_dfs(const StableGraph& graph) {
     // Children already done would be skipped anyway, so they need no sorting; a child on the
     // stack means a cycle whichever child comes first.
     graph.for_each_successor(n, [&](NodeIndex c) {
-      if (state[c] == kOnStack) met_stack = true;
-      if (state[c] == kUnvisited) pending.push_back(c);
+      if (state[c] == kOnStack)
+        met_stack = true;
+      if (state[c] == kUnvisited)
+        pending.push_back(c);
     });
     std::stable_sort(pending.begin() + begin, pending.end(), [&](NodeIndex a, NodeIndex b) {
       return name_less(graph.name(a), graph.name(b));
@@ -234,20 +256,24 @@ Result<IndexList> topological_sort_dfs(const StableGraph& graph) {
   IndexList starts = [&] {
     IndexList all;
     for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
-      if (graph.is_live(n)) all.push_back(n);
+      if (graph.is_live(n))
+        all.push_back(n);
     }
     sort_by_name(graph, all);
     return all;
   }();
   for (NodeIndex s : starts) {
-    if (state[s] != kUnvisited) continue;
+    if (state[s] != kUnvisited)
+      continue;
     enter(s);
     while (!frames.empty()) {
-      if (met_stack) return cycle();
+      if (met_stack)
+        return cycle();
       Frame& top = frames.back();
       if (top.next < top.end) {
         const NodeIndex c = pending[top.next++];
-        if (state[c] == kUnvisited) enter(c);  // invalidates `top`
+        if (state[c] == kUnvisited)
+          enter(c);  // invalidates `top`
         continue;
       }
       state[top.node] = kDone;
@@ -276,14 +302,16 @@ Result<Levels> topological_levels(const StableGraph& graph, const FlatSuccessors
     IndexList next;
     for (NodeIndex u : current) {
       for (const NodeIndex* v = successors.begin(u); v != successors.end(u); ++v) {
-        if (--degree[*v] == 0) next.push_back(*v);
+        if (--degree[*v] == 0)
+          next.push_back(*v);
       }
     }
     sort_by_name(graph, prefixes, next);
     levels.push_back(std::move(current));
     current = std::move(next);
   }
-  if (processed != graph.node_count()) return cycle();
+  if (processed != graph.node_count())
+    return cycle();
   return levels;
 }
 
@@ -295,12 +323,15 @@ Result<std::vector<IndexList>> all_topological_orderings(const StableGraph& grap
   IndexList by_rank = live_nodes(graph);
   sort_by_name(graph, by_rank);
   std::vector<std::uint32_t> rank(graph.node_bound(), 0);
-  for (std::size_t r = 0; r < by_rank.size(); ++r) rank[by_rank[r]] = static_cast<std::uint32_t>(r);
+  for (std::size_t r = 0; r < by_rank.size(); ++r)
+    rank[by_rank[r]] = static_cast<std::uint32_t>(r);
   RankSet ready(by_rank.size());
   for (NodeIndex n : by_rank) {
-    if (degree[n] == 0) ready.insert(rank[n]);
+    if (degree[n] == 0)
+      ready.insert(rank[n]);
   }
-  if (graph.node_count() > 0 && ready.empty()) return cycle();
+  if (graph.node_count() > 0 && ready.empty())
+    return cycle();
 
   auto limit_reached = [&] { return limit && results.size() >= *limit; };
   // One ready set for every depth: placing a node takes it out and adds what it releases;
@@ -313,14 +344,16 @@ Result<std::vector<IndexList>> all_topological_orderings(const StableGraph& grap
     ready.erase(r);
     current.push_back(u);
     graph.for_each_successor(u, [&](NodeIndex v) {
-      if (--degree[v] == 0) ready.insert(rank[v]);
+      if (--degree[v] == 0)
+        ready.insert(rank[v]);
     });
   };
   auto unplace = [&]() {
     const NodeIndex u = current.back();
     current.pop_back();
     graph.for_each_successor(u, [&](NodeIndex v) {
-      if (degree[v]++ == 0) ready.erase(rank[v]);
+      if (degree[v]++ == 0)
+        ready.erase(rank[v]);
     });
     ready.insert(rank[u]);
     return rank[u];
@@ -328,18 +361,24 @@ Result<std::vector<IndexList>> all_topological_orderings(const StableGraph& grap
 
   while (!limit_reached()) {
     // Descend taking the smallest ready name, then record the ordering.
-    for (std::size_t r = ready.first(); r != RankSet::kNone; r = ready.first()) place(r);
-    if (!current.empty()) results.push_back(current);
+    for (std::size_t r = ready.first(); r != RankSet::kNone; r = ready.first())
+      place(r);
+    if (!current.empty())
+      results.push_back(current);
     // A partial ordering means a cycle; nothing after it can change the answer.
-    if (current.size() != graph.node_count() || limit_reached()) break;
+    if (current.size() != graph.node_count() || limit_reached())
+      break;
     // Back up to the deepest depth that has a later candidate, and take it.
     std::size_t next = RankSet::kNone;
-    while (!current.empty() && next == RankSet::kNone) next = ready.next_after(unplace());
-    if (next == RankSet::kNone) break;
+    while (!current.empty() && next == RankSet::kNone)
+      next = ready.next_after(unplace());
+    if (next == RankSet::kNone)
+      break;
     place(next);
   }
 
-  if (results.empty() || results.front().size() == graph.node_count()) return results;
+  if (results.empty() || results.front().size() == graph.node_count())
+    return results;
   return cycle();
 }
 

@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "algorithms/toposort.hpp"
-
 #include "interrupt.hpp"
 
 namespace torvex::algorithms {
@@ -199,8 +198,7 @@ NodePairSet transitive_reduction_redundant_edges(const StableGraph& graph) {
       std::uint64_t* row = rows.get() + std::size_t{p} * words;
       bool filled = false;
       // Successors at or beyond `high` reach nothing inside the block.
-      for (std::size_t i = successors.first(p); i < successors.last(p) && targets[i] < high;
-           ++i) {
+      for (std::size_t i = successors.first(p); i < successors.last(p) && targets[i] < high; ++i) {
         const std::size_t s = targets[i];
         if (s >= low) {
           const std::size_t bit = s - low;

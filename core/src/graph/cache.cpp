@@ -51,7 +51,8 @@ std::shared_ptr<const T> GraphStore::working_form(std::shared_ptr<const T> DagCa
   {
     std::shared_lock lock(cache_lock_);
     std::shared_ptr<const T> kept = cache_.*slot;
-    if (kept && working_generation_ == generation_) return kept;
+    if (kept && working_generation_ == generation_)
+      return kept;
   }
   auto built = std::make_shared<const T>(build());
   keep_working_form(slot, built);
@@ -71,7 +72,7 @@ void GraphStore::keep_working_form(std::shared_ptr<const T> DagCache::*slot,
 }
 
 template void GraphStore::keep_working_form(SharedFlatSuccessors DagCache::*,
-                                           SharedFlatSuccessors) const;
+                                            SharedFlatSuccessors) const;
 
 SharedFlatSuccessors GraphStore::flat_successors() const {
   return working_form(&DagCache::successors, [&] { return FlatSuccessors(graph_); });

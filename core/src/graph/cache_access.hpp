@@ -48,7 +48,8 @@ Result<std::shared_ptr<const T>> GraphStore::with_cache_result(
   }
   Result<T> result = compute();
   // A failed computation is neither stored nor counted.
-  if (!result.ok()) return std::move(result).error();
+  if (!result.ok())
+    return std::move(result).error();
   auto computed = std::make_shared<const T>(std::move(result).value());
   std::unique_lock write(cache_lock_);
   ++cache_.misses;

@@ -2,13 +2,12 @@
 #include <algorithm>
 
 #include "algorithms/cycle.hpp"
-#include "graph/flat_successors.hpp"
 #include "graph/dag.hpp"
+#include "graph/flat_successors.hpp"
 
 namespace torvex {
 
-GraphStore::GraphStore()
-    : name_index_(graph_, random_seed()) {}
+GraphStore::GraphStore() : name_index_(graph_, random_seed()) {}
 
 GraphStore::~GraphStore() = default;
 
@@ -17,25 +16,30 @@ std::optional<NodeIndex> GraphStore::find(std::string_view name) const noexcept 
 }
 
 Result<NodeIndex> GraphStore::resolve_name(std::string_view name) const {
-  if (auto n = find(name)) return *n;
+  if (auto n = find(name))
+    return *n;
   return TorvexError::node_not_found(std::string(name));
 }
 
 Result<NodeIndex> GraphStore::resolve_ref(const NodeHandle& handle) const {
   auto n = find(handle.name);
-  if (!n) return TorvexError::node_not_found(handle.name);
-  if (epochs_[*n] != handle.epoch) return TorvexError::stale_node_ref(handle.name);
+  if (!n)
+    return TorvexError::node_not_found(handle.name);
+  if (epochs_[*n] != handle.epoch)
+    return TorvexError::stale_node_ref(handle.name);
   return *n;
 }
 
 std::optional<NodeHandle> GraphStore::node_ref(std::string_view name) const {
   auto n = find(name);
-  if (!n) return std::nullopt;
+  if (!n)
+    return std::nullopt;
   return NodeHandle{std::string(name), epochs_[*n]};
 }
 
 Result<NodeHandle> GraphStore::insert_node(std::string name, NodeIndex* index_out) {
-  if (contains(name)) return TorvexError::duplicate_node(std::move(name));
+  if (contains(name))
+    return TorvexError::duplicate_node(std::move(name));
   // Reserve everything first, so that a failed allocation leaves the store as it was.
   name_index_.reserve(name_index_.size() + 1);
   if (epochs_.capacity() < std::size_t{graph_.node_bound()} + 1) {
@@ -44,11 +48,13 @@ Result<NodeHandle> GraphStore::insert_node(std::string name, NodeIndex* index_ou
   order_.reserve_for(graph_.node_bound());
   NodeHandle handle{name, next_epoch_};
   TORVEX_TRY(n, graph_.add_node(std::move(name)));
-  if (n >= epochs_.size()) epochs_.resize(std::size_t{n} + 1);
+  if (n >= epochs_.size())
+    epochs_.resize(std::size_t{n} + 1);
   order_.on_add_node(n);
   epochs_[n] = next_epoch_++;
   name_index_.insert(n);
-  if (index_out) *index_out = n;
+  if (index_out)
+    *index_out = n;
   bump_generation();
   return handle;
 }
@@ -71,14 +77,16 @@ TorvexError GraphStore::cycle_error(NodeIndex from, NodeIndex to, const IndexLis
   text.append(graph_.name(from)).append(" -> ").append(graph_.name(to));
   text.append(" would create a cycle: ");
   for (std::size_t i = 0; i < path.size(); ++i) {
-    if (i) text.append(" -> ");
+    if (i)
+      text.append(" -> ");
     text.append(graph_.name(path[i]));
   }
   return TorvexError::cycle(std::move(text));
 }
 
 std::optional<IndexList> GraphStore::find_cycle_path(NodeIndex from, NodeIndex to) {
-  if (order_.order_edge(graph_, from, to)) return std::nullopt;
+  if (order_.order_edge(graph_, from, to))
+    return std::nullopt;
   // Rare: the edge is refused, and the report names the breadth-first path.
   return algorithms::would_create_cycle(graph_, from, to, &scratch_);
 }
@@ -88,10 +96,13 @@ Status GraphStore::add_edge(NodeIndex from, NodeIndex to, std::optional<double> 
   std::optional<IndexList> path;
   if (!order_.order_edge_without_search(graph_, from, to)) {
     const std::function<void()> search = [&] { path = find_cycle_path(from, to); };
-    if (around_search) around_search(search);
-    else search();
+    if (around_search)
+      around_search(search);
+    else
+      search();
   }
-  if (path) return cycle_error(from, to, *path);
+  if (path)
+    return cycle_error(from, to, *path);
   auto owned_label = label ? std::make_unique<std::string>(std::move(*label)) : nullptr;
   TORVEX_TRY_STATUS(graph_.add_edge(from, to, weight.value_or(1.0), std::move(owned_label)));
   bump_generation();
@@ -110,7 +121,8 @@ Status GraphStore::remove_edge(std::string_view from, std::string_view to) {
   TORVEX_TRY(a, resolve_name(from));
   TORVEX_TRY(b, resolve_name(to));
   const EdgeIndex e = graph_.find_edge(a, b);
-  if (e == kEnd) return TorvexError::edge_not_found(std::string(from), std::string(to));
+  if (e == kEnd)
+    return TorvexError::edge_not_found(std::string(from), std::string(to));
   graph_.remove_edge(e);
   bump_generation();
   return {};
@@ -125,7 +137,8 @@ Result<bool> GraphStore::has_edge(std::string_view from, std::string_view to) co
 std::vector<NodeId> GraphStore::node_ids(const IndexList& indices) const {
   std::vector<NodeId> out;
   out.reserve(indices.size());
-  for (NodeIndex n : indices) out.push_back(NodeId{std::string(graph_.name(n)), n});
+  for (NodeIndex n : indices)
+    out.push_back(NodeId{std::string(graph_.name(n)), n});
   return out;
 }
 
@@ -135,7 +148,8 @@ Status EdgeBatch::add(std::string_view from, std::string_view to, std::optional<
   TORVEX_TRY(b, store_.resolve_name(to));
   auto owned_label = label ? std::make_unique<std::string>(std::move(*label)) : nullptr;
   // Room first (geometric), so the push_back below cannot fail after the edge is in.
-  if (added_.size() == added_.capacity()) added_.reserve(2 * added_.size() + 16);
+  if (added_.size() == added_.capacity())
+    added_.reserve(2 * added_.size() + 16);
   TORVEX_TRY(e, store_.graph_.add_edge(a, b, weight.value_or(1.0), std::move(owned_label)));
   added_.push_back(e);
   // The cache is left for finish(): nothing can fill it while the batch holds the store, and a
@@ -145,8 +159,10 @@ Status EdgeBatch::add(std::string_view from, std::string_view to, std::optional<
 }
 
 EdgeBatch::~EdgeBatch() {
-  if (added_.empty()) return;
-  for (auto e = added_.rbegin(); e != added_.rend(); ++e) store_.graph_.remove_edge(*e);
+  if (added_.empty())
+    return;
+  for (auto e = added_.rbegin(); e != added_.rend(); ++e)
+    store_.graph_.remove_edge(*e);
   store_.generation_ = start_generation_;
 }
 
@@ -159,42 +175,53 @@ namespace {
 std::size_t first_closing_edge(const StableGraph& g, const std::vector<EdgeIndex>& added,
                                const std::vector<NodeIndex>& ordered) {
   std::vector<std::uint32_t> local(g.node_bound(), kEnd);  // residual node -> compact id
-  for (NodeIndex n : ordered) local[n] = 0;
+  for (NodeIndex n : ordered)
+    local[n] = 0;
   std::uint32_t residual = 0;
   for (NodeIndex n = 0; n < g.node_bound(); ++n) {
-    if (g.is_live(n) && local[n] == kEnd) local[n] = residual++;
-    else local[n] = kEnd;
+    if (g.is_live(n) && local[n] == kEnd)
+      local[n] = residual++;
+    else
+      local[n] = kEnd;
   }
   // Edges among residual nodes, each with the first prefix that holds it (0: before the batch).
   std::vector<std::uint32_t> since(g.edge_bound(), 0);
-  for (std::size_t i = 0; i < added.size(); ++i) since[added[i]] = static_cast<std::uint32_t>(i + 1);
+  for (std::size_t i = 0; i < added.size(); ++i)
+    since[added[i]] = static_cast<std::uint32_t>(i + 1);
   struct Arc {
     std::uint32_t from, to, since;
   };
   std::vector<Arc> arcs;
   for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
-    if (!g.is_edge_live(e)) continue;
+    if (!g.is_edge_live(e))
+      continue;
     const std::uint32_t a = local[g.edge_source(e)], b = local[g.edge_target(e)];
-    if (a != kEnd && b != kEnd) arcs.push_back({a, b, since[e]});
+    if (a != kEnd && b != kEnd)
+      arcs.push_back({a, b, since[e]});
   }
   std::vector<std::uint32_t> start(std::size_t{residual} + 1, 0);
-  for (const Arc& arc : arcs) ++start[arc.from + 1];
-  for (std::size_t n = 1; n < start.size(); ++n) start[n] += start[n - 1];
+  for (const Arc& arc : arcs)
+    ++start[arc.from + 1];
+  for (std::size_t n = 1; n < start.size(); ++n)
+    start[n] += start[n - 1];
   std::vector<Arc> by_source(arcs.size());
   {
     std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
-    for (const Arc& arc : arcs) by_source[next[arc.from]++] = arc;
+    for (const Arc& arc : arcs)
+      by_source[next[arc.from]++] = arc;
   }
   std::vector<std::uint32_t> degree(residual);
   std::vector<std::uint32_t> queue;
   auto cyclic = [&](std::uint32_t prefix) {
     std::fill(degree.begin(), degree.end(), 0);
     for (const Arc& arc : by_source) {
-      if (arc.since <= prefix) ++degree[arc.to];
+      if (arc.since <= prefix)
+        ++degree[arc.to];
     }
     queue.clear();
     for (std::uint32_t n = 0; n < residual; ++n) {
-      if (degree[n] == 0) queue.push_back(n);
+      if (degree[n] == 0)
+        queue.push_back(n);
     }
     for (std::size_t head = 0; head < queue.size(); ++head) {
       const std::uint32_t u = queue[head];
@@ -209,8 +236,10 @@ std::size_t first_closing_edge(const StableGraph& g, const std::vector<EdgeIndex
   auto low = std::uint32_t{1}, high = static_cast<std::uint32_t>(added.size());
   while (low < high) {
     const std::uint32_t mid = low + (high - low) / 2;
-    if (cyclic(mid)) high = mid;
-    else low = mid + 1;
+    if (cyclic(mid))
+      high = mid;
+    else
+      low = mid + 1;
   }
   return low - 1;
 }
@@ -219,7 +248,8 @@ std::size_t first_closing_edge(const StableGraph& g, const std::vector<EdgeIndex
 
 Status EdgeBatch::finish() {
   // Until the store changes, a failed allocation leaves the batch to the destructor.
-  if (added_.empty()) return {};  // the graph and its order are as they were
+  if (added_.empty())
+    return {};  // the graph and its order are as they were
   StableGraph& g = store_.graph_;
   auto flat = std::make_shared<const FlatSuccessors>(g);
   const std::vector<NodeIndex> ordered = any_topological_order(g, *flat);
@@ -229,7 +259,8 @@ Status EdgeBatch::finish() {
     const bool all_placed = std::all_of(added_.begin(), added_.end(), [&](EdgeIndex e) {
       return store_.order_.label(g.edge_source(e)) < store_.order_.label(g.edge_target(e));
     });
-    if (all_placed) store_.prefers_batch_ = false;
+    if (all_placed)
+      store_.prefers_batch_ = false;
     store_.order_.assign(ordered);
     store_.clear_cache();
     // The check's successor array serves the orders of this generation too.
@@ -254,7 +285,8 @@ Status EdgeBatch::finish() {
     const EdgeIndex e = added[i];
     taken.push_back({g.edge_source(e), g.edge_target(e), g.edge_weight(e), g.take_label(e)});
   }
-  for (auto e = added.rbegin(); e != added.rend(); ++e) g.remove_edge(*e);
+  for (auto e = added.rbegin(); e != added.rend(); ++e)
+    g.remove_edge(*e);
   // Back into the slots they had, in the same order: the graph is the one of the edge-by-edge
   // insertion up to the failing edge (nothing allocates here, the room is still there).
   for (std::size_t i = 0; i < first; ++i) {
@@ -263,7 +295,8 @@ Status EdgeBatch::finish() {
   }
   // A batch whose first edge fails changed nothing: the cache stays as it was.
   store_.generation_ = start_generation_ + first;
-  if (first > 0) store_.clear_cache();
+  if (first > 0)
+    store_.clear_cache();
   store_.order_.assign(any_topological_order(g, FlatSuccessors(g)));
   const Taken& failing = taken[first];
   auto path = algorithms::would_create_cycle(g, failing.from, failing.to, &store_.scratch_);

@@ -102,7 +102,7 @@ class GraphStore {
   // --- introspection --------------------------------------------------------------------
   std::size_t node_count() const noexcept { return graph_.node_count(); }
   std::size_t edge_count() const noexcept { return graph_.edge_count(); }
-  IndexList nodes() const;                    // live slots in index order
+  IndexList nodes() const;  // live slots in index order
   std::vector<std::string> node_names() const;
   // (source, target) of every live edge, in edge slot order.
   std::vector<std::pair<NodeIndex, NodeIndex>> edges() const;
@@ -166,14 +166,14 @@ class GraphStore {
   TorvexError cycle_error(NodeIndex from, NodeIndex to, const IndexList& path) const;
 
   StableGraph graph_;
-  NameIndex name_index_;  // reads the names in graph_
+  NameIndex name_index_;               // reads the names in graph_
   std::vector<std::uint64_t> epochs_;  // by slot; meaningful for live slots only
   std::uint64_t next_epoch_ = 0;
   std::uint64_t generation_ = 0;
   mutable std::shared_mutex cache_lock_;
   mutable DagCache cache_;
   mutable std::uint64_t working_generation_ = 0;  // of the working forms in cache_
-  algorithms::CycleScratch scratch_;  // for the cycle test of add_edge
+  algorithms::CycleScratch scratch_;              // for the cycle test of add_edge
   DynamicTopoOrder order_;
   bool prefers_batch_ = false;
 };
@@ -228,8 +228,10 @@ class DAG : public GraphStore {
       payloads_.reserve(std::max<std::size_t>(payloads_.capacity() * 2, graph().node_bound() + 1));
     }
     auto handle = insert_node(std::move(name), &n);
-    if (!handle.ok()) return handle;
-    if (n >= payloads_.size()) payloads_.resize(std::size_t{n} + 1);  // capacity reserved above
+    if (!handle.ok())
+      return handle;
+    if (n >= payloads_.size())
+      payloads_.resize(std::size_t{n} + 1);  // capacity reserved above
     payloads_[n] = std::move(payload);
     return handle;
   }

@@ -11,7 +11,8 @@ namespace {
 IndexList live_nodes_where(const StableGraph& g, Direction empty_side) {
   IndexList out;
   for (NodeIndex n = 0; n < g.node_bound(); ++n) {
-    if (g.is_live(n) && g.first_edge(n, empty_side) == kEnd) out.push_back(n);
+    if (g.is_live(n) && g.first_edge(n, empty_side) == kEnd)
+      out.push_back(n);
   }
   return out;
 }
@@ -28,7 +29,8 @@ IndexList GraphStore::nodes() const {
   IndexList out;
   out.reserve(graph_.node_count());
   for (NodeIndex n = 0; n < graph_.node_bound(); ++n) {
-    if (graph_.is_live(n)) out.push_back(n);
+    if (graph_.is_live(n))
+      out.push_back(n);
   }
   return out;
 }
@@ -37,7 +39,8 @@ std::vector<std::string> GraphStore::node_names() const {
   std::vector<std::string> out;
   out.reserve(graph_.node_count());
   for (NodeIndex n = 0; n < graph_.node_bound(); ++n) {
-    if (graph_.is_live(n)) out.emplace_back(graph_.name(n));
+    if (graph_.is_live(n))
+      out.emplace_back(graph_.name(n));
   }
   return out;
 }
@@ -46,13 +49,15 @@ std::vector<std::pair<NodeIndex, NodeIndex>> GraphStore::edges() const {
   std::vector<std::pair<NodeIndex, NodeIndex>> out;
   out.reserve(graph_.edge_count());
   for (EdgeIndex e = 0; e < graph_.edge_bound(); ++e) {
-    if (graph_.is_edge_live(e)) out.emplace_back(graph_.edge_source(e), graph_.edge_target(e));
+    if (graph_.is_edge_live(e))
+      out.emplace_back(graph_.edge_source(e), graph_.edge_target(e));
   }
   return out;
 }
 
 SharedIndexList GraphStore::roots() const {
-  return with_cache(&DagCache::roots, [&] { return live_nodes_where(graph_, Direction::Incoming); });
+  return with_cache(&DagCache::roots,
+                    [&] { return live_nodes_where(graph_, Direction::Incoming); });
 }
 
 SharedIndexList GraphStore::leaves() const {
@@ -80,11 +85,11 @@ Result<std::size_t> GraphStore::in_degree(std::string_view name) const {
   return graph_.degree(n, Direction::Incoming);
 }
 
-Result<bool> GraphStore::is_ancestor(std::string_view ancestor,
-                                     std::string_view descendant) const {
+Result<bool> GraphStore::is_ancestor(std::string_view ancestor, std::string_view descendant) const {
   TORVEX_TRY(a, resolve_name(ancestor));
   TORVEX_TRY(d, resolve_name(descendant));
-  if (a == d) return true;
+  if (a == d)
+    return true;
   return algorithms::is_reachable(graph_, d, a, Direction::Incoming);
 }
 

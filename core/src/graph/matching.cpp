@@ -4,7 +4,8 @@
 
 namespace torvex {
 
-Result<std::vector<NodeId>> nodes_matching_regex(const GraphStore& store, std::string_view pattern) {
+Result<std::vector<NodeId>> nodes_matching_regex(const GraphStore& store,
+                                                 std::string_view pattern) {
   TORVEX_TRY(indices, algorithms::nodes_matching_regex(store.graph(), pattern));
   return store.node_ids(indices);
 }

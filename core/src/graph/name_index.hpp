@@ -25,7 +25,8 @@ class NameIndex {
   std::size_t size() const noexcept { return size_; }
   // Hints that `name` is about to be looked up (no observable effect).
   void prefetch(std::string_view name) const noexcept {
-    if (size_ != 0) __builtin_prefetch(&table_[home(key(name).hash)]);
+    if (size_ != 0)
+      __builtin_prefetch(&table_[home(key(name).hash)]);
   }
 
   // Room for this many names in all, so that insert never allocates.

@@ -15,7 +15,8 @@ Result<std::vector<std::vector<NodeId>>> all_paths(const GraphStore& store, std:
   const auto paths = algorithms::all_paths(store.graph(), source, target, limit);
   std::vector<std::vector<NodeId>> named;
   named.reserve(paths.size());
-  for (const auto& path : paths) named.push_back(store.node_ids(path));
+  for (const auto& path : paths)
+    named.push_back(store.node_ids(path));
   return named;
 }
 
@@ -25,7 +26,8 @@ Result<std::optional<std::vector<NodeId>>> shortest_path(const GraphStore& store
   TORVEX_TRY(source, store.resolve_name(from));
   TORVEX_TRY(target, store.resolve_name(to));
   const auto path = algorithms::shortest_path(store.graph(), source, target);
-  if (!path) return std::optional<std::vector<NodeId>>();
+  if (!path)
+    return std::optional<std::vector<NodeId>>();
   return std::optional(store.node_ids(*path));
 }
 
@@ -35,7 +37,8 @@ Result<std::optional<NamedCostedPath>> longest_path(const GraphStore& store, std
   TORVEX_TRY(target, store.resolve_name(to));
   const auto found =
       algorithms::longest_path(store.graph(), source, target, names_to_indices(store, costs));
-  if (!found) return std::optional<NamedCostedPath>();
+  if (!found)
+    return std::optional<NamedCostedPath>();
   return std::optional(NamedCostedPath{store.node_ids(found->path), found->total});
 }
 

@@ -10,19 +10,22 @@ NamedReachabilityIndex::NamedReachabilityIndex(algorithms::ReachabilityIndex ind
     : index_(std::move(index)), names_(std::move(names)) {
   by_name_.reserve(names_.size());
   const IndexList& order = index_.order();
-  for (std::size_t p = 0; p < names_.size(); ++p) by_name_.emplace(names_[p], order[p]);
+  for (std::size_t p = 0; p < names_.size(); ++p)
+    by_name_.emplace(names_[p], order[p]);
 }
 
 Result<NodeIndex> NamedReachabilityIndex::resolve(std::string_view name) const {
   const auto it = by_name_.find(name);
-  if (it == by_name_.end()) return TorvexError::node_not_found(std::string(name));
+  if (it == by_name_.end())
+    return TorvexError::node_not_found(std::string(name));
   return it->second;
 }
 
 std::vector<std::string_view> NamedReachabilityIndex::names_of(const IndexList& nodes) const {
   std::vector<std::string_view> names;
   names.reserve(nodes.size());
-  for (const NodeIndex n : nodes) names.push_back(names_[*index_.position(n)]);
+  for (const NodeIndex n : nodes)
+    names.push_back(names_[*index_.position(n)]);
   return names;
 }
 
@@ -48,7 +51,8 @@ Result<NamedReachabilityIndex> build_reachability_index(const GraphStore& store)
   TORVEX_TRY(index, algorithms::ReachabilityIndex::build(store.graph()));
   std::vector<std::string> names;
   names.reserve(index.node_count());
-  for (const NodeIndex n : index.order()) names.emplace_back(store.graph().name(n));
+  for (const NodeIndex n : index.order())
+    names.emplace_back(store.graph().name(n));
   return NamedReachabilityIndex(std::move(index), std::move(names));
 }
 

@@ -1,13 +1,12 @@
 // The reachability topic: a snapshot index answering by name, with its own name map.
 #pragma once
 
+#include <boost/unordered/unordered_flat_map.hpp>
 #include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <boost/unordered/unordered_flat_map.hpp>
 
 #include "algorithms/reachability.hpp"
 #include "errors.hpp"

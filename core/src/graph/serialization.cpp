@@ -29,9 +29,8 @@ TorvexError weight_without_json_form(std::string_view from, std::string_view to,
 }
 
 TorvexError payload_too_deep(std::string_view name) {
-  return TorvexError::graph(std::string(kJsonWriteFailed) + "payload of node " +
-                            std::string(name) + " is nested more than " +
-                            std::to_string(kDocumentPayloadMaxDepth) +
+  return TorvexError::graph(std::string(kJsonWriteFailed) + "payload of node " + std::string(name) +
+                            " is nested more than " + std::to_string(kDocumentPayloadMaxDepth) +
                             " levels deep, which the reader refuses");
 }
 
@@ -134,7 +133,8 @@ Status decode_edges(BincodeDecoder& in, GraphStore& store) {
       }();
       for (std::size_t k = 0; k < size; ++k) {
         for (std::string_view name : {block[k].from, block[k].to}) {
-          if (auto n = store.find(name)) store.prefetch_node(*n);
+          if (auto n = store.find(name))
+            store.prefetch_node(*n);
         }
       }
       interrupt::poll(size);
@@ -198,15 +198,15 @@ void append_dot_quoted(std::string& out, std::string_view text) {
 
 // Words the Mermaid flowchart parser reads as keywords wherever a node identifier may stand.
 constexpr std::array<std::string_view, 12> kMermaidKeywords = {
-    "end",   "graph", "flowchart", "subgraph", "style",  "linkStyle",
-    "class", "click", "classDef",  "call",     "href",   "direction"};
+    "end",   "graph", "flowchart", "subgraph", "style", "linkStyle",
+    "class", "click", "classDef",  "call",     "href",  "direction"};
 
 bool is_plain_mermaid_id(std::string_view name) {
   if (name.empty())
     return false;
   for (char c : name) {
-    const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '_';
+    const bool word =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
     if (!word)
       return false;
   }

@@ -10,20 +10,23 @@ constexpr std::size_t kMaxSlots = kEnd;  // slot kEnd itself is never used
 // Geometric growth, so that the later push_back of a freed slot never allocates.
 template <class V>
 void grow_to_hold(V& v, std::size_t n) {
-  if (v.capacity() < n) v.reserve(std::max(n, v.capacity() * 2));
+  if (v.capacity() < n)
+    v.reserve(std::max(n, v.capacity() * 2));
 }
 }  // namespace
 
 std::size_t StableGraph::degree(NodeIndex n, Direction d) const noexcept {
   std::size_t count = 0;
   const int k = static_cast<int>(d);
-  for (EdgeIndex e = heads_[n].first[k]; e != kEnd; e = edges_[e].next[k]) ++count;
+  for (EdgeIndex e = heads_[n].first[k]; e != kEnd; e = edges_[e].next[k])
+    ++count;
   return count;
 }
 
 EdgeIndex StableGraph::find_edge(NodeIndex a, NodeIndex b) const noexcept {
   for (EdgeIndex e = heads_[a].first[0]; e != kEnd; e = edges_[e].next[0]) {
-    if (edges_[e].target == b) return e;
+    if (edges_[e].target == b)
+      return e;
   }
   return kEnd;
 }
@@ -66,8 +69,10 @@ Result<EdgeIndex> StableGraph::add_edge(NodeIndex a, NodeIndex b, double weight,
   }
   // The first weight other than 1.0 starts the weight table.
   const bool weighted = !weights_.empty() || !(weight == 1.0);
-  if (weighted) grow_to_hold(weights_, std::max(bound, edges_.capacity()));
-  if (label) labels_.reserve(labels_.size() + 1);
+  if (weighted)
+    grow_to_hold(weights_, std::max(bound, edges_.capacity()));
+  if (label)
+    labels_.reserve(labels_.size() + 1);
 
   EdgeIndex e;
   if (reuse) {
@@ -78,10 +83,12 @@ Result<EdgeIndex> StableGraph::add_edge(NodeIndex a, NodeIndex b, double weight,
     e = static_cast<EdgeIndex>(edges_.size() - 1);
   }
   if (weighted) {
-    if (weights_.size() < bound) weights_.resize(bound, 1.0);  // capacity reserved above
+    if (weights_.size() < bound)
+      weights_.resize(bound, 1.0);  // capacity reserved above
     weights_[e] = weight;
   }
-  if (label) labels_.emplace(e, std::move(label));
+  if (label)
+    labels_.emplace(e, std::move(label));
   EdgeSlot& slot = edges_[e];
   slot.source = a;
   slot.target = b;
@@ -94,9 +101,11 @@ Result<EdgeIndex> StableGraph::add_edge(NodeIndex a, NodeIndex b, double weight,
 }
 
 std::unique_ptr<std::string> StableGraph::take_label(EdgeIndex e) noexcept {
-  if (labels_.empty()) return nullptr;
+  if (labels_.empty())
+    return nullptr;
   auto it = labels_.find(e);
-  if (it == labels_.end()) return nullptr;
+  if (it == labels_.end())
+    return nullptr;
   std::unique_ptr<std::string> label = std::move(it->second);
   labels_.erase(it);
   return label;
@@ -106,7 +115,8 @@ void StableGraph::unlink(EdgeIndex e, Direction d) noexcept {
   const int k = static_cast<int>(d);
   const NodeIndex owner = d == Direction::Outgoing ? edges_[e].source : edges_[e].target;
   EdgeIndex* link = &heads_[owner].first[k];
-  while (*link != e) link = &edges_[*link].next[k];
+  while (*link != e)
+    link = &edges_[*link].next[k];
   *link = edges_[e].next[k];
 }
 
@@ -114,8 +124,10 @@ void StableGraph::remove_edge(EdgeIndex e) noexcept {
   unlink(e, Direction::Outgoing);
   unlink(e, Direction::Incoming);
   EdgeSlot& slot = edges_[e];
-  if (!labels_.empty()) labels_.erase(e);
-  if (!weights_.empty()) weights_[e] = 1.0;
+  if (!labels_.empty())
+    labels_.erase(e);
+  if (!weights_.empty())
+    weights_[e] = 1.0;
   slot.source = slot.target = kEnd;
   slot.next[0] = slot.next[1] = kEnd;
   vacant_edges_.push_back(e);  // capacity reserved in add_edge
@@ -123,8 +135,10 @@ void StableGraph::remove_edge(EdgeIndex e) noexcept {
 }
 
 void StableGraph::remove_node(NodeIndex n) noexcept {
-  while (heads_[n].first[0] != kEnd) remove_edge(heads_[n].first[0]);
-  while (heads_[n].first[1] != kEnd) remove_edge(heads_[n].first[1]);
+  while (heads_[n].first[0] != kEnd)
+    remove_edge(heads_[n].first[0]);
+  while (heads_[n].first[1] != kEnd)
+    remove_edge(heads_[n].first[1]);
   NodeSlot& slot = nodes_[n];
   slot.name = std::string();
   slot.live = false;
@@ -139,8 +153,10 @@ void StableGraph::reserve(std::size_t nodes, std::size_t edges) {
     grow_to_hold(nodes_, nodes_.size() + nodes);
     grow_to_hold(heads_, heads_.size() + nodes);
   }
-  if (edges) grow_to_hold(edges_, edges_.size() + edges);
-  if (!weights_.empty()) weights_.reserve(edges_.capacity());
+  if (edges)
+    grow_to_hold(edges_, edges_.size() + edges);
+  if (!weights_.empty())
+    weights_.reserve(edges_.capacity());
 }
 
 }  // namespace torvex

@@ -4,13 +4,12 @@
 // most recently added edge first. Both rules are observable through every scan and order.
 #pragma once
 
+#include <boost/unordered/unordered_flat_map.hpp>
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <boost/unordered/unordered_flat_map.hpp>
 
 #include "errors.hpp"
 #include "types.hpp"
@@ -36,14 +35,17 @@ class StableGraph {
 
   // --- edges ---------------------------------------------------------------------------
   EdgeIndex edge_bound() const noexcept { return static_cast<EdgeIndex>(edges_.size()); }
-  bool is_edge_live(EdgeIndex e) const noexcept { return e < edges_.size() && edges_[e].source != kEnd; }
+  bool is_edge_live(EdgeIndex e) const noexcept {
+    return e < edges_.size() && edges_[e].source != kEnd;
+  }
   std::size_t edge_count() const noexcept { return edge_count_; }
   NodeIndex edge_source(EdgeIndex e) const noexcept { return edges_[e].source; }
   NodeIndex edge_target(EdgeIndex e) const noexcept { return edges_[e].target; }
   double edge_weight(EdgeIndex e) const noexcept { return weights_.empty() ? 1.0 : weights_[e]; }
   // Null when the edge has no label.
   const std::string* edge_label(EdgeIndex e) const noexcept {
-    if (labels_.empty()) return nullptr;
+    if (labels_.empty())
+      return nullptr;
     auto it = labels_.find(e);
     return it == labels_.end() ? nullptr : it->second.get();
   }

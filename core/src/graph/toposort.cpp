@@ -1,5 +1,6 @@
 // The toposort topic: the cached orders and the enumeration of all orderings.
 #include "algorithms/toposort.hpp"
+
 #include "graph/cache_access.hpp"
 
 namespace torvex {

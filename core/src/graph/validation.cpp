@@ -4,6 +4,8 @@
 
 namespace torvex {
 
-Status GraphStore::validate() const { return algorithms::validate_acyclic(graph_); }
+Status GraphStore::validate() const {
+  return algorithms::validate_acyclic(graph_);
+}
 
 }  // namespace torvex

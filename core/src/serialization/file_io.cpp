@@ -49,7 +49,7 @@ std::string directory_of(const std::string& path) {
 struct Destination {
   std::string target;
   bool exists = false;
-  struct stat status{};
+  struct stat status {};
 };
 
 std::optional<Destination> resolve_destination(const std::string& path) {
@@ -130,7 +130,7 @@ Result<FileBytes> read_file(const std::string& path, const InterruptHandler& int
     (void)close_file(fd);
     return file_error(kReadFailed, path, os_error_text(error_number));
   };
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) != 0)
     return failed(errno);
   // A directory has no bytes to read, whatever length it reports.
@@ -197,7 +197,7 @@ Replacement create_replacement(const Destination& dest, const InterruptHandler& 
   // (nor, in a sticky directory, could the old file be replaced), the old file is rewritten.
   const mode_t mode = dest.status.st_mode & 07777;
   (void)::fchmod(r.fd, mode);
-  struct stat mine{};
+  struct stat mine {};
   if (::fstat(r.fd, &mine) == 0 &&
       (mine.st_uid != dest.status.st_uid || mine.st_gid != dest.status.st_gid)) {
     if (::fchown(r.fd, dest.status.st_uid, dest.status.st_gid) != 0) {

@@ -17,15 +17,17 @@ std::span<const CodeRange> ranges_of(const NamedRanges& entry) {
 }
 
 const NamedRanges* find_named(std::span<const NamedRanges> table, std::string_view name) {
-  const auto it = std::lower_bound(table.begin(), table.end(), name,
-                                   [](const NamedRanges& e, std::string_view n) { return e.name < n; });
+  const auto it =
+      std::lower_bound(table.begin(), table.end(), name,
+                       [](const NamedRanges& e, std::string_view n) { return e.name < n; });
   return it != table.end() && it->name == name ? &*it : nullptr;
 }
 
 std::optional<std::string_view> find_alias(std::span<const Alias> table, std::string_view alias) {
   const auto it = std::lower_bound(table.begin(), table.end(), alias,
                                    [](const Alias& e, std::string_view a) { return e.alias < a; });
-  if (it == table.end() || it->alias != alias) return std::nullopt;
+  if (it == table.end() || it->alias != alias)
+    return std::nullopt;
   return it->canonical;
 }
 
@@ -37,25 +39,31 @@ CharClass named_class(std::span<const NamedRanges> table, std::string_view name)
 // Loose matching of names: ASCII only, no case, no " ", "_" or "-", and no leading "is"
 // ("isc" stays, being an alias of its own).
 std::string normalize(std::string_view name) {
-  const bool is_prefixed = name.size() >= 2 && (name[0] == 'i' || name[0] == 'I') &&
-                           (name[1] == 's' || name[1] == 'S');
-  if (is_prefixed) name.remove_prefix(2);
+  const bool is_prefixed =
+      name.size() >= 2 && (name[0] == 'i' || name[0] == 'I') && (name[1] == 's' || name[1] == 'S');
+  if (is_prefixed)
+    name.remove_prefix(2);
   std::string out;
   for (const char ch : name) {
     const auto c = static_cast<unsigned char>(ch);
-    if (c == ' ' || c == '_' || c == '-' || c >= 0x80) continue;
+    if (c == ' ' || c == '_' || c == '-' || c >= 0x80)
+      continue;
     out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
   }
-  if (is_prefixed && out == "c") out = "isc";
+  if (is_prefixed && out == "c")
+    out = "isc";
   return out;
 }
 
 // --- the three kinds of lone names ---------------------------------------------------------
 
 std::optional<std::string_view> canonical_gencat(const std::string& norm) {
-  if (norm == "any") return "Any";
-  if (norm == "assigned") return "Assigned";
-  if (norm == "ascii") return "ASCII";
+  if (norm == "any")
+    return "Any";
+  if (norm == "assigned")
+    return "Assigned";
+  if (norm == "ascii")
+    return "ASCII";
   return find_alias(kGeneralCategoryValueNames, norm);
 }
 
@@ -69,7 +77,8 @@ std::optional<PropertyError> general_category(std::string_view canonical, CharCl
     out = CharClass::range(0, 0x7F);
   } else {
     const NamedRanges* entry = find_named(kGeneralCategoryClasses, canonical);
-    if (!entry) return PropertyError::kNoSuchValue;
+    if (!entry)
+      return PropertyError::kNoSuchValue;
     out = CharClass::from(ranges_of(*entry));
   }
   return std::nullopt;
@@ -78,7 +87,8 @@ std::optional<PropertyError> general_category(std::string_view canonical, CharCl
 std::optional<PropertyError> from_table(std::span<const NamedRanges> table,
                                         std::string_view canonical, CharClass& out) {
   const NamedRanges* entry = find_named(table, canonical);
-  if (!entry) return PropertyError::kNoSuchValue;
+  if (!entry)
+    return PropertyError::kNoSuchValue;
   out = CharClass::from(ranges_of(*entry));
   return std::nullopt;
 }
@@ -93,8 +103,10 @@ std::optional<PropertyError> lone_name(std::string_view name, CharClass& out) {
                                                     : std::nullopt;
     }
   }
-  if (const auto gc = canonical_gencat(norm)) return general_category(*gc, out);
-  if (const auto sc = find_alias(kScriptValueNames, norm)) return from_table(kScriptClasses, *sc, out);
+  if (const auto gc = canonical_gencat(norm))
+    return general_category(*gc, out);
+  if (const auto sc = find_alias(kScriptValueNames, norm))
+    return from_table(kScriptClasses, *sc, out);
   return PropertyError::kNoSuchProperty;
 }
 
@@ -102,14 +114,18 @@ std::optional<PropertyError> lone_name(std::string_view name, CharClass& out) {
 int age_order(std::string_view canonical) {
   int major = 0, minor = 0;
   std::size_t i = 1;
-  for (; i < canonical.size() && canonical[i] != '_'; ++i) major = major * 10 + (canonical[i] - '0');
-  for (++i; i < canonical.size(); ++i) minor = minor * 10 + (canonical[i] - '0');
+  for (; i < canonical.size() && canonical[i] != '_'; ++i)
+    major = major * 10 + (canonical[i] - '0');
+  for (++i; i < canonical.size(); ++i)
+    minor = minor * 10 + (canonical[i] - '0');
   return major * 100 + minor;
 }
 
-std::optional<PropertyError> by_value(std::string_view name, std::string_view value, CharClass& out) {
+std::optional<PropertyError> by_value(std::string_view name, std::string_view value,
+                                      CharClass& out) {
   const auto prop = find_alias(kPropertyNames, normalize(name));
-  if (!prop) return PropertyError::kNoSuchProperty;
+  if (!prop)
+    return PropertyError::kNoSuchProperty;
   const std::string norm = normalize(value);
   if (*prop == "General_Category") {
     const auto gc = canonical_gencat(norm);
@@ -129,15 +145,20 @@ std::optional<PropertyError> by_value(std::string_view name, std::string_view va
       {"Sentence_Break", kSentenceBreakValueNames, kSentenceBreakClasses},
   };
   for (const Valued& v : valued) {
-    if (*prop != v.property) continue;
+    if (*prop != v.property)
+      continue;
     const auto canonical = find_alias(v.values, norm);
-    if (!canonical) return PropertyError::kNoSuchValue;
-    if (v.property != "Age") return from_table(v.classes, *canonical, out);
+    if (!canonical)
+      return PropertyError::kNoSuchValue;
+    if (v.property != "Age")
+      return from_table(v.classes, *canonical, out);
     const NamedRanges* entry = find_named(v.classes, *canonical);
-    if (!entry) return PropertyError::kNoSuchValue;
+    if (!entry)
+      return PropertyError::kNoSuchValue;
     CharClass ages;
     for (const NamedRanges& age : v.classes) {
-      if (age_order(age.name) <= age_order(*canonical)) ages.unite(CharClass::from(ranges_of(age)));
+      if (age_order(age.name) <= age_order(*canonical))
+        ages.unite(CharClass::from(ranges_of(age)));
     }
     out = std::move(ages);
     return std::nullopt;
@@ -168,7 +189,8 @@ bool CharClass::contains(char32_t c) const {
 }
 
 std::optional<char32_t> CharClass::single() const {
-  if (ranges_.size() == 1 && ranges_[0].first == ranges_[0].last) return ranges_[0].first;
+  if (ranges_.size() == 1 && ranges_[0].first == ranges_[0].last)
+    return ranges_[0].first;
   return std::nullopt;
 }
 
@@ -201,10 +223,12 @@ void CharClass::negate() {
   std::vector<CodeRange> out;
   char32_t next = 0;
   for (const CodeRange& r : ranges_) {
-    if (r.first > next) out.push_back({next, r.first - 1});
+    if (r.first > next)
+      out.push_back({next, r.first - 1});
     next = r.last + 1;
   }
-  if (next <= kMaxScalar) out.push_back({next, kMaxScalar});
+  if (next <= kMaxScalar)
+    out.push_back({next, kMaxScalar});
   ranges_ = std::move(out);
   subtract(range(kSurrogateFirst, kSurrogateLast));
 }
@@ -216,7 +240,8 @@ void CharClass::intersect(const CharClass& other) {
     const CodeRange& a = ranges_[i];
     const CodeRange& b = other.ranges_[j];
     const char32_t first = std::max(a.first, b.first), last = std::min(a.last, b.last);
-    if (first <= last) out.push_back({first, last});
+    if (first <= last)
+      out.push_back({first, last});
     (a.last < b.last ? i : j)++;
   }
   ranges_ = std::move(out);
@@ -226,19 +251,22 @@ void CharClass::subtract(const CharClass& other) {
   std::vector<CodeRange> out;
   std::size_t j = 0;
   for (CodeRange r : ranges_) {
-    while (j < other.ranges_.size() && other.ranges_[j].last < r.first) ++j;
+    while (j < other.ranges_.size() && other.ranges_[j].last < r.first)
+      ++j;
     std::size_t k = j;
     bool kept = true;
     for (; k < other.ranges_.size() && other.ranges_[k].first <= r.last; ++k) {
       const CodeRange& cut = other.ranges_[k];
-      if (cut.first > r.first) out.push_back({r.first, cut.first - 1});
+      if (cut.first > r.first)
+        out.push_back({r.first, cut.first - 1});
       if (cut.last >= r.last) {
         kept = false;
         break;
       }
       r.first = cut.last + 1;
     }
-    if (kept) out.push_back(r);
+    if (kept)
+      out.push_back(r);
   }
   ranges_ = std::move(out);
 }
@@ -257,7 +285,8 @@ void CharClass::fold_case(bool unicode) {
       for (const auto [lo, hi, shift] : {std::array<int, 3>{'A', 'Z', 32}, {'a', 'z', -32}}) {
         const int first = std::max<int>(r.first, lo), last = std::min<int>(r.last, hi);
         if (first <= last) {
-          extra.push_back({static_cast<char32_t>(first + shift), static_cast<char32_t>(last + shift)});
+          extra.push_back(
+              {static_cast<char32_t>(first + shift), static_cast<char32_t>(last + shift)});
         }
       }
     }
@@ -269,8 +298,9 @@ void CharClass::fold_case(bool unicode) {
         extra.push_back({it->to, it->to});
         // Walk the rest of the orbit (orbits have at most four members).
         for (char32_t c = it->to; c != it->from;) {
-          const auto next = std::lower_bound(kFoldCycles.begin(), kFoldCycles.end(), c,
-                                             [](const FoldPair& p, char32_t v) { return p.from < v; });
+          const auto next =
+              std::lower_bound(kFoldCycles.begin(), kFoldCycles.end(), c,
+                               [](const FoldPair& p, char32_t v) { return p.from < v; });
           c = next->to;
           extra.push_back({c, c});
         }
@@ -285,12 +315,14 @@ void CharClass::fold_case(bool unicode) {
 
 std::optional<PropertyError> unicode_property(std::string_view query, CharClass& out) {
   const std::size_t split = query.find_first_of("=:");
-  if (split == std::string_view::npos) return lone_name(query, out);
+  if (split == std::string_view::npos)
+    return lone_name(query, out);
   return by_value(query.substr(0, split), query.substr(split + 1), out);
 }
 
 std::optional<PropertyError> unicode_property_letter(char32_t letter, CharClass& out) {
-  if (letter >= 0x80) return PropertyError::kNoSuchProperty;
+  if (letter >= 0x80)
+    return PropertyError::kNoSuchProperty;
   const char name[] = {static_cast<char>(letter), '\0'};
   return lone_name(name, out);
 }
@@ -298,13 +330,17 @@ std::optional<PropertyError> unicode_property_letter(char32_t letter, CharClass&
 CharClass perl_class(PerlClass which, bool unicode) {
   switch (which) {
     case PerlClass::kDigit:
-      return unicode ? named_class(kGeneralCategoryClasses, "Decimal_Number") : CharClass::range('0', '9');
+      return unicode ? named_class(kGeneralCategoryClasses, "Decimal_Number")
+                     : CharClass::range('0', '9');
     case PerlClass::kSpace:
-      if (unicode) return named_class(kPerlClasses, "space");
+      if (unicode)
+        return named_class(kPerlClasses, "space");
       return CharClass::from(std::array<CodeRange, 2>{{{'\t', '\r'}, {' ', ' '}}});
     case PerlClass::kWord:
-      if (unicode) return named_class(kPerlClasses, "word");
-      return CharClass::from(std::array<CodeRange, 4>{{{'0', '9'}, {'A', 'Z'}, {'_', '_'}, {'a', 'z'}}});
+      if (unicode)
+        return named_class(kPerlClasses, "word");
+      return CharClass::from(
+          std::array<CodeRange, 4>{{{'0', '9'}, {'A', 'Z'}, {'_', '_'}, {'a', 'z'}}});
   }
   return {};
 }
@@ -331,7 +367,8 @@ std::optional<CharClass> ascii_class(std::string_view name) {
       {"xdigit", {{'0', '9'}, {'A', 'F'}, {'a', 'f'}}},
   };
   for (const Entry& e : kAscii) {
-    if (e.name == name) return CharClass::from(std::span(e.ranges.begin(), e.ranges.size()));
+    if (e.name == name)
+      return CharClass::from(std::span(e.ranges.begin(), e.ranges.size()));
   }
   return std::nullopt;
 }

@@ -31,7 +31,8 @@ Node Parser::parse_concat(int depth, int& height) {
   bool last_is_flags = false;  // `(?i)` is an item that nothing can repeat
   for (;;) {
     skip_space();
-    if (at_end() || failed() || peek() == '|' || peek() == ')') break;
+    if (at_end() || failed() || peek() == '|' || peek() == ')')
+      break;
     const std::size_t start = pos_;
     const char32_t c = peek();
     if (c == '*' || c == '+' || c == '?' || c == '{') {
@@ -39,19 +40,22 @@ Node Parser::parse_concat(int depth, int& height) {
         fail("repetition operator without an operand", start, start);
         break;
       }
-      if (!parse_repetition(items.back(), heights.back())) break;
+      if (!parse_repetition(items.back(), heights.back()))
+        break;
       continue;
     }
     int h = 0;
     bool is_flags = false;
     Node item = parse_atom(depth, h, is_flags);
-    if (failed()) break;
+    if (failed())
+      break;
     last_is_flags = is_flags;
     // A flags item stays as an empty item: it counts towards the nesting like any other.
     items.push_back(std::move(item));
     heights.push_back(h);
   }
-  if (items.empty()) return Node{};
+  if (items.empty())
+    return Node{};
   if (items.size() == 1) {
     height = heights[0];
     return std::move(items[0]);
@@ -64,7 +68,8 @@ Node Parser::parse_concat(int depth, int& height) {
 }
 
 void Parser::skip_any_space() {
-  while (!at_end() && is_space(peek())) ++pos_;
+  while (!at_end() && is_space(peek()))
+    ++pos_;
 }
 
 bool Parser::parse_decimal(std::uint32_t& out) {
@@ -92,23 +97,34 @@ bool Parser::parse_repetition(Node& target, int& height) {
   const std::size_t start = pos_;
   std::uint32_t min = 0, max = kUnbounded;
   const char32_t op = peek();
-  if (op == '{') bump_space(); else ++pos_;
-  if (op == '+') min = 1;
-  if (op == '?') max = 1;
+  if (op == '{')
+    bump_space();
+  else
+    ++pos_;
+  if (op == '+')
+    min = 1;
+  if (op == '?')
+    max = 1;
   if (op == '{') {
-    if (at_end()) return fail("unclosed counted repetition", start, start), false;
-    if (!parse_decimal(min)) return false;
+    if (at_end())
+      return fail("unclosed counted repetition", start, start), false;
+    if (!parse_decimal(min))
+      return false;
     max = min;
     if (peek() == ',') {
       bump_space();
       max = kUnbounded;
-      if (peek() != '}' && !parse_decimal(max)) return false;
+      if (peek() != '}' && !parse_decimal(max))
+        return false;
     }
-    if (at_end() || peek() != '}') return fail("unclosed counted repetition", start, pos_ - 1), false;
-    if (min > max) return fail("invalid repetition range: the start exceeds the end", start, pos_), false;
+    if (at_end() || peek() != '}')
+      return fail("unclosed counted repetition", start, pos_ - 1), false;
+    if (min > max)
+      return fail("invalid repetition range: the start exceeds the end", start, pos_), false;
     bump_space();
   }
-  if (peek() == '?' && !at_end()) ++pos_;  // lazy: the same names match
+  if (peek() == '?' && !at_end())
+    ++pos_;  // lazy: the same names match
   Node n;
   n.kind = Node::Kind::kRepeat;
   n.min = min;
@@ -116,7 +132,8 @@ bool Parser::parse_repetition(Node& target, int& height) {
   n.children.push_back(std::move(target));
   target = std::move(n);
   // Checked at once: a long run of operators would otherwise nest without bound.
-  if (++height > kNestLimit) return fail("nesting too deep", start, pos_ - 1), false;
+  if (++height > kNestLimit)
+    return fail("nesting too deep", start, pos_ - 1), false;
   return true;
 }
 
@@ -124,11 +141,13 @@ Node Parser::parse_atom(int depth, int& height, bool& is_flags) {
   const std::size_t start = pos_;
   const char32_t c = peek();
   switch (c) {
-    case '(': return parse_group(depth, height, is_flags);
+    case '(':
+      return parse_group(depth, height, is_flags);
     case '[': {
       ++pos_;
       CharClass cls = parse_bracket(depth, start, height);
-      if (failed() || !check_bytes(cls, start)) return {};
+      if (failed() || !check_bytes(cls, start))
+        return {};
       return class_node(std::move(cls));
     }
     case '.': {
@@ -136,18 +155,25 @@ Node Parser::parse_atom(int depth, int& height, bool& is_flags) {
       CharClass cls = CharClass::range(0, kMaxScalar);
       if (!flags_.s) {
         cls.subtract(CharClass::of('\n'));
-        if (flags_.crlf) cls.subtract(CharClass::of('\r'));
+        if (flags_.crlf)
+          cls.subtract(CharClass::of('\r'));
       }
-      if (!check_bytes(cls, start)) return {};
+      if (!check_bytes(cls, start))
+        return {};
       return class_node(std::move(cls));
     }
     case '^':
       ++pos_;
-      return look_node(!flags_.m ? Look::kStartText : flags_.crlf ? Look::kStartLineCrlf : Look::kStartLine);
+      return look_node(!flags_.m     ? Look::kStartText
+                       : flags_.crlf ? Look::kStartLineCrlf
+                                     : Look::kStartLine);
     case '$':
       ++pos_;
-      return look_node(!flags_.m ? Look::kEndText : flags_.crlf ? Look::kEndLineCrlf : Look::kEndLine);
-    case '\\': return parse_escape_atom();
+      return look_node(!flags_.m     ? Look::kEndText
+                       : flags_.crlf ? Look::kEndLineCrlf
+                                     : Look::kEndLine);
+    case '\\':
+      return parse_escape_atom();
     default:
       ++pos_;
       return literal_node(c);
@@ -158,9 +184,12 @@ Node Parser::parse_escape_atom() {
   const std::size_t start = pos_;
   std::optional<Look> look;
   CharClass cls;
-  if (!parse_escape(false, cls, look)) return {};
-  if (look) return look_node(*look, flags_.u);
-  if (!is_literal_escape(text_[start + 1]) && !check_bytes(cls, start)) return {};
+  if (!parse_escape(false, cls, look))
+    return {};
+  if (look)
+    return look_node(*look, flags_.u);
+  if (!is_literal_escape(text_[start + 1]) && !check_bytes(cls, start))
+    return {};
   return class_node(std::move(cls));
 }
 
@@ -178,10 +207,12 @@ Node Parser::parse_group(int depth, int& height, bool& is_flags) {
       ++pos_;
     }
     if (peek() == '<') {
-      if (!parse_group_name(start)) return {};
+      if (!parse_group_name(start))
+        return {};
     } else {
       const bool scoped = parse_flags(start);
-      if (failed()) return {};
+      if (failed())
+        return {};
       if (!scoped) {  // (?flags): applies to the rest of the enclosing group
         is_flags = true;
         return {};
@@ -194,7 +225,8 @@ Node Parser::parse_group(int depth, int& height, bool& is_flags) {
   }
   int inner = 0;
   Node n = parse_alternation(depth + 1, inner);
-  if (failed()) return {};
+  if (failed())
+    return {};
   if (at_end()) {
     fail("unclosed group", start, text_.size() - 1);
     return {};
@@ -222,13 +254,17 @@ bool Parser::parse_group_name(std::size_t start) {
     const char32_t c = peek();
     const bool ok = c == '_' || alphabetic.contains(c) ||
                     (!name.empty() && (c == '.' || c == '[' || c == ']' || numeric.contains(c)));
-    if (!ok) return fail("invalid character in a group name", pos_, pos_), false;
+    if (!ok)
+      return fail("invalid character in a group name", pos_, pos_), false;
     name += c;
     ++pos_;
   }
-  if (at_end()) return fail("unclosed group name", start, text_.size() - 1), false;
-  if (name.empty()) return fail("empty group name", start, pos_), false;
-  if (!names_.insert(name).second) return fail("duplicate group name", start, pos_), false;
+  if (at_end())
+    return fail("unclosed group name", start, text_.size() - 1), false;
+  if (name.empty())
+    return fail("empty group name", start, pos_), false;
+  if (!names_.insert(name).second)
+    return fail("duplicate group name", start, pos_), false;
   ++pos_;  // '>'
   return true;
 }
@@ -237,33 +273,53 @@ bool Parser::parse_flags(std::size_t start) {
   bool negated = false, seen_negation = false, any = false, dangling = false;
   std::u32string seen;
   for (;;) {
-    if (at_end()) return fail("unclosed group", start, text_.size() - 1), false;
+    if (at_end())
+      return fail("unclosed group", start, text_.size() - 1), false;
     const char32_t c = peek();
     if (c == ':' || c == ')') {
-      if (dangling) return fail("flag negation without a flag", start, pos_), false;
-      if (!any && c == ')') return fail("empty flag group", start, pos_), false;
+      if (dangling)
+        return fail("flag negation without a flag", start, pos_), false;
+      if (!any && c == ')')
+        return fail("empty flag group", start, pos_), false;
       ++pos_;
       return c == ':';
     }
     if (c == '-') {
-      if (seen_negation) return fail("repeated flag negation", start, pos_), false;
+      if (seen_negation)
+        return fail("repeated flag negation", start, pos_), false;
       negated = seen_negation = dangling = true;
       any = true;
       ++pos_;
       continue;
     }
-    if (seen.find(c) != std::u32string::npos) return fail("duplicate flag", start, pos_), false;
+    if (seen.find(c) != std::u32string::npos)
+      return fail("duplicate flag", start, pos_), false;
     seen += c;
     const bool on = !negated;
     switch (c) {
-      case 'i': flags_.i = on; break;
-      case 'm': flags_.m = on; break;
-      case 's': flags_.s = on; break;
-      case 'U': flags_.greedy_swap = on; break;
-      case 'u': flags_.u = on; break;
-      case 'x': flags_.x = on; break;
-      case 'R': flags_.crlf = on; break;
-      default: return fail("unrecognised flag", pos_, pos_), false;
+      case 'i':
+        flags_.i = on;
+        break;
+      case 'm':
+        flags_.m = on;
+        break;
+      case 's':
+        flags_.s = on;
+        break;
+      case 'U':
+        flags_.greedy_swap = on;
+        break;
+      case 'u':
+        flags_.u = on;
+        break;
+      case 'x':
+        flags_.x = on;
+        break;
+      case 'R':
+        flags_.crlf = on;
+        break;
+      default:
+        return fail("unrecognised flag", pos_, pos_), false;
     }
     any = true;
     dangling = false;
@@ -275,9 +331,9 @@ bool Parser::parse_flags(std::size_t start) {
 
 namespace {
 
+using detail::decode_utf8;
 using detail::Failure;
 using detail::Parser;
-using detail::decode_utf8;
 
 std::string utf8(std::u32string_view text) {
   std::string out;
@@ -312,7 +368,8 @@ TorvexError invalid_pattern(std::string_view description) {
 
 Result<Syntax> parse(std::string_view pattern) {
   std::u32string text;
-  if (!decode_utf8(pattern, text)) return invalid_pattern("the pattern is not valid UTF-8");
+  if (!decode_utf8(pattern, text))
+    return invalid_pattern("the pattern is not valid UTF-8");
   Parser parser(text);
   Syntax out;
   if (const auto failure = parser.run(out)) {
@@ -320,7 +377,8 @@ Result<Syntax> parse(std::string_view pattern) {
     std::size_t first = std::min(failure->first, last);
     std::u32string_view part = std::u32string_view(text).substr(first, last - first + 1);
     std::string quoted = "`" + utf8(part.substr(0, kMaxQuoted)) + "`";
-    if (part.size() > kMaxQuoted) quoted += "...";
+    if (part.size() > kMaxQuoted)
+      quoted += "...";
     return invalid_pattern(failure->what + (text.empty() ? "" : ": " + quoted));
   }
   return out;
@@ -328,7 +386,8 @@ Result<Syntax> parse(std::string_view pattern) {
 
 bool needs_ascii_text_for_re2(const Node& node) {
   if (node.kind == Node::Kind::kLook) {
-    return (node.unicode && node.look >= Look::kWordBoundary) || node.look == Look::kNotWordBoundary;
+    return (node.unicode && node.look >= Look::kWordBoundary) ||
+           node.look == Look::kNotWordBoundary;
   }
   return std::any_of(node.children.begin(), node.children.end(), needs_ascii_text_for_re2);
 }

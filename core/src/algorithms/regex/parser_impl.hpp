@@ -28,28 +28,37 @@ inline bool decode_utf8(std::string_view text, std::u32string& out) {
   for (std::size_t i = 0; i < text.size();) {
     const auto b = static_cast<unsigned char>(text[i]);
     const int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    if (len == 0 || i + len > text.size()) return false;
+    if (len == 0 || i + len > text.size())
+      return false;
     char32_t c = len == 1 ? b : b & (0x7F >> len);
     for (int k = 1; k < len; ++k) {
       const auto cont = static_cast<unsigned char>(text[i + k]);
-      if ((cont & 0xC0) != 0x80) return false;
+      if ((cont & 0xC0) != 0x80)
+        return false;
       c = (c << 6) | (cont & 0x3F);
     }
     constexpr char32_t kMinOfLength[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (c < kMinOfLength[len] || c > kMaxScalar || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    if (c < kMinOfLength[len] || c > kMaxScalar || (c >= 0xD800 && c <= 0xDFFF))
+      return false;
     out += c;
     i += len;
   }
   return true;
 }
 
-inline bool is_hex(char32_t c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-inline int hex_value(char32_t c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
+inline bool is_hex(char32_t c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+inline int hex_value(char32_t c) {
+  return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
 inline bool is_ascii_alnum(char32_t c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 // Any ASCII character but letters, digits, `<` and `>` may be escaped to stand for itself.
-inline bool is_escapable(char32_t c) { return c < 0x80 && !is_ascii_alnum(c) && c != '<' && c != '>'; }
+inline bool is_escapable(char32_t c) {
+  return c < 0x80 && !is_ascii_alnum(c) && c != '<' && c != '>';
+}
 // Whether \c (followed by whatever completes it) stands for one character.
 inline bool is_literal_escape(char32_t c) {
   return std::u32string_view(U"dDsSwWpP").find(c) == std::u32string_view::npos;
@@ -69,9 +78,12 @@ class Parser {
   std::optional<Failure> run(Syntax& out) {
     int height = 0;
     out.root = parse_alternation(0, height);
-    if (failure_) return failure_;
-    if (!at_end()) return Failure{"unopened group", pos_, pos_};
-    if (height > kNestLimit) return Failure{"nesting too deep", 0, text_.size() - 1};
+    if (failure_)
+      return failure_;
+    if (!at_end())
+      return Failure{"unopened group", pos_, pos_};
+    if (height > kNestLimit)
+      return Failure{"nesting too deep", 0, text_.size() - 1};
     out.classes = std::move(classes_);
     return std::nullopt;
   }
@@ -84,20 +96,26 @@ class Parser {
   }
   // In free-spacing mode, white space and `#` comments between tokens are skipped.
   void skip_space() {
-    if (!flags_.x) return;
+    if (!flags_.x)
+      return;
     while (!at_end()) {
       if (is_space(peek())) {
         ++pos_;
       } else if (peek() == '#') {
-        while (!at_end() && peek() != '\n') ++pos_;
+        while (!at_end() && peek() != '\n')
+          ++pos_;
       } else {
         break;
       }
     }
   }
-  void bump_space() { ++pos_; skip_space(); }
+  void bump_space() {
+    ++pos_;
+    skip_space();
+  }
   void fail(std::string what, std::size_t first, std::size_t last) {
-    if (!failure_) failure_ = Failure{std::move(what), first, last};
+    if (!failure_)
+      failure_ = Failure{std::move(what), first, last};
     pos_ = text_.size();
   }
   bool failed() const { return failure_.has_value(); }
@@ -119,7 +137,8 @@ class Parser {
   // A literal, folded for (?i): by Unicode orbits, or ASCII only without Unicode mode.
   Node literal_node(char32_t c) {
     CharClass cls = CharClass::of(c);
-    if (flags_.i) cls.fold_case(flags_.u);
+    if (flags_.i)
+      cls.fold_case(flags_.u);
     return class_node(std::move(cls));
   }
   // Under (?-u) a class must stay within ASCII: anything else could match part of a character.

@@ -15,13 +15,16 @@ constexpr char32_t kInvalidByte = 0x110000;
 // kInvalidByte (names from a file need not be valid UTF-8).
 char32_t next_char(std::string_view text, std::size_t& i) {
   const auto b = static_cast<unsigned char>(text[i]);
-  if (b < 0x80) return ++i, b;
+  if (b < 0x80)
+    return ++i, b;
   const int len = (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-  if (len == 0 || i + len > text.size()) return ++i, kInvalidByte;
+  if (len == 0 || i + len > text.size())
+    return ++i, kInvalidByte;
   char32_t c = b & (0x7F >> len);
   for (int k = 1; k < len; ++k) {
     const auto cont = static_cast<unsigned char>(text[i + k]);
-    if ((cont & 0xC0) != 0x80) return ++i, kInvalidByte;
+    if ((cont & 0xC0) != 0x80)
+      return ++i, kInvalidByte;
     c = (c << 6) | (cont & 0x3F);
   }
   i += len;
@@ -34,35 +37,50 @@ constexpr char32_t kNone = 0xFFFFFFFF;
 bool look_holds(Look look, bool unicode, char32_t before, char32_t after) {
   auto word = [unicode](char32_t c) { return c != kNone && is_word_char(c, unicode); };
   switch (look) {
-    case Look::kStartText: return before == kNone;
-    case Look::kEndText: return after == kNone;
-    case Look::kStartLine: return before == kNone || before == '\n';
-    case Look::kEndLine: return after == kNone || after == '\n';
+    case Look::kStartText:
+      return before == kNone;
+    case Look::kEndText:
+      return after == kNone;
+    case Look::kStartLine:
+      return before == kNone || before == '\n';
+    case Look::kEndLine:
+      return after == kNone || after == '\n';
     case Look::kStartLineCrlf:
       return before == kNone || before == '\n' || (before == '\r' && after != '\n');
     case Look::kEndLineCrlf:
       return after == kNone || after == '\r' || (after == '\n' && before != '\r');
-    case Look::kWordBoundary: return word(before) != word(after);
-    case Look::kNotWordBoundary: return word(before) == word(after);
-    case Look::kWordStart: return !word(before) && word(after);
-    case Look::kWordEnd: return word(before) && !word(after);
-    case Look::kWordStartHalf: return !word(before);
-    case Look::kWordEndHalf: return !word(after);
+    case Look::kWordBoundary:
+      return word(before) != word(after);
+    case Look::kNotWordBoundary:
+      return word(before) == word(after);
+    case Look::kWordStart:
+      return !word(before) && word(after);
+    case Look::kWordEnd:
+      return word(before) && !word(after);
+    case Look::kWordStartHalf:
+      return !word(before);
+    case Look::kWordEndHalf:
+      return !word(after);
   }
   return false;
 }
 
 bool starts_anchored(const Node& node) {
   switch (node.kind) {
-    case Node::Kind::kLook: return node.look == Look::kStartText;
-    case Node::Kind::kConcat: return !node.children.empty() && starts_anchored(node.children[0]);
+    case Node::Kind::kLook:
+      return node.look == Look::kStartText;
+    case Node::Kind::kConcat:
+      return !node.children.empty() && starts_anchored(node.children[0]);
     case Node::Kind::kAlternate:
       for (const Node& child : node.children) {
-        if (!starts_anchored(child)) return false;
+        if (!starts_anchored(child))
+          return false;
       }
       return true;
-    case Node::Kind::kRepeat: return node.min > 0 && starts_anchored(node.children[0]);
-    default: return false;
+    case Node::Kind::kRepeat:
+      return node.min > 0 && starts_anchored(node.children[0]);
+    default:
+      return false;
   }
 }
 
@@ -77,7 +95,8 @@ class SparseSet {
     size_ = 0;
   }
   bool insert(std::uint32_t v) {
-    if (contains(v)) return false;
+    if (contains(v))
+      return false;
     sparse_[v] = size_;
     dense_[size_++] = v;
     return true;
@@ -101,10 +120,13 @@ class SparseSet {
 // before emitting anything, so that no repetition is expanded only to be refused.
 std::uint64_t estimate(const Node& node, const std::vector<CharClass>& classes) {
   switch (node.kind) {
-    case Node::Kind::kEmpty: return 0;
+    case Node::Kind::kEmpty:
+      return 0;
     case Node::Kind::kClass:
-      return kInstCost + kRangeCost * (std::max<std::size_t>(classes[node.class_index].ranges().size(), 1) - 1);
-    case Node::Kind::kLook: return kInstCost;
+      return kInstCost +
+             kRangeCost * (std::max<std::size_t>(classes[node.class_index].ranges().size(), 1) - 1);
+    case Node::Kind::kLook:
+      return kInstCost;
     case Node::Kind::kConcat:
     case Node::Kind::kAlternate: {  // an alternation adds a split and a jump per branch
       const std::uint64_t per_child = node.kind == Node::Kind::kAlternate ? 2 * kInstCost : 0;
@@ -116,9 +138,12 @@ std::uint64_t estimate(const Node& node, const std::vector<CharClass>& classes) 
     }
     case Node::Kind::kRepeat: {  // each optional copy adds a split
       const std::uint64_t body = estimate(node.children[0], classes);
-      const std::uint64_t copies = node.max == kUnbounded ? std::max<std::uint64_t>(node.min, 1) : node.max;
-      const std::uint64_t per_copy = body + (copies > node.min || node.max == kUnbounded ? kInstCost : 0);
-      if (copies == 0) return 0;
+      const std::uint64_t copies =
+          node.max == kUnbounded ? std::max<std::uint64_t>(node.min, 1) : node.max;
+      const std::uint64_t per_copy =
+          body + (copies > node.min || node.max == kUnbounded ? kInstCost : 0);
+      if (copies == 0)
+        return 0;
       return per_copy > (kSizeLimit + 1) / copies ? kSizeLimit + 1 : per_copy * copies;
     }
   }
@@ -139,24 +164,30 @@ class PikeProgram::Builder {
 
   bool emit(const Node& node) {
     switch (node.kind) {
-      case Node::Kind::kEmpty: return true;
+      case Node::Kind::kEmpty:
+        return true;
       case Node::Kind::kClass:
         return push({Op::kClass, Look::kStartText, false, node.class_index, 0});
-      case Node::Kind::kLook: return push({Op::kLook, node.look, node.unicode, 0, 0});
+      case Node::Kind::kLook:
+        return push({Op::kLook, node.look, node.unicode, 0, 0});
       case Node::Kind::kConcat:
         for (const Node& child : node.children) {
-          if (!emit(child)) return false;
+          if (!emit(child))
+            return false;
         }
         return true;
-      case Node::Kind::kAlternate: return emit_alternation(node);
-      case Node::Kind::kRepeat: return emit_repeat(node);
+      case Node::Kind::kAlternate:
+        return emit_alternation(node);
+      case Node::Kind::kRepeat:
+        return emit_repeat(node);
     }
     return false;
   }
 
   bool push(Inst inst) {
     cost_ += kInstCost;
-    if (cost_ > kSizeLimit) return false;
+    if (cost_ > kSizeLimit)
+      return false;
     out_.program_.push_back(inst);
     return true;
   }
@@ -168,15 +199,19 @@ class PikeProgram::Builder {
     for (std::size_t k = 0; k < node.children.size(); ++k) {
       const bool last = k + 1 == node.children.size();
       const std::uint32_t split = here();
-      if (!last && !push({Op::kSplit, Look::kStartText, false, split + 1, 0})) return false;
-      if (!emit(node.children[k])) return false;
+      if (!last && !push({Op::kSplit, Look::kStartText, false, split + 1, 0}))
+        return false;
+      if (!emit(node.children[k]))
+        return false;
       if (!last) {
         jumps.push_back(here());
-        if (!push({Op::kJump, Look::kStartText, false, 0, 0})) return false;
+        if (!push({Op::kJump, Look::kStartText, false, 0, 0}))
+          return false;
         out_.program_[split].arg2 = here();
       }
     }
-    for (const std::uint32_t j : jumps) out_.program_[j].arg = here();
+    for (const std::uint32_t j : jumps)
+      out_.program_[j].arg = here();
     return true;
   }
 
@@ -185,26 +220,34 @@ class PikeProgram::Builder {
     for (std::uint32_t k = 0; k < node.min; ++k) {
       if (node.max == kUnbounded && k + 1 == node.min) {  // the last required copy loops
         const std::uint32_t loop = here();
-        if (!emit(body)) return false;
+        if (!emit(body))
+          return false;
         return push({Op::kSplit, Look::kStartText, false, loop, here() + 1});
       }
-      if (!emit(body)) return false;
+      if (!emit(body))
+        return false;
     }
     if (node.max == kUnbounded) {  // min == 0
       const std::uint32_t split = here();
-      if (!push({Op::kSplit, Look::kStartText, false, split + 1, 0})) return false;
-      if (!emit(body)) return false;
-      if (!push({Op::kJump, Look::kStartText, false, split, 0})) return false;
+      if (!push({Op::kSplit, Look::kStartText, false, split + 1, 0}))
+        return false;
+      if (!emit(body))
+        return false;
+      if (!push({Op::kJump, Look::kStartText, false, split, 0}))
+        return false;
       out_.program_[split].arg2 = here();
       return true;
     }
     std::vector<std::uint32_t> splits;
     for (std::uint32_t k = node.min; k < node.max; ++k) {
       splits.push_back(here());
-      if (!push({Op::kSplit, Look::kStartText, false, here() + 1, 0})) return false;
-      if (!emit(body)) return false;
+      if (!push({Op::kSplit, Look::kStartText, false, here() + 1, 0}))
+        return false;
+      if (!emit(body))
+        return false;
     }
-    for (const std::uint32_t s : splits) out_.program_[s].arg2 = here();
+    for (const std::uint32_t s : splits)
+      out_.program_[s].arg2 = here();
     return true;
   }
 
@@ -213,12 +256,15 @@ class PikeProgram::Builder {
 };
 
 std::optional<PikeProgram> PikeProgram::compile(const Syntax& syntax) {
-  if (estimate(syntax.root, syntax.classes) > kSizeLimit) return std::nullopt;
+  if (estimate(syntax.root, syntax.classes) > kSizeLimit)
+    return std::nullopt;
   PikeProgram out;
   out.classes_ = syntax.classes;
   Builder builder(out);
-  if (!builder.emit(syntax.root)) return std::nullopt;
-  if (!builder.push({Op::kMatch, Look::kStartText, false, 0, 0})) return std::nullopt;
+  if (!builder.emit(syntax.root))
+    return std::nullopt;
+  if (!builder.push({Op::kMatch, Look::kStartText, false, 0, 0}))
+    return std::nullopt;
   out.anchored_start_ = starts_anchored(syntax.root);
   return out;
 }
@@ -240,19 +286,26 @@ bool PikeProgram::search(std::string_view text) const {
     while (!stack.empty()) {
       const std::uint32_t at = stack.back();
       stack.pop_back();
-      if (!set.insert(at)) continue;
+      if (!set.insert(at))
+        continue;
       const Inst& inst = program_[at];
       switch (inst.op) {
-        case Op::kJump: stack.push_back(inst.arg); break;
+        case Op::kJump:
+          stack.push_back(inst.arg);
+          break;
         case Op::kSplit:
           stack.push_back(inst.arg2);
           stack.push_back(inst.arg);
           break;
         case Op::kLook:
-          if (look_holds(inst.look, inst.unicode, before, after)) stack.push_back(at + 1);
+          if (look_holds(inst.look, inst.unicode, before, after))
+            stack.push_back(at + 1);
           break;
-        case Op::kMatch: stack.clear(); return true;
-        case Op::kClass: break;
+        case Op::kMatch:
+          stack.clear();
+          return true;
+        case Op::kClass:
+          break;
       }
     }
     return false;
@@ -262,9 +315,12 @@ bool PikeProgram::search(std::string_view text) const {
   for (;;) {
     std::size_t after_end = i;
     const char32_t after = i < text.size() ? next_char(text, after_end) : kNone;
-    if ((i == 0 || !anchored_start_) && add(current, 0, after)) return true;
-    if (current.size() == 0 && (anchored_start_ || after == kNone)) return false;
-    if (after == kNone) return false;
+    if ((i == 0 || !anchored_start_) && add(current, 0, after))
+      return true;
+    if (current.size() == 0 && (anchored_start_ || after == kNone))
+      return false;
+    if (after == kNone)
+      return false;
     // Step every thread over the character; the survivors' closures see the next boundary.
     const char32_t following = after_end < text.size() ? [&] {
       std::size_t j = after_end;
@@ -275,7 +331,8 @@ bool PikeProgram::search(std::string_view text) const {
     for (std::uint32_t k = 0; k < current.size(); ++k) {
       const Inst& inst = program_[current[k]];
       if (inst.op == Op::kClass && classes_[inst.arg].contains(after)) {
-        if (add(next, current[k] + 1, following)) return true;
+        if (add(next, current[k] + 1, following))
+          return true;
       }
     }
     current.swap(next);

@@ -1,8 +1,8 @@
 #include "algorithms/regex/regex.hpp"
 
-#include <cstdio>
-
 #include <re2/re2.h>
+
+#include <cstdio>
 
 namespace torvex::algorithms::regex {
 namespace {
@@ -32,30 +32,41 @@ class Re2Writer {
 
   bool write(const Node& node, std::uint64_t repeat_product, std::string& out) {
     switch (node.kind) {
-      case Node::Kind::kEmpty: out += "(?:)"; return true;
-      case Node::Kind::kClass: write_class(syntax_.classes[node.class_index], out); return true;
-      case Node::Kind::kLook: return write_look(node, out);
+      case Node::Kind::kEmpty:
+        out += "(?:)";
+        return true;
+      case Node::Kind::kClass:
+        write_class(syntax_.classes[node.class_index], out);
+        return true;
+      case Node::Kind::kLook:
+        return write_look(node, out);
       case Node::Kind::kConcat:
         for (const Node& child : node.children) {
           out += "(?:";
-          if (!write(child, repeat_product, out)) return false;
+          if (!write(child, repeat_product, out))
+            return false;
           out += ')';
         }
         return true;
       case Node::Kind::kAlternate:
         for (std::size_t k = 0; k < node.children.size(); ++k) {
-          if (k > 0) out += '|';
+          if (k > 0)
+            out += '|';
           out += "(?:";
-          if (!write(node.children[k], repeat_product, out)) return false;
+          if (!write(node.children[k], repeat_product, out))
+            return false;
           out += ')';
         }
         return true;
       case Node::Kind::kRepeat: {
-        const std::uint64_t count = node.max == kUnbounded ? std::max<std::uint32_t>(node.min, 1) : node.max;
+        const std::uint64_t count =
+            node.max == kUnbounded ? std::max<std::uint32_t>(node.min, 1) : node.max;
         const std::uint64_t product = repeat_product * count;
-        if (product > kRe2MaxRepeat) return false;
+        if (product > kRe2MaxRepeat)
+          return false;
         out += "(?:";
-        if (!write(node.children[0], product, out)) return false;
+        if (!write(node.children[0], product, out))
+          return false;
         out += ')';
         if (node.min == 0 && node.max == kUnbounded) {
           out += '*';
@@ -74,7 +85,8 @@ class Re2Writer {
 
  private:
   static void write_class(const CharClass& cls, std::string& out) {
-    if (const auto c = cls.single()) return append_char(out, *c);
+    if (const auto c = cls.single())
+      return append_char(out, *c);
     if (cls.is_empty()) {
       out += "[^\\x{0}-\\x{10FFFF}]";
       return;
@@ -92,13 +104,26 @@ class Re2Writer {
 
   static bool write_look(const Node& node, std::string& out) {
     switch (node.look) {
-      case Look::kStartText: out += "\\A"; return true;
-      case Look::kEndText: out += "\\z"; return true;
-      case Look::kStartLine: out += "(?m:^)"; return true;
-      case Look::kEndLine: out += "(?m:$)"; return true;
-      case Look::kWordBoundary: out += "\\b"; return true;
-      case Look::kNotWordBoundary: out += "\\B"; return true;
-      default: return false;  // CRLF lines and word starts and ends: the Pike VM's
+      case Look::kStartText:
+        out += "\\A";
+        return true;
+      case Look::kEndText:
+        out += "\\z";
+        return true;
+      case Look::kStartLine:
+        out += "(?m:^)";
+        return true;
+      case Look::kEndLine:
+        out += "(?m:$)";
+        return true;
+      case Look::kWordBoundary:
+        out += "\\b";
+        return true;
+      case Look::kNotWordBoundary:
+        out += "\\B";
+        return true;
+      default:
+        return false;  // CRLF lines and word starts and ends: the Pike VM's
     }
   }
 
@@ -107,7 +132,8 @@ class Re2Writer {
 
 bool is_ascii(std::string_view text) {
   for (const char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+    if (static_cast<unsigned char>(c) >= 0x80)
+      return false;
   }
   return true;
 }
@@ -117,7 +143,8 @@ bool is_ascii(std::string_view text) {
 std::optional<std::string> to_re2(const Syntax& syntax) {
   std::string out;
   Re2Writer writer(syntax);
-  if (!writer.write(syntax.root, 1, out)) return std::nullopt;
+  if (!writer.write(syntax.root, 1, out))
+    return std::nullopt;
   return out;
 }
 
@@ -130,7 +157,8 @@ Result<Pattern> Pattern::compile(std::string_view text) {
   Pattern out;
   // The Pike VM's program doubles as the size check, whichever engine then runs.
   out.pike_ = PikeProgram::compile(syntax);
-  if (!out.pike_) return invalid_pattern("pattern too large: its compiled form exceeds the size limit");
+  if (!out.pike_)
+    return invalid_pattern("pattern too large: its compiled form exceeds the size limit");
   if (const auto re2_text = to_re2(syntax)) {
     RE2::Options options;
     options.set_log_errors(false);
@@ -142,7 +170,8 @@ Result<Pattern> Pattern::compile(std::string_view text) {
       out.re2_ascii_only_ = needs_ascii_text_for_re2(syntax.root);
     }
   }
-  if (out.re2_ && !out.re2_ascii_only_) out.pike_.reset();
+  if (out.re2_ && !out.re2_ascii_only_)
+    out.pike_.reset();
   return out;
 }
 

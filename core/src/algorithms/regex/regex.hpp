@@ -34,9 +34,9 @@ class Pattern {
  private:
   Pattern() = default;
 
-  std::unique_ptr<re2::RE2> re2_;     // null when RE2 cannot express the pattern
-  bool re2_ascii_only_ = false;       // RE2's \b stands for Unicode \b: pure-ASCII names only
-  std::optional<PikeProgram> pike_;   // for the names RE2 does not take
+  std::unique_ptr<re2::RE2> re2_;    // null when RE2 cannot express the pattern
+  bool re2_ascii_only_ = false;      // RE2's \b stands for Unicode \b: pure-ASCII names only
+  std::optional<PikeProgram> pike_;  // for the names RE2 does not take
 };
 
 // The RE2 pattern for `syntax`, with ASCII \b for Unicode \b (the caller decides where that is

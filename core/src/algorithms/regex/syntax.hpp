@@ -16,8 +16,18 @@
 namespace torvex::algorithms::regex {
 
 enum class Look : std::uint8_t {
-  kStartText, kEndText, kStartLine, kEndLine, kStartLineCrlf, kEndLineCrlf,
-  kWordBoundary, kNotWordBoundary, kWordStart, kWordEnd, kWordStartHalf, kWordEndHalf,
+  kStartText,
+  kEndText,
+  kStartLine,
+  kEndLine,
+  kStartLineCrlf,
+  kEndLineCrlf,
+  kWordBoundary,
+  kNotWordBoundary,
+  kWordStart,
+  kWordEnd,
+  kWordStartHalf,
+  kWordEndHalf,
 };
 
 inline constexpr std::uint32_t kUnbounded = std::numeric_limits<std::uint32_t>::max();
@@ -26,9 +36,9 @@ struct Node {
   enum class Kind : std::uint8_t { kEmpty, kClass, kLook, kConcat, kAlternate, kRepeat };
   Kind kind = Kind::kEmpty;
   Look look = Look::kStartText;
-  bool unicode = true;              // of a word assertion: Unicode \w or ASCII
-  std::uint32_t class_index = 0;    // into Syntax::classes
-  std::uint32_t min = 0, max = 0;   // of a repetition; max may be kUnbounded
+  bool unicode = true;             // of a word assertion: Unicode \w or ASCII
+  std::uint32_t class_index = 0;   // into Syntax::classes
+  std::uint32_t min = 0, max = 0;  // of a repetition; max may be kUnbounded
   std::vector<Node> children;
 };
 
