@@ -22,16 +22,6 @@ std::vector<std::uint32_t> in_degrees(const StableGraph& g) {
   return degree;
 }
 
-IndexList zero_degree_nodes(const StableGraph& g, const std::vector<std::uint32_t>& degree) {
-  IndexList out;
-  for (NodeIndex n = 0; n < g.node_bound(); ++n) {
-    if (g.is_live(n) && degree[n] == 0)
-      out.push_back(n);
-  }
-  sort_by_name(g, out);
-  return out;
-}
-
 IndexList zero_degree_nodes(const StableGraph& g, const NamePrefixes& prefixes,
                             const std::vector<std::uint32_t>& degree) {
   IndexList out;
