@@ -347,9 +347,8 @@ def write(path, rows, memory, settings, repo):
         "",
     ]
     lines += Targets(rows, memory).evaluate()
-    lines += ["", "Note: the issue compares checked insertion with torvex's own insertion with the "
-              "check switched off in a benchmark build; that takes a build option in the core, so "
-              "rustworkx's build without checks stands in as the lower bound."]
+    lines += ["", "Note: torvex has no build without its cycle check, so rustworkx's build without "
+              "checks stands in as the lower bound of checked insertion."]
     for group, title in GROUPS.items():
         group_rows = [r for r in rows if r.op.group == group]
         if group_rows:
