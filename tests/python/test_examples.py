@@ -1,8 +1,9 @@
 """The examples that make demo runs, here on a smaller build."""
 
-import importlib.util
 import pathlib
+import runpy
 import shutil
+import types
 
 from conftest import is_topo_order
 
@@ -10,10 +11,7 @@ EXAMPLES = pathlib.Path(__file__).parents[2] / "examples"
 
 
 def load(name):
-    spec = importlib.util.spec_from_file_location(name, EXAMPLES / f"{name}.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    return types.SimpleNamespace(**runpy.run_path(str(EXAMPLES / f"{name}.py"), run_name=name))
 
 
 def test_quickstart_runs(capsys):
