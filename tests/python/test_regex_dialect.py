@@ -130,9 +130,13 @@ def atom(rng, depth):
 
 
 def repeated(rng, depth):
+    if rng.random() < 0.02:  # the largest counts, valid on what can only match the empty string
+        return rng.choice(LOOKS + ["(?:)", "(?:^|$)", "(?i)"]) + rng.choice(
+            ["{4294967295}", "{0,4294967295}", "{4294967295,}", "{1000000}", "{1,1000000}?"])
     text = atom(rng, depth)
     while rng.random() < 0.3:
-        op = rng.choice(["*", "+", "?", "{2}", "{0,2}", "{1,}", "{2,3}", "{0}", "{ 1 }", "{3,1}"])
+        op = rng.choice(["*", "+", "?", "{2}", "{0,2}", "{1,}", "{2,3}", "{0}", "{ 1 }", "{3,1}",
+                         "{4294967296}"])
         text += op + ("?" if rng.random() < 0.2 else "")
     return text
 
@@ -143,6 +147,11 @@ def expression(rng, depth=0):
     text = "|".join(branches)
     if rng.random() < 0.1:  # free spacing with white space and a comment
         text = "(?x)" + text.replace("", " ")[1:] + "# note\n"
+    elif rng.random() < 0.1:  # free spacing with a few gaps anywhere
+        for _ in range(rng.randint(1, 3)):
+            at = rng.randint(0, len(text))
+            text = text[:at] + rng.choice([" ", "\n", "#c\n", " # c\n ", "\u3000"]) + text[at:]
+        text = "(?x)" + text
     return text
 
 
@@ -199,6 +208,7 @@ CORNER_NAMES = ["a", "ab", "a b", "a\nb", "A", "b", "1", "é", "α", "Ωμέγα
                 "k", "\u212a", "a" * 1001]
 WORDS = ["a", "ab", "A", "b", "1", "é", "α", "Ωμέγα", "日本", "s", "ſ", "k", "\u212a", "a" * 1001]
 LETTERS = [name for name in WORDS if name != "1"] + ["a b", "a\nb"]
+WITH_A = ["a", "ab", "a b", "a\nb", "a" * 1001]
 CORNERS = [
     (r"^\w+$", WORDS),
     (r"^\w$", ["a", "A", "b", "1", "é", "α", "s", "ſ", "k", "\u212a"]),
@@ -229,6 +239,22 @@ CORNERS = [
     (r"(?i)^ſ$", ["s", "ſ"]),
     (r"(?i)^\u212a$", ["k", "\u212a"]),
     (r"(?i-u)^\u212a$|^é", ["é", "\u212a"]),  # ASCII folding only
+    # Free spacing: white space and comments between `(` and `?`, and after `-` in a class.
+    ("(?x)( ?:a)", WITH_A),
+    ("(?x)(\n?i)A", WITH_A + ["A"]),
+    ("(?x)( ?P<n>a)", WITH_A),
+    ("(?x)( #c\n?<n>b)", ["ab", "a b", "a\nb", "b"]),
+    (r"(?x)[\d - ]", ["1"]),
+    ("(?x)[a-#\n]", WITH_A),
+    ("(?x)[a-#c\nk]", WITH_A + ["b", "k"]),  # a-k: the look-ahead stops inside the comment
+    ("(?x)[+-#\n-\\P{Georgian}]", None),
+    # The largest count is a count; what can only match the empty string repeats at no cost.
+    ("a{0,4294967295}", None),
+    ("(?:){4294967295}", CORNER_NAMES),
+    (r"\b{1000000}", [name for name in CORNER_NAMES if name != "😀"]),
+    ("(?:^){500000}", CORNER_NAMES),
+    ("(?:){1000000000}", CORNER_NAMES),
+    ("(?:^$){4294967295}a", []),
     *((pattern, None) for pattern in [
         r"\C", r"\Q..\E", "{", "a{", "a{,3}", r"\141", r"\0", r"[\w-z]", r"\x{D800}",
         r"(a)\1", "(?=a)", "(?<!a)b", "(" * 251 + ")" * 251, "a{100}{100}{100}"]),

@@ -21,6 +21,8 @@ Node Parser::parse_alternation(int depth, int& height) {
   height = branch_height + 1;
   Node n;
   n.kind = Node::Kind::kAlternate;
+  n.only_empty =
+      std::all_of(branches.begin(), branches.end(), [](const Node& b) { return b.only_empty; });
   n.children = std::move(branches);
   return n;
 }
@@ -63,6 +65,8 @@ Node Parser::parse_concat(int depth, int& height) {
   height = *std::max_element(heights.begin(), heights.end()) + 1;
   Node n;
   n.kind = Node::Kind::kConcat;
+  n.only_empty =
+      std::all_of(items.begin(), items.end(), [](const Node& item) { return item.only_empty; });
   n.children = std::move(items);
   return n;
 }
@@ -72,7 +76,7 @@ void Parser::skip_any_space() {
     ++pos_;
 }
 
-bool Parser::parse_decimal(std::uint32_t& out) {
+bool Parser::parse_decimal(std::uint64_t& out) {
   skip_any_space();
   const std::size_t start = pos_;
   std::uint64_t value = 0;
@@ -89,13 +93,13 @@ bool Parser::parse_decimal(std::uint32_t& out) {
     return false;
   }
   skip_any_space();
-  out = static_cast<std::uint32_t>(value);
+  out = value;
   return true;
 }
 
 bool Parser::parse_repetition(Node& target, int& height) {
   const std::size_t start = pos_;
-  std::uint32_t min = 0, max = kUnbounded;
+  std::uint64_t min = 0, max = kUnbounded;
   const char32_t op = peek();
   if (op == '{')
     bump_space();
@@ -125,10 +129,17 @@ bool Parser::parse_repetition(Node& target, int& height) {
   }
   if (peek() == '?' && !at_end())
     ++pos_;  // lazy: the same names match
+  // Repeating what can only match the empty string adds nothing past the first copy, so it
+  // costs nothing, however large the count.
+  if (target.only_empty) {
+    min = std::min<std::uint64_t>(min, 1);
+    max = std::min<std::uint64_t>(max, 1);
+  }
   Node n;
   n.kind = Node::Kind::kRepeat;
   n.min = min;
   n.max = max;
+  n.only_empty = max == 0 || target.only_empty;
   n.children.push_back(std::move(target));
   target = std::move(n);
   // Checked at once: a long run of operators would otherwise nest without bound.
@@ -195,7 +206,7 @@ Node Parser::parse_escape_atom() {
 
 Node Parser::parse_group(int depth, int& height, bool& is_flags) {
   const std::size_t start = pos_;
-  ++pos_;
+  bump_space();  // free spacing may part `(` from `?`
   const Flags outer = flags_;
   if (peek() == '?' && !at_end()) {
     ++pos_;

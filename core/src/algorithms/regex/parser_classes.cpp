@@ -302,10 +302,7 @@ CharClass Parser::parse_bracket(int depth, std::size_t start, int& height) {
     // A range: a literal, `-`, a literal, unless the `-` ends the class or starts `--`.
     skip_space();
     if (is_literal && peek() == '-' && !at_end()) {
-      std::size_t after = pos_ + 1;
-      while (flags_.x && after < text_.size() && is_space(text_[after]))
-        ++after;
-      const char32_t next = after < text_.size() ? text_[after] : 0;
+      const char32_t next = peek_space();
       if (next != ']' && next != '-') {
         bump_space();
         if (at_end())
@@ -327,8 +324,8 @@ CharClass Parser::parse_bracket(int depth, std::size_t start, int& height) {
                  CharClass();
         item = CharClass::range(first, last);
       }
-    } else if (!is_literal && c != '[' && peek() == '-' && !at_end() && peek(1) != '-' &&
-               peek(1) != ']') {
+    } else if (!is_literal && c != '[' && peek() == '-' && !at_end() && peek_space() != '-' &&
+               peek_space() != ']') {
       return fail("a range must start with a literal", item_start, pos_), CharClass();
     }
     operand.unite(item);

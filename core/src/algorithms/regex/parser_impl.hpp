@@ -113,6 +113,22 @@ class Parser {
     ++pos_;
     skip_space();
   }
+  // The character after the one at pos_, past white space and comments in free-spacing mode,
+  // as the dialect looks ahead after a `-` in a class: once in a comment it stops at the first
+  // character that is not white space, and when only those follow it gives the next character.
+  char32_t peek_space() const {
+    if (!flags_.x)
+      return peek(1);
+    bool in_comment = false;
+    for (std::size_t at = pos_ + 1; at < text_.size(); ++at) {
+      if (is_space(text_[at]))
+        continue;
+      if (in_comment || text_[at] != '#')
+        return text_[at];
+      in_comment = true;
+    }
+    return peek(1);
+  }
   void fail(std::string what, std::size_t first, std::size_t last) {
     if (!failure_)
       failure_ = Failure{std::move(what), first, last};
@@ -123,6 +139,7 @@ class Parser {
   Node class_node(CharClass cls) {
     Node n;
     n.kind = Node::Kind::kClass;
+    n.only_empty = false;
     n.class_index = static_cast<std::uint32_t>(classes_.size());
     classes_.push_back(std::move(cls));
     return n;
@@ -157,7 +174,7 @@ class Parser {
   // --- repetitions -------------------------------------------------------------------------
   // Counts allow white space around their digits in every mode.
   void skip_any_space();
-  bool parse_decimal(std::uint32_t& out);
+  bool parse_decimal(std::uint64_t& out);
   bool parse_repetition(Node& target, int& height);
 
   // --- atoms ---------------------------------------------------------------------------------

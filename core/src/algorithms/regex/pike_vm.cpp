@@ -217,7 +217,7 @@ class PikeProgram::Builder {
 
   bool emit_repeat(const Node& node) {
     const Node& body = node.children[0];
-    for (std::uint32_t k = 0; k < node.min; ++k) {
+    for (std::uint64_t k = 0; k < node.min; ++k) {
       if (node.max == kUnbounded && k + 1 == node.min) {  // the last required copy loops
         const std::uint32_t loop = here();
         if (!emit(body))
@@ -239,7 +239,7 @@ class PikeProgram::Builder {
       return true;
     }
     std::vector<std::uint32_t> splits;
-    for (std::uint32_t k = node.min; k < node.max; ++k) {
+    for (std::uint64_t k = node.min; k < node.max; ++k) {
       splits.push_back(here());
       if (!push({Op::kSplit, Look::kStartText, false, here() + 1, 0}))
         return false;

@@ -60,7 +60,7 @@ class Re2Writer {
         return true;
       case Node::Kind::kRepeat: {
         const std::uint64_t count =
-            node.max == kUnbounded ? std::max<std::uint32_t>(node.min, 1) : node.max;
+            node.max == kUnbounded ? std::max<std::uint64_t>(node.min, 1) : node.max;
         const std::uint64_t product = repeat_product * count;
         if (product > kRe2MaxRepeat)
           return false;

@@ -30,15 +30,17 @@ enum class Look : std::uint8_t {
   kWordEndHalf,
 };
 
-inline constexpr std::uint32_t kUnbounded = std::numeric_limits<std::uint32_t>::max();
+// Counts go up to 2^32 - 1, so the marker of an open end lies beyond them.
+inline constexpr std::uint64_t kUnbounded = std::numeric_limits<std::uint64_t>::max();
 
 struct Node {
   enum class Kind : std::uint8_t { kEmpty, kClass, kLook, kConcat, kAlternate, kRepeat };
   Kind kind = Kind::kEmpty;
   Look look = Look::kStartText;
   bool unicode = true;             // of a word assertion: Unicode \w or ASCII
+  bool only_empty = true;          // matches nothing but the empty string (an empty class: false)
   std::uint32_t class_index = 0;   // into Syntax::classes
-  std::uint32_t min = 0, max = 0;  // of a repetition; max may be kUnbounded
+  std::uint64_t min = 0, max = 0;  // of a repetition; max may be kUnbounded
   std::vector<Node> children;
 };
 

@@ -1,0 +1,110 @@
+"""Time nodes_matching_regex against the dependency's Python binding (`paula`) on the same names:
+compile plus one search per name, for the patterns whose cost grows with counts or class sizes.
+
+    python bench/regex_bench.py [names=1000000]
+
+A pattern we refuse for size prints "refused" with the time the refusal took; the ratio column
+is torvex / paula (below 1: torvex is faster). Without paula the torvex timings print alone.
+"""
+
+import gc
+import random
+import sys
+import time
+
+import torvex
+
+try:
+    import paula
+except ImportError:
+    paula = None
+
+
+def task_names(n):
+    """Mostly ASCII task-like names, with some accented, Greek and CJK ones."""
+    stems = ["task_", "build-", "Build_step_", "test-run-", "deploy", "café_", "Ωμέγα-", "日本_",
+             "rebuild", "task_x"]
+    rng = random.Random(7)
+    return [rng.choice(stems) + str(i) for i in range(n)]
+
+
+def separate_characters(count, step):
+    """`count` code points `step` apart from U+0100, surrogates left out."""
+    out, c = [], 0x100
+    while len(out) < count:
+        if not 0xD7F0 <= c <= 0xDFFF:
+            out.append(c)
+        c += step
+    return out
+
+
+def cases(n):
+    names = task_names(n)
+    many = "[" + "".join(map(chr, separate_characters(40_000, 2))) + "]"
+    ranges = "[" + "".join(chr(c) + "-" + chr(c + 1) for c in separate_characters(20_000, 3)) + "]"
+    return [
+        ("a{1001}b", ["a" * 1_000_000], "a{1001}b, one name of 10^6 a"),
+        (r"\w{200}", names, None),
+        ("[a-z]{1,1001}$", names, None),
+        (many, names, "class of 40,000 characters"),
+        (ranges, names, "class of 20,000 ranges"),
+        (r"^task_\d+$", names, None),
+        (r"\w+-\d", names, None),
+        (r"(?i)build", names, None),
+        (r"\p{Greek}+-\d", names, None),
+        (r"\bμέ\w+-\d\b", names, None),
+    ]
+
+
+def timed(fn):
+    gc.collect()
+    gc.disable()
+    try:
+        start = time.perf_counter()
+        result = fn()
+        return result, time.perf_counter() - start
+    finally:
+        gc.enable()
+
+
+def torvex_run(dag, pattern):
+    try:
+        return len(dag.nodes_matching_regex(pattern))
+    except torvex.GraphError as error:
+        return f"refused ({str(error)[:60]})"
+
+
+def paula_run(names, pattern):
+    try:
+        compiled = paula.Regex(pattern)
+    except ValueError:
+        return "refused"
+    is_match = compiled.is_match
+    return sum(1 for name in names if is_match(name))
+
+
+def main():
+    n = int(sys.argv[1]) if len(sys.argv) > 1 else 1_000_000
+    print(f"{'pattern':34s} {'torvex (s)':>11s} {'paula (s)':>10s} {'ratio':>7s}  kept")
+    graphs = {}
+    for pattern, names, label in cases(n):
+        key = id(names)
+        if key not in graphs:
+            graphs.clear()
+            graphs[key] = torvex.DAG()
+            graphs[key].add_nodes(names)
+        dag = graphs[key]
+        ours, ours_s = timed(lambda: torvex_run(dag, pattern))
+        line = f"{label or pattern:34s} {ours_s:11.3f}"
+        if paula is not None:
+            theirs, theirs_s = timed(lambda: paula_run(names, pattern))
+            line += f" {theirs_s:10.3f} {ours_s / theirs_s:7.2f}  {ours}"
+            if ours != theirs:
+                line += f" (paula: {theirs})"
+        else:
+            line += f"  {ours}"
+        print(line, flush=True)
+
+
+if __name__ == "__main__":
+    main()
