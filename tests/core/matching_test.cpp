@@ -230,26 +230,15 @@ TEST(Regex, PikeVmAgreesWithTheEmittedRe2Pattern) {
                          "a\xff"
                          "b",
                          "\xe6\x97"};
-  for (const char* pattern : {"^\\w+$",
-                              "\\w+-\\d",
-                              "(?i)k",
-                              "(?i)S",
-                              "[a-z&&[^b]]+$",
-                              "\\bb",
-                              "a\\B",
-                              "(?m)^b$",
-                              "(?s)a.b",
-                              "a.b",
-                              "^(?:a|b){2,3}$",
-                              "a{0}b",
-                              "\\p{Han}+",
-                              "[^\\s\\d]",
-                              "(?-u:\\w)\\b",
-                              "",
-                              "$",
-                              "^$",
-                              "a*?$",
-                              "[\\x{0}-\\x{10FFFF}]"}) {
+  const std::string long_names[] = {std::string(1001, 'a'), std::string(1001, 'a') + "b",
+                                    std::string(2000, 'a'), "x" + std::string(1500, 'a') + "b"};
+  for (const char* pattern :
+       {"^\\w+$", "\\w+-\\d", "(?i)k", "(?i)S", "[a-z&&[^b]]+$", "\\bb", "a\\B", "(?m)^b$",
+        "(?s)a.b", "a.b", "^(?:a|b){2,3}$", "a{0}b", "\\p{Han}+", "[^\\s\\d]", "(?-u:\\w)\\b", "",
+        "$", "^$", "a*?$", "[\\x{0}-\\x{10FFFF}]",
+        // past RE2's own count limit, also as products of nested counts
+        "a{1001}b", "^a{1001}$", "^a{1000,1001}$", "a{0,1500}b", "^(?:a{1,40}){30}b",
+        "^(?:a{2}){500,}$", "^(?:(?:a{10}){10}){11}$", "x{0,2}(?:a{3}|b){400}"}) {
     auto syntax = algorithms::regex::parse(pattern);
     ASSERT_TRUE(syntax.ok()) << pattern;
     const auto pike = algorithms::regex::PikeProgram::compile(*syntax);
@@ -258,11 +247,12 @@ TEST(Regex, PikeVmAgreesWithTheEmittedRe2Pattern) {
     const RE2 re2(*emitted);
     ASSERT_TRUE(re2.ok()) << *emitted;
     const bool ascii_boundary = algorithms::regex::needs_ascii_text_for_re2(syntax->root);
-    for (const char* name : names) {
-      const std::string_view text(name);
+    std::vector<std::string_view> texts(std::begin(names), std::end(names));
+    texts.insert(texts.end(), std::begin(long_names), std::end(long_names));
+    for (const std::string_view text : texts) {
       if (ascii_boundary && std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; }))
         continue;
-      EXPECT_EQ(pike->search(text), RE2::PartialMatch(text, re2)) << pattern << " on " << name;
+      EXPECT_EQ(pike->search(text), RE2::PartialMatch(text, re2)) << pattern << " on " << text;
     }
   }
 }

@@ -186,6 +186,13 @@ elif case == "from_json":  # a signal handler runs inside the deserializer
     text = json.dumps({"nodes": [{"name": f"n{i}", "payload": i} for i in range(1_000_000)],
                        "edges": []})
     call = lambda: DAG.from_json(text, lambda value: value)
+elif case == "nodes_matching_regex":  # one long name, a thousand threads at each character
+    dag.add_node("é" * 3_000_000)
+    call = lambda: dag.nodes_matching_regex(r"\B[éa]{1000}[bc]")
+elif case == "nodes_matching_glob":  # many names, each past what the automaton keeps in cache
+    dag.add_nodes([f"{i:07d}" + format(i * 0x9E3779B97F4A7C15 % 2**64 >> 24, "040b")
+                   .replace("0", "a").replace("1", "c") for i in range(1_000_000)])
+    call = lambda: dag.nodes_matching_glob("*a" + "?" * 40 + "*")  # no name has a match
 elif case == "add_nodes":
     items = [str(i) for i in range(1_500_000)]
     call = lambda: dag.add_nodes(items)
@@ -225,7 +232,8 @@ print("cut short" if case.startswith("add_") and added < len(items) else "consis
 
 
 @pytest.mark.parametrize("case", ["all_topological_orderings", "all_paths", "transitive_closure",
-                                  "transitive_reduction", "from_json", "add_nodes", "add_edges"])
+                                  "transitive_reduction", "from_json", "add_nodes", "add_edges",
+                                  "nodes_matching_regex", "nodes_matching_glob"])
 def test_sigint_stops_a_long_call(case):
     done = run_python(INTERRUPT_SCRIPT, args=[case])
     assert done.returncode == 0, done.stderr[-2000:]

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "algorithms/regex/regex.hpp"
+#include "interrupt.hpp"
 
 namespace torvex::algorithms {
 
@@ -49,6 +50,7 @@ Result<IndexList> nodes_matching_regex(const StableGraph& graph, std::string_vie
   // Keep the live nodes with a match anywhere in their name; stop at the first match.
   IndexList kept;
   for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+    interrupt::poll();
     if (graph.is_live(n) && compiled.search(graph.name(n)))
       kept.push_back(n);
   }

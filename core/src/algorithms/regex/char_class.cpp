@@ -182,6 +182,13 @@ CharClass CharClass::from(std::span<const CodeRange> ranges) {
   return out;
 }
 
+CharClass CharClass::from_unsorted(std::vector<CodeRange> ranges) {
+  CharClass out;
+  out.ranges_ = std::move(ranges);
+  out.canonicalize();
+  return out;
+}
+
 bool CharClass::contains(char32_t c) const {
   const auto it = std::upper_bound(ranges_.begin(), ranges_.end(), c,
                                    [](char32_t v, const CodeRange& r) { return v < r.first; });

@@ -18,6 +18,8 @@ class CharClass {
   static CharClass of(char32_t c) { return range(c, c); }
   static CharClass range(char32_t first, char32_t last);
   static CharClass from(std::span<const CodeRange> ranges);
+  // Any ranges, in any order, overlapping or not.
+  static CharClass from_unsorted(std::vector<CodeRange> ranges);
 
   const std::vector<CodeRange>& ranges() const { return ranges_; }
   bool is_empty() const { return ranges_.empty(); }

@@ -32,6 +32,7 @@ Node Parser::parse_concat(int depth, int& height) {
   std::vector<int> heights;
   bool last_is_flags = false;  // `(?i)` is an item that nothing can repeat
   for (;;) {
+    interrupt::poll();
     skip_space();
     if (at_end() || failed() || peek() == '|' || peek() == ')')
       break;

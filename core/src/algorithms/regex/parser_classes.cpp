@@ -234,39 +234,44 @@ CharClass Parser::parse_bracket(int depth, std::size_t start, int& height) {
     negated = true;
     bump_space();
   }
-  CharClass result, operand;
+  CharClass result;
+  // The ranges of the union of items being read, joined once it ends: one item at a time
+  // would sort the whole union again for each.
+  std::vector<CodeRange> operand;
   // For the nesting limit: a union of several items and each operator are one level deeper.
   int operand_items = 0, operand_height = 0, set_height = 0, op = 0;  // op: 0 or its first char
   while (!at_end() && peek() == '-') {
-    operand.add('-', '-');
+    operand.push_back({'-', '-'});
     ++operand_items;
     bump_space();
   }
   if (operand_items == 0 && peek() == ']' && !at_end()) {
-    operand.add(']', ']');
+    operand.push_back({']', ']'});
     ++operand_items;
     bump_space();
   }
   auto finish_operand = [&] {
+    CharClass joined = CharClass::from_unsorted(std::move(operand));
     if (flags_.i)
-      operand.fold_case(flags_.u);
+      joined.fold_case(flags_.u);
     const int height_of_operand = operand_height + (operand_items > 1 ? 1 : 0);
     if (op == 0) {
-      result = std::move(operand);
+      result = std::move(joined);
       set_height = height_of_operand;
     } else {
       if (op == '&')
-        result.intersect(operand);
+        result.intersect(joined);
       else if (op == '-')
-        result.subtract(operand);
+        result.subtract(joined);
       else
-        result.symmetric_difference(operand);
+        result.symmetric_difference(joined);
       set_height = 1 + std::max(set_height, height_of_operand);
     }
-    operand = CharClass();
+    operand.clear();
     operand_items = operand_height = 0;
   };
   for (;;) {
+    interrupt::poll();
     skip_space();
     if (at_end())
       return fail("unclosed class", start, text_.size() - 1), CharClass();
@@ -328,7 +333,7 @@ CharClass Parser::parse_bracket(int depth, std::size_t start, int& height) {
                peek_space() != ']') {
       return fail("a range must start with a literal", item_start, pos_), CharClass();
     }
-    operand.unite(item);
+    operand.insert(operand.end(), item.ranges().begin(), item.ranges().end());
     ++operand_items;
   }
   finish_operand();

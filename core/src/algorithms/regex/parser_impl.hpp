@@ -8,6 +8,7 @@
 #include <string>
 
 #include "algorithms/regex/syntax.hpp"
+#include "interrupt.hpp"
 
 namespace torvex::algorithms::regex::detail {
 

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "interrupt.hpp"
+
 namespace torvex::algorithms::regex {
 namespace {
 
@@ -255,8 +257,12 @@ class PikeProgram::Builder {
   std::uint64_t cost_ = 0;
 };
 
+bool PikeProgram::within_size_limit(const Syntax& syntax) {
+  return estimate(syntax.root, syntax.classes) <= kSizeLimit;
+}
+
 std::optional<PikeProgram> PikeProgram::compile(const Syntax& syntax) {
-  if (estimate(syntax.root, syntax.classes) > kSizeLimit)
+  if (!within_size_limit(syntax))
     return std::nullopt;
   PikeProgram out;
   out.classes_ = syntax.classes;
@@ -326,6 +332,7 @@ bool PikeProgram::search(std::string_view text) const {
       std::size_t j = after_end;
       return next_char(text, j);
     }() : kNone;
+    interrupt::poll(1 + current.size());  // a long name can take long on its own
     next.clear();
     before = after;
     for (std::uint32_t k = 0; k < current.size(); ++k) {

@@ -17,6 +17,8 @@ inline constexpr std::uint64_t kSizeLimit = 10u << 20;
 
 class PikeProgram {
  public:
+  // Whether the program for `syntax` stays within kSizeLimit; computed without building it.
+  static bool within_size_limit(const Syntax& syntax);
   // Compiles `syntax`; nullopt when the program would exceed kSizeLimit.
   static std::optional<PikeProgram> compile(const Syntax& syntax);
 

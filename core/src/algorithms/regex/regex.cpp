@@ -2,6 +2,7 @@
 
 #include <re2/re2.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace torvex::algorithms::regex {
@@ -58,32 +59,66 @@ class Re2Writer {
           out += ')';
         }
         return true;
-      case Node::Kind::kRepeat: {
-        const std::uint64_t count =
-            node.max == kUnbounded ? std::max<std::uint64_t>(node.min, 1) : node.max;
-        const std::uint64_t product = repeat_product * count;
-        if (product > kRe2MaxRepeat)
-          return false;
-        out += "(?:";
-        if (!write(node.children[0], product, out))
-          return false;
-        out += ')';
-        if (node.min == 0 && node.max == kUnbounded) {
-          out += '*';
-        } else if (node.min == 1 && node.max == kUnbounded) {
-          out += '+';
-        } else if (node.max == kUnbounded) {
-          out += '{' + std::to_string(node.min) + ",}";
-        } else {
-          out += '{' + std::to_string(node.min) + ',' + std::to_string(node.max) + '}';
-        }
-        return true;
-      }
+      case Node::Kind::kRepeat:
+        return write_repeat(node, repeat_product, out);
     }
     return false;
   }
 
  private:
+  // RE2 refuses a count above kRe2MaxRepeat, also as the product of nested counts; a larger
+  // repetition becomes a sequence of smaller ones, so the automaton still takes it:
+  // X{n,m} = X{k}...X{k} X{0,k}...X{0,k}, and X{n,} = X{k}...X{k} X*.
+  bool write_repeat(const Node& node, std::uint64_t product, std::string& out) {
+    const std::uint64_t budget = kRe2MaxRepeat / product;
+    const std::uint64_t count =
+        node.max == kUnbounded ? std::max<std::uint64_t>(node.min, 1) : node.max;
+    if (count <= budget) {
+      if (!write_group(node.children[0], product * std::max<std::uint64_t>(count, 1), out))
+        return false;
+      if (node.min == 0 && node.max == kUnbounded) {
+        out += '*';
+      } else if (node.min == 1 && node.max == kUnbounded) {
+        out += '+';
+      } else if (node.max == kUnbounded) {
+        out += '{' + std::to_string(node.min) + ",}";
+      } else {
+        out += '{' + std::to_string(node.min) + ',' + std::to_string(node.max) + '}';
+      }
+      return true;
+    }
+    out += "(?:";
+    for (std::uint64_t left = node.min; left > 0;) {
+      const std::uint64_t k = std::min(left, budget);
+      if (!write_group(node.children[0], product * k, out))
+        return false;
+      out += '{' + std::to_string(k) + '}';
+      left -= k;
+    }
+    if (node.max == kUnbounded) {
+      if (!write_group(node.children[0], product, out))
+        return false;
+      out += '*';
+    }
+    for (std::uint64_t left = node.max == kUnbounded ? 0 : node.max - node.min; left > 0;) {
+      const std::uint64_t k = std::min(left, budget);
+      if (!write_group(node.children[0], product * k, out))
+        return false;
+      out += "{0," + std::to_string(k) + '}';
+      left -= k;
+    }
+    out += ')';
+    return true;
+  }
+
+  bool write_group(const Node& node, std::uint64_t product, std::string& out) {
+    out += "(?:";
+    if (!write(node, product, out))
+      return false;
+    out += ')';
+    return true;
+  }
+
   static void write_class(const CharClass& cls, std::string& out) {
     if (const auto c = cls.single())
       return append_char(out, *c);
@@ -130,6 +165,83 @@ class Re2Writer {
   const Syntax& syntax_;
 };
 
+// The fewest bytes a match takes, saturating at kNever (a class that matches nothing): a
+// shorter name holds no match.
+constexpr std::uint64_t kNever = std::uint64_t{1} << 62;
+
+std::uint64_t min_match_bytes(const Node& node, const std::vector<CharClass>& classes) {
+  switch (node.kind) {
+    case Node::Kind::kEmpty:
+    case Node::Kind::kLook:
+      return 0;
+    case Node::Kind::kClass: {
+      const auto& ranges = classes[node.class_index].ranges();
+      if (ranges.empty())
+        return kNever;
+      const char32_t c = ranges.front().first;
+      return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    }
+    case Node::Kind::kConcat: {
+      std::uint64_t total = 0;
+      for (const Node& child : node.children)
+        total = std::min(total + min_match_bytes(child, classes), kNever);
+      return total;
+    }
+    case Node::Kind::kAlternate: {
+      std::uint64_t least = kNever;
+      for (const Node& child : node.children)
+        least = std::min(least, min_match_bytes(child, classes));
+      return least;
+    }
+    case Node::Kind::kRepeat: {
+      if (node.min == 0)
+        return 0;
+      const std::uint64_t each = min_match_bytes(node.children[0], classes);
+      return each > kNever / node.min ? kNever : each * node.min;
+    }
+  }
+  return 0;
+}
+
+// A character every match contains (the last one a concatenation requires), in UTF-8: a name
+// without it holds no match, which a byte search tells faster than the automaton.
+std::string required_character(const Node& node, const std::vector<CharClass>& classes) {
+  switch (node.kind) {
+    case Node::Kind::kClass: {
+      const auto c = classes[node.class_index].single();
+      if (!c)
+        return {};
+      std::string out;
+      if (*c < 0x80) {
+        out += static_cast<char>(*c);
+      } else if (*c < 0x800) {
+        out += static_cast<char>(0xC0 | (*c >> 6));
+        out += static_cast<char>(0x80 | (*c & 0x3F));
+      } else if (*c < 0x10000) {
+        out += static_cast<char>(0xE0 | (*c >> 12));
+        out += static_cast<char>(0x80 | ((*c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (*c & 0x3F));
+      } else {
+        out += static_cast<char>(0xF0 | (*c >> 18));
+        out += static_cast<char>(0x80 | ((*c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((*c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (*c & 0x3F));
+      }
+      return out;
+    }
+    case Node::Kind::kConcat:
+      for (auto it = node.children.rbegin(); it != node.children.rend(); ++it) {
+        if (std::string found = required_character(*it, classes); !found.empty())
+          return found;
+      }
+      return {};
+    case Node::Kind::kRepeat:
+      return node.min > 0 ? required_character(node.children[0], classes) : std::string();
+    default:
+      return {};
+  }
+}
+
 bool is_ascii(std::string_view text) {
   for (const char c : text) {
     if (static_cast<unsigned char>(c) >= 0x80)
@@ -154,11 +266,11 @@ Pattern::~Pattern() = default;
 
 Result<Pattern> Pattern::compile(std::string_view text) {
   TORVEX_TRY(syntax, parse(text));
-  Pattern out;
-  // The Pike VM's program doubles as the size check, whichever engine then runs.
-  out.pike_ = PikeProgram::compile(syntax);
-  if (!out.pike_)
+  if (!PikeProgram::within_size_limit(syntax))
     return invalid_pattern("pattern too large: its compiled form exceeds the size limit");
+  Pattern out;
+  out.min_length_ = min_match_bytes(syntax.root, syntax.classes);
+  out.required_ = required_character(syntax.root, syntax.classes);
   if (const auto re2_text = to_re2(syntax)) {
     RE2::Options options;
     options.set_log_errors(false);
@@ -170,12 +282,19 @@ Result<Pattern> Pattern::compile(std::string_view text) {
       out.re2_ascii_only_ = needs_ascii_text_for_re2(syntax.root);
     }
   }
-  if (out.re2_ && !out.re2_ascii_only_)
-    out.pike_.reset();
+  if (!out.re2_ || out.re2_ascii_only_) {
+    out.pike_ = PikeProgram::compile(syntax);
+    if (!out.pike_)
+      return invalid_pattern("pattern too large: its compiled form exceeds the size limit");
+  }
   return out;
 }
 
 bool Pattern::search(std::string_view name) const {
+  if (name.size() < min_length_ ||
+      (!required_.empty() && name.find(required_) == std::string_view::npos)) {
+    return false;
+  }
   if (re2_ && (!re2_ascii_only_ || is_ascii(name))) {
     return re2_->Match(re2::StringPiece(name.data(), name.size()), 0, name.size(), RE2::UNANCHORED,
                        nullptr, 0);

@@ -37,6 +37,8 @@ class Pattern {
   std::unique_ptr<re2::RE2> re2_;    // null when RE2 cannot express the pattern
   bool re2_ascii_only_ = false;      // RE2's \b stands for Unicode \b: pure-ASCII names only
   std::optional<PikeProgram> pike_;  // for the names RE2 does not take
+  std::uint64_t min_length_ = 0;     // in bytes: no shorter name holds a match
+  std::string required_;             // no name without it holds a match (empty: none known)
 };
 
 // The RE2 pattern for `syntax`, with ASCII \b for Unicode \b (the caller decides where that is
