@@ -44,6 +44,8 @@ def cases(n):
     ranges = "[" + "".join(chr(c) + "-" + chr(c + 1) for c in separate_characters(20_000, 3)) + "]"
     return [
         ("a{1001}b", ["a" * 1_000_000], "a{1001}b, one name of 10^6 a"),
+        ("a{1001}[bc]", ["a" * 1_000_000], "a{1001}[bc], the same name"),
+        ("a{1001}b", ["a" * 1_000_000 + "b"], "a{1001}b, 10^6 a then b"),
         (r"\w{200}", names, None),
         ("[a-z]{1,1001}$", names, None),
         (many, names, "class of 40,000 characters"),
