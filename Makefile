@@ -23,8 +23,10 @@ build: bootstrap
 test: bootstrap
 	@bash scripts/test.sh
 
-# Only what the demo runs: the wheel (core and module); the C++ tests are left to `make test`.
-demo: bootstrap
+# Only what the demo runs: the build tools and the wheel (core and module); the test tools,
+# further interpreters and the C++ tests are left to `make test`.
+demo:
+	@bash scripts/bootstrap.sh demo
 	@bash scripts/wheel.sh $(VENV)
 	$(VENV)/bin/python examples/quickstart.py
 	@echo

@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
+# Usage: scripts/bootstrap.sh [full|demo]   (default: full)
 # Puts in place what building and testing torvex needs, and nothing more:
 #   - Debian packages (installed when run as root and something is missing),
 #   - .venv on the lowest CPython >= 3.12 found, with the build and test tools,
 #   - .venv-3.NN for every other CPython minor >= 3.12, with the test tools only,
 #     so the one abi3 module is tested under each.
+# `demo` sets up only what building the module and running the examples need: the packages
+# the build needs and .venv with the build tools. A later full run adds the rest.
 # A stamp in .venv makes a repeated run return at once.
 set -euo pipefail
+
+mode="${1:-full}"
+[[ "$mode" == full || "$mode" == demo ]] || { echo "usage: $0 [full|demo]" >&2; exit 2; }
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -19,9 +25,13 @@ test_requirements=(pytest hypothesis "mypy==2.4.1" "paula==1.0.5")
 # Reruns after this script changes, so a new requirement reaches existing checkouts.
 fingerprint="$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)"
 
+# The stamp's first line: the fingerprint and the mode that was set up (a full set-up serves
+# the demo too); then one line per further venv.
 stamp_is_current() {
   [[ -f "$stamp" && -x "$venv/bin/python" ]] || return 1
-  [[ "$(head -n1 "$stamp")" == "$fingerprint" ]] || return 1
+  local first
+  first="$(head -n1 "$stamp")"
+  [[ "$first" == "$fingerprint full" || "$first" == "$fingerprint $mode" ]] || return 1
   local other
   while read -r other; do
     [[ -x "$other/bin/python" ]] || return 1
@@ -58,10 +68,15 @@ boost_package() {
   fi
 }
 
-# unicode-data: the Unicode Character Database, which the regex tables are generated from.
+# What the module's build needs; then the tests' and checks' own: GoogleTest, Graphviz (DOT
+# output is read back with dot), clang-format, and unicode-data, the Unicode Character Database
+# that the regex tables are generated from and compared with.
+packages=(g++ pkg-config libre2-dev libxxhash-dev)
+if [[ "$mode" == full ]]; then
+  packages+=(ninja-build libgtest-dev graphviz clang-format unicode-data)
+fi
 missing=()
-for package in g++ pkg-config ninja-build libre2-dev libxxhash-dev libgtest-dev graphviz \
-               clang-format unicode-data; do
+for package in "${packages[@]}"; do
   is_installed "$package" || missing+=("$package")
 done
 [[ -f /usr/include/boost/unordered/unordered_flat_map.hpp ]] || missing+=("$(boost_package)")
@@ -107,6 +122,9 @@ done
 (( ${#by_minor[@]} )) || die "no CPython >= 3.12 found (looked at python3.12..3.14, python3, pyenv, /usr/bin)"
 minors=($(printf '%s\n' "${!by_minor[@]}" | sort -n))
 
+# The demo uses the first interpreter only.
+if [[ "$mode" == demo ]]; then minors=("${minors[0]}"); fi
+
 # Debian's own interpreters need their -dev and -venv packages for headers and ensurepip.
 debian_python_packages=()
 for minor in "${minors[@]}"; do
@@ -141,8 +159,13 @@ pip_install() {
 rm -f "$stamp"
 main_minor="${minors[0]}"
 make_venv "$venv" "${by_minor[$main_minor]}" "$main_minor"
-say "installing build and test tools into $venv"
-pip_install "$venv" "${build_requirements[@]}" "${test_requirements[@]}"
+if [[ "$mode" == demo ]]; then
+  say "installing build tools into $venv"
+  pip_install "$venv" "${build_requirements[@]}"
+else
+  say "installing build and test tools into $venv"
+  pip_install "$venv" "${build_requirements[@]}" "${test_requirements[@]}"
+fi
 
 others=()
 for minor in "${minors[@]:1}"; do
@@ -154,7 +177,7 @@ for minor in "${minors[@]:1}"; do
 done
 
 {
-  echo "$fingerprint"
+  echo "$fingerprint $mode"
   if (( ${#others[@]} )); then printf '%s\n' "${others[@]}"; fi
 } > "$stamp"
 say "ready: $venv (3.$main_minor)${others:+ and ${others[*]}}"

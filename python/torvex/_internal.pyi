@@ -1,7 +1,18 @@
 """Types of the extension module torvex._internal."""
 
-from collections.abc import Callable, Iterator, Sequence
-from typing import Any, Literal, TypeAlias, TypeVar, final, overload
+from collections.abc import Callable, ItemsView, Iterator
+from typing import (
+    Any,
+    Never,
+    Protocol,
+    Self,
+    SupportsFloat,
+    SupportsIndex,
+    TypeAlias,
+    TypeVar,
+    final,
+    overload,
+)
 
 __all__ = [
     "DAG",
@@ -28,17 +39,39 @@ __all__ = [
 
 # A node argument: its name, or the handle that add_node returned.
 _Node: TypeAlias = str | NodeRef
+# What the module takes as a float: anything with __float__ or __index__ (int, Fraction,
+# Decimal, NumPy scalars). Counts take anything with __index__ (SupportsIndex).
+_Number: TypeAlias = SupportsFloat | SupportsIndex
+_T_co = TypeVar("_T_co", covariant=True)
+
+# A sequence of nodes: a list, a tuple or another Sequence, but not a str, which the module
+# refuses. str is a Sequence[str] by declaration, yet its __contains__ takes only str, so this
+# protocol leaves it out.
+class _NodeSequence(Protocol[_T_co]):
+    def __len__(self) -> int: ...
+    def __iter__(self) -> Iterator[_T_co]: ...
+    def __getitem__(self, index: int, /) -> _T_co: ...
+    def __contains__(self, value: object, /) -> bool: ...
+
+_Nodes: TypeAlias = _NodeSequence[_Node]
 # Items of add_nodes and add_edges. A list literal mixing the forms matches the union; the
 # bound type variables let a list[str] or list[tuple[str, str]] variable through as well,
 # which the union alone refuses (lists are invariant).
 _NodeItem: TypeAlias = str | tuple[str, object] | tuple[str, object, object]
 _EdgeItem: TypeAlias = (
-    tuple[_Node, _Node] | tuple[_Node, _Node, float] | tuple[_Node, _Node, float, str]
+    tuple[_Node, _Node] | tuple[_Node, _Node, _Number] | tuple[_Node, _Node, _Number, str]
 )
 _NodeItemT = TypeVar("_NodeItemT", bound=_NodeItem)
 _EdgeItemT = TypeVar("_EdgeItemT", bound=_EdgeItem)
-# Node name to cost or priority; a missing node costs 1.0 (priority 0.0).
-_Costs: TypeAlias = dict[str, float]
+# Node name to cost or priority; a missing node costs 1.0 (priority 0.0). The module takes a
+# dict (or a subclass). A protocol rather than dict[str, float], so that a dict[str, int] or of
+# Fractions passes (dicts are invariant); popitem keeps out read-only mappings, which the module
+# refuses.
+class _CostDict(Protocol[_T_co]):
+    def items(self) -> ItemsView[str, _T_co]: ...
+    def popitem(self) -> tuple[str, _T_co]: ...
+
+_Costs: TypeAlias = _CostDict[_Number]
 # Called with a payload; returns a JSON-compatible value (anything else leaves it out).
 _Serializer: TypeAlias = Callable[[Any], object]
 # Called with the JSON value read back; returns the payload to store.
@@ -63,7 +96,7 @@ class DAG:
         self,
         from_node: _Node,
         to_node: _Node,
-        weight: float | None = None,
+        weight: _Number | None = None,
         label: str | None = None,
     ) -> None: ...
     @overload
@@ -113,7 +146,9 @@ class DAG:
     # orders
     def topological_sort(self) -> list[NodeId]: ...
     def topological_sort_dfs(self) -> list[NodeId]: ...
-    def all_topological_orderings(self, limit: int | None = None) -> list[list[NodeId]]: ...
+    def all_topological_orderings(
+        self, limit: SupportsIndex | None = None
+    ) -> list[list[NodeId]]: ...
     def topological_levels(self) -> list[list[NodeId]]: ...
     def iter_topological_sort(self) -> NodeIterator: ...
     def iter_topological_levels(self) -> NodeLevelIterator: ...
@@ -129,14 +164,14 @@ class DAG:
     ) -> list[list[NodeId]]: ...
     def execution_plan(self, costs: _Costs | None = None) -> ExecutionPlan: ...
     def execution_plan_constrained(
-        self, max_workers: int, costs: _Costs | None = None
+        self, max_workers: SupportsIndex, costs: _Costs | None = None
     ) -> ExecutionPlan: ...
     def bottom_levels(self, costs: _Costs | None = None) -> dict[str, float]: ...
     def critical_path(self, costs: _Costs | None = None) -> tuple[list[NodeId], float]: ...
 
     # paths
     def all_paths(
-        self, from_node: _Node, to_node: _Node, limit: int | None = None
+        self, from_node: _Node, to_node: _Node, limit: SupportsIndex | None = None
     ) -> list[list[NodeId]]: ...
     def shortest_path(self, from_node: _Node, to_node: _Node) -> list[NodeId] | None: ...
     def longest_path(
@@ -144,14 +179,18 @@ class DAG:
     ) -> tuple[list[NodeId], float] | None: ...
 
     # partitioning
-    def partition_level_based(self, k: int, costs: _Costs | None = None) -> PartitionResult: ...
-    def partition_balanced(self, k: int, costs: _Costs | None = None) -> PartitionResult: ...
+    def partition_level_based(
+        self, k: SupportsIndex, costs: _Costs | None = None
+    ) -> PartitionResult: ...
+    def partition_balanced(
+        self, k: SupportsIndex, costs: _Costs | None = None
+    ) -> PartitionResult: ...
     def partition_communication_min(
         self,
-        k: int,
+        k: SupportsIndex,
         costs: _Costs | None = None,
-        max_iterations: int = 10,
-        max_imbalance: float = 0.3,
+        max_iterations: SupportsIndex = 10,
+        max_imbalance: _Number = 0.3,
     ) -> PartitionResult: ...
 
     # reachability
@@ -159,15 +198,13 @@ class DAG:
     def is_ancestor(self, ancestor: _Node, descendant: _Node) -> bool: ...
 
     # incremental, statistics, subgraphs
-    def dirty_set(self, changed: Sequence[_Node]) -> list[str]: ...
-    def change_provenance(self, changed: Sequence[_Node]) -> dict[str, list[str]]: ...
+    def dirty_set(self, changed: _Nodes) -> list[str]: ...
+    def change_provenance(self, changed: _Nodes) -> dict[str, list[str]]: ...
     def stats(self) -> GraphStats: ...
-    def subgraph(self, nodes: Sequence[_Node]) -> DAG: ...
+    def subgraph(self, nodes: _Nodes) -> DAG: ...
+    # direction: "forward", "backward" or "both" (anything else raises ValueError)
     def subgraph_by_depth(
-        self,
-        root: _Node,
-        depth: int,
-        direction: Literal["forward", "backward", "both"] = "both",
+        self, root: _Node, depth: SupportsIndex, direction: str = "both"
     ) -> DAG: ...
 
     # formats; payloads pass only through the serializer and deserializer, metadata never
@@ -185,18 +222,17 @@ class DAG:
 
     # transforms
     def reverse(self) -> DAG: ...
-    def collapse(
-        self, nodes: Sequence[_Node], collapsed_name: str, payload: object = None
-    ) -> DAG: ...
+    def collapse(self, nodes: _Nodes, collapsed_name: str, payload: object = None) -> DAG: ...
     def dominator_tree(self, root: _Node) -> list[tuple[str, str]]: ...
     def snapshot(self) -> DAG: ...
     def transitive_reduction(self) -> DAG: ...
     def transitive_closure(self) -> DAG: ...
     def filter(self, predicate: Callable[[str, Any], bool]) -> DAG: ...
+    # conflict: "keep_first", "keep_second" or "error" (anything else raises ValueError)
     def merge(
         self,
         other: DAG,
-        conflict: Literal["keep_first", "keep_second", "error"] = "keep_first",
+        conflict: str = "keep_first",
         conflict_resolver: Callable[[str, Any, Any], object] | None = None,
     ) -> DAG: ...
 
@@ -207,6 +243,8 @@ class DAG:
 class NodeId:
     """A node's name and its index when the list holding it was made."""
 
+    # Made only by the module: calling the class raises TypeError.
+    def __new__(cls, not_constructible: Never, /) -> Self: ...
     @property
     def name(self) -> str: ...
     @property
@@ -218,6 +256,8 @@ class NodeId:
 class NodeRef:
     """A stable handle: a node's name and the epoch under which it was added."""
 
+    # Made only by the module: calling the class raises TypeError.
+    def __new__(cls, not_constructible: Never, /) -> Self: ...
     @property
     def name(self) -> str: ...
     @property
@@ -227,6 +267,8 @@ class NodeRef:
 
 @final
 class ScheduledNode:
+    # Made only by the module: calling the class raises TypeError.
+    def __new__(cls, not_constructible: Never, /) -> Self: ...
     @property
     def node(self) -> NodeId: ...
     @property
@@ -236,6 +278,8 @@ class ScheduledNode:
 
 @final
 class ExecutionStep:
+    # Made only by the module: calling the class raises TypeError.
+    def __new__(cls, not_constructible: Never, /) -> Self: ...
     @property
     def step_index(self) -> int: ...
     @property
@@ -243,6 +287,8 @@ class ExecutionStep:
 
 @final
 class ExecutionPlan:
+    # Made only by the module: calling the class raises TypeError.
+    def __new__(cls, not_constructible: Never, /) -> Self: ...
     @property
     def steps(self) -> list[ExecutionStep]: ...
     @property
@@ -256,6 +302,8 @@ class ExecutionPlan:
 
 @final
 class ReachabilityIndex:
+    # Made only by the module: calling the class raises TypeError.
+    def __new__(cls, not_constructible: Never, /) -> Self: ...
     def can_reach(self, from_node: _Node, to_node: _Node) -> bool: ...
     def reachable_from(self, node: _Node) -> list[str]: ...
     def ancestors_of(self, node: _Node) -> list[str]: ...
@@ -263,6 +311,8 @@ class ReachabilityIndex:
 
 @final
 class GraphStats:
+    # Made only by the module: calling the class raises TypeError.
+    def __new__(cls, not_constructible: Never, /) -> Self: ...
     @property
     def node_count(self) -> int: ...
     @property
@@ -295,6 +345,8 @@ class GraphStats:
 
 @final
 class GraphDiff:
+    # Made only by the module: calling the class raises TypeError.
+    def __new__(cls, not_constructible: Never, /) -> Self: ...
     @property
     def added_nodes(self) -> list[str]: ...
     @property
@@ -311,6 +363,8 @@ class GraphDiff:
 
 @final
 class NodeIterator:
+    # Made only by the module: calling the class raises TypeError.
+    def __new__(cls, not_constructible: Never, /) -> Self: ...
     def __iter__(self) -> NodeIterator: ...
     def __next__(self) -> NodeId: ...
     def __len__(self) -> int: ...
@@ -318,6 +372,8 @@ class NodeIterator:
 
 @final
 class NodeLevelIterator:
+    # Made only by the module: calling the class raises TypeError.
+    def __new__(cls, not_constructible: Never, /) -> Self: ...
     def __iter__(self) -> NodeLevelIterator: ...
     def __next__(self) -> list[NodeId]: ...
     def __len__(self) -> int: ...
@@ -325,6 +381,8 @@ class NodeLevelIterator:
 
 @final
 class PartitionInfo:
+    # Made only by the module: calling the class raises TypeError.
+    def __new__(cls, not_constructible: Never, /) -> Self: ...
     @property
     def partition_id(self) -> int: ...
     @property
@@ -338,6 +396,8 @@ class PartitionInfo:
 
 @final
 class PartitionResult:
+    # Made only by the module: calling the class raises TypeError.
+    def __new__(cls, not_constructible: Never, /) -> Self: ...
     @property
     def partitions(self) -> list[PartitionInfo]: ...
     @property

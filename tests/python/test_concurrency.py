@@ -3,6 +3,8 @@ threads at interpreter exit, signals during long calls, and the collector during
 
 import functools
 import gc
+import signal
+import subprocess
 import sys
 import threading
 import time
@@ -203,17 +205,22 @@ elif case == "add_edges":
 dag.topological_sort()  # fills the cache
 before = (len(dag), dag.edge_count(), dag.generation)
 # A call that ignored the signal would run until it ends or exhausts memory: bound both (the
-# address sanitizer needs its room).
+# address sanitizer needs its room). The hard limits stay: only root may raise them.
+def bound(which, soft):
+    hard = resource.getrlimit(which)[1]
+    resource.setrlimit(which, (soft if hard == resource.RLIM_INFINITY else min(soft, hard), hard))
+
 with open("/proc/self/maps") as f:
     sanitized = "libasan" in f.read()
 with open("/proc/self/status") as f:
     size = next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmSize:"))
 if not sanitized:
-    resource.setrlimit(resource.RLIMIT_AS, (size + (1 << 30), resource.RLIM_INFINITY))
-cpu = resource.getrusage(resource.RUSAGE_SELF).ru_utime
-resource.setrlimit(resource.RLIMIT_CPU, (int(cpu) + 20, resource.RLIM_INFINITY))
+    bound(resource.RLIMIT_AS, size + (1 << 30))
+bound(resource.RLIMIT_CPU, int(resource.getrusage(resource.RUSAGE_SELF).ru_utime) + 20)
 # SIGINT as Ctrl-C sends it, a moment after the call starts. A timer thread could not send it
-# while the call holds the interpreter lock; the timer's own signal gets through.
+# while the call holds the interpreter lock; the timer's own signal gets through. The handler is
+# set here: a suite started in the background inherits SIGINT ignored.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 signal.signal(signal.SIGALRM, lambda *_: os.kill(os.getpid(), signal.SIGINT))
 signal.setitimer(signal.ITIMER_REAL, 0.05)
 try:
@@ -239,6 +246,15 @@ def test_sigint_stops_a_long_call(case):
     assert done.returncode == 0, done.stderr[-2000:]
     outcome = "cut short" if case.startswith("add_") else "consistent"
     assert done.stdout.splitlines() == ["KeyboardInterrupt", outcome]
+
+
+def test_sigint_stops_a_long_call_started_with_sigint_ignored():
+    """A shell starts background jobs with SIGINT ignored, and children inherit that."""
+    done = subprocess.run([sys.executable, "-c", INTERRUPT_SCRIPT, "add_nodes"],
+                          preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN),
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.splitlines() == ["KeyboardInterrupt", "cut short"]
 
 
 def test_collector_walks_a_graph_another_thread_is_changing():

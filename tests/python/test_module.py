@@ -1,5 +1,6 @@
 """The module itself: names, classes, repeated and refused initialisation."""
 
+import ast
 import importlib.metadata
 import os
 import pathlib
@@ -125,3 +126,25 @@ def test_instances_take_no_new_attributes():
     for obj in (dag, ref, dag.nodes()[0], dag.iter_nodes()):
         with pytest.raises(AttributeError):
             obj.extra = 1
+
+
+def test_typed_calls_agree_with_the_module(tmp_path, monkeypatch):
+    """tests/typing/calls.py is type-checked, never run by mypy: here the calls it accepts run,
+    and each it refuses fails at run time too."""
+    path = pathlib.Path(__file__).parents[1] / "typing" / "calls.py"
+    source = path.read_text()
+    namespace = {"__name__": "calls"}
+    exec(compile(source, str(path), "exec"), namespace)
+    dag = internal.DAG()
+    ref = dag.add_node("a")
+    dag.add_nodes(["b", "c", "d"])
+    monkeypatch.chdir(tmp_path)
+    namespace["accepted"](dag, ref)
+    refused = next(node for node in ast.parse(source).body
+                   if isinstance(node, ast.FunctionDef) and node.name == "refused")
+    scope = dict(namespace, dag=dag, index=dag.build_reachability_index())
+    for statement in refused.body:
+        line = ast.unparse(statement)
+        with pytest.raises((TypeError, ValueError)):
+            exec(line, scope)
+            pytest.fail(f"accepted at run time: {line}")

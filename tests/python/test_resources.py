@@ -219,7 +219,8 @@ def test_save_where_no_file_can_replace_the_old_one(tmp_path):
             user = pwd.getpwnam("nobody").pw_uid
         except KeyError:
             pytest.skip("no unprivileged user to save as")
-        base = pathlib.Path(tempfile.mkdtemp())  # tmp_path is closed to other users
+        # tmp_path is closed to other users, and so may be TMPDIR: /tmp is open to all.
+        base = pathlib.Path(tempfile.mkdtemp(dir="/tmp"))
     else:
         user, base = os.getuid(), tmp_path
     try:
