@@ -192,6 +192,10 @@ elif case == "add_nodes":
 elif case == "add_edges":
     items = [("a", "b", 2.0, "label")] * 2_000_000
     call = lambda: dag.add_edges(items)
+elif case == "add_edges closing a cycle":  # the batch finds the cycle after the signal
+    dag.add_edge("a", "b")
+    items = [("b", "a")] + [("a", "b", 2.0, "label")] * 2_000_000
+    call = lambda: dag.add_edges(items)
 
 dag.topological_sort()  # fills the cache
 before = (len(dag), dag.edge_count(), dag.generation)
@@ -231,6 +235,12 @@ def test_sigint_stops_a_long_call(case):
     assert done.returncode == 0, done.stderr[-2000:]
     outcome = "cut short" if case.startswith("add_") else "consistent"
     assert done.stdout.splitlines() == ["KeyboardInterrupt", outcome]
+
+
+def test_sigint_wins_over_the_cycle_a_long_add_edges_finds():
+    done = run_python(INTERRUPT_SCRIPT, args=["add_edges closing a cycle"])
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.splitlines() == ["KeyboardInterrupt", "cut short"]
 
 
 def test_collector_walks_a_graph_another_thread_is_changing():

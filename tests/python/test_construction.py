@@ -6,7 +6,7 @@ import types
 
 import pytest
 
-from conftest import snapshot
+from conftest import chain, snapshot
 from torvex import DAG, CycleError, NodeNotFoundError, StaleNodeRefError
 
 
@@ -193,3 +193,43 @@ def test_chunked_add_edges_match_one_add_edge_per_item(seed):
     assert chunked.generation == single.generation
     assert chunked.topological_levels() == single.topological_levels()
     assert chunked.to_bytes() == single.to_bytes()  # weights and labels too
+
+
+def test_add_edges_runs_python_code_of_items_in_item_order():
+    """Converting an item may call __str__ or __float__: never before the items ahead of it are
+    in, whichever path the list takes."""
+    calls = []
+
+    class Name(str):
+        def __str__(self):
+            calls.append(self)
+            return str.__str__(self)
+
+    class Weight:
+        def __float__(self):
+            calls.append(self)
+            return 2.0
+
+    def calling_back(count):
+        return [(Name("x"), "y") if i % 2 else ("x", "y", Weight()) for i in range(count)]
+
+    # Three chains added in order; edges between them force long reorderings, so the first list
+    # passes its search budget before its fourth item, which closes a cycle.
+    k = 4000
+    dag = DAG()
+    dag.add_nodes([f"{c}{i}" for c in "ABC" for i in range(k)] + ["x", "y"])
+    dag.add_edges([(f"{c}{i}", f"{c}{i + 1}") for c in "ABC" for i in range(k - 1)])
+    closing = (f"A{k - 1}", "C0")
+    small = chain(2)
+    small.add_nodes(["x", "y"])
+    cases = [  # (graph, items, how many go in before the cycle)
+        (dag, [(f"B{k - 1}", "A0"), (f"C{k - 1}", "B0"), ("A1", "A3"), closing] + calling_back(8),
+         3),
+        (dag, [closing] + calling_back(299), 0),  # long, after an overrun: straight to a batch
+        (small, [("1", "0")] + calling_back(299), 0),  # long against the graph
+    ]
+    for graph, items, kept in cases:
+        before = graph.edge_count()
+        with pytest.raises(CycleError):
+            graph.add_edges(items)
+        assert calls == [] and graph.edge_count() == before + kept
