@@ -274,9 +274,7 @@ bool converts_without_python(PyObject* item) {
 }
 
 // The index of the last item from `first` on whose conversion may run Python code, or
-// first - 1 when there is none. The batch converts every item before it checks any, so it may
-// take only items of the other kind: Python code must run in item order, after every earlier
-// item went in.
+// first - 1 when there is none.
 Py_ssize_t last_item_running_python(PyObject* edges, Py_ssize_t first) {
   Py_ssize_t i = PyList_Size(edges) - 1;
   while (i >= first && converts_without_python(PyList_GetItem(edges, i)))
@@ -334,12 +332,17 @@ void prefetch_ahead(const CoreDAG& dag, PyObject* edges, Py_ssize_t i) {
 }
 
 // Converts and inserts the items from `first` on, in order, until one fails; the cycle check of
-// the whole batch comes first, so the outcome is that of one add_edge per item.
-PyObject* add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first) {
+// the whole batch comes first, so the outcome is that of one add_edge per item. The batch
+// converts every item before it checks any, so it ends before an item whose conversion may run
+// Python code (which must run after the items ahead of it went in): nothing is returned then,
+// and `next` is that item. Otherwise the method's result (null with the error set).
+std::optional<PyObject*> add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first,
+                                            Py_ssize_t& next) {
   EdgeBatch batch(dag);
   bool malformed = false;
   bool interrupted = false;
   Status read;
+  next = PyList_Size(edges);
   for (Py_ssize_t i = first; i < PyList_Size(edges); ++i) {
     // Stops like a failing item, so the items before are checked and kept.
     if (interrupt::stop_requested()) {
@@ -348,6 +351,10 @@ PyObject* add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first) {
     }
     prefetch_ahead(dag, edges, i);
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
+    if (!converts_without_python(item.get())) {
+      next = i;
+      break;
+    }
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {
       PyErr_Clear();
@@ -376,6 +383,8 @@ PyObject* add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first) {
     return py::type_error(kEdgeFormError);
   if (!read)
     return into_pyerr(read.error());
+  if (next < PyList_Size(edges))
+    return std::nullopt;
   return py::none();
 }
 
@@ -395,8 +404,8 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   // orders: once they have cost about as much as one check of the whole graph would, the rest of
   // the list goes in as a batch, so no list costs more than about two such checks. (A node or
   // edge visited by a search costs a few times what it costs the check's sequential passes.)
-  // A long list, or the rest of one that overran, waits for the batch until no item left may
-  // run Python code.
+  // A batch stops before an item that may run Python code; the items from there on go in one at
+  // a time until none that may is left.
   const std::uint64_t budget =
       (dag->node_count() + dag->edge_count() + static_cast<std::uint64_t>(PyList_Size(edges))) / 4;
   const std::uint64_t work_before = dag->search_work();
@@ -412,9 +421,13 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
       dag->note_search_overrun();
     }
     if ((long_list || overrun) && i > runs_python) {
+      if (converts_without_python(PyList_GetItem(edges, i))) {
+        Py_ssize_t next = i;
+        if (std::optional<PyObject*> done = add_edges_as_batch(*dag, edges, i, next))
+          return *done;
+        i = next;  // the items before it went in
+      }
       runs_python = last_item_running_python(edges, i);
-      if (runs_python < i)
-        return add_edges_as_batch(*dag, edges, i);
     }
     prefetch_ahead(*dag, edges, i);
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));

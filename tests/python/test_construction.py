@@ -135,6 +135,8 @@ def test_long_add_edges_lists_match_one_add_edge_per_item(seed):
         items.insert(rng.randrange(400), ("n1", 5))  # malformed
     if seed == 5:
         items.insert(rng.randrange(400), ("n1", "missing"))
+    if seed % 2:  # the batch stops before it, and takes the rest after it
+        items.insert(rng.randrange(400), (type("Name", (str,), {})("n2"), "n7"))
     batched, single = DAG(), DAG()
     batched.add_nodes(names)
     single.add_nodes(names)
