@@ -88,7 +88,8 @@ PyObject* node_ref(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   SharedDAG dag(self);
   if (!dag)
     return nullptr;
-  auto name = py::str_arg(argv[0], "name");
+  py::Ref keep;
+  auto name = lookup_name_arg(argv[0], "name", keep);
   if (!name)
     return nullptr;
   std::optional<NodeHandle> handle = dag->node_ref(*name);

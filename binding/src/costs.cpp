@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "node_objects.hpp"
+
 namespace torvex::binding {
 
 std::optional<CostMap> to_ahash(PyObject* obj, const char* param) {
@@ -36,7 +38,10 @@ std::optional<CostMap> to_ahash(PyObject* obj, const char* param) {
       py::argument_error(param);
       return std::nullopt;
     }
-    auto name = py::utf8(k.get());
+    // A key without UTF-8 form names no node: it stays, matching none, like any other name
+    // not in the graph.
+    py::Ref keep;
+    auto name = lookup_name(k.get(), keep);
     if (!name) {
       py::argument_error(param);
       return std::nullopt;
