@@ -88,8 +88,7 @@ PyObject* node_ref(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   SharedDAG dag(self);
   if (!dag)
     return nullptr;
-  py::Ref keep;
-  auto name = lookup_name_arg(argv[0], "name", keep);
+  auto name = py::str_arg(argv[0], "name");
   if (!name)
     return nullptr;
   std::optional<NodeHandle> handle = dag->node_ref(*name);

@@ -10,8 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "node_objects.hpp"
-
 namespace torvex::binding {
 
 std::optional<CostMap> to_ahash(PyObject* obj, const char* param) {
@@ -38,10 +36,7 @@ std::optional<CostMap> to_ahash(PyObject* obj, const char* param) {
       py::argument_error(param);
       return std::nullopt;
     }
-    // A key without UTF-8 form names no node: it stays, matching none, like any other name
-    // not in the graph.
-    py::Ref keep;
-    auto name = lookup_name(k.get(), keep);
+    auto name = py::utf8(k.get());
     if (!name) {
       py::argument_error(param);
       return std::nullopt;

@@ -62,9 +62,6 @@ struct NodeArg {
 // UTF-8 form (a lone surrogate), bytes that are not UTF-8 and so match no node; `keep` then
 // holds them. Nothing, with the error set, when CPython fails otherwise.
 std::optional<std::string_view> lookup_name(PyObject* text, py::Ref& keep);
-// A str parameter naming a node to look up: the "PyString" TypeError for another type, then as
-// lookup_name.
-std::optional<std::string_view> lookup_name_arg(PyObject* obj, const char* param, py::Ref& keep);
 
 // Extracts a node argument without a parameter prefix: TypeError
 // "expected str or NodeRef for node identifier" for any other type. A str without UTF-8 form

@@ -74,15 +74,6 @@ std::optional<std::string_view> lookup_name(PyObject* text, py::Ref& keep) {
   return std::string_view(data, static_cast<std::size_t>(size));
 }
 
-std::optional<std::string_view> lookup_name_arg(PyObject* obj, const char* param, py::Ref& keep) {
-  if (!PyUnicode_Check(obj)) {
-    py::conversion_error(obj, "PyString");
-    py::argument_error(param);
-    return std::nullopt;
-  }
-  return lookup_name(obj, keep);
-}
-
 py::Ref make_node_ref(py::Ref name, std::uint64_t epoch) {
   return py::Ref::steal(py::make<PyNodeRef>(NodeRefValue{std::move(name), epoch}));
 }

@@ -94,12 +94,23 @@ PyObject* iterate(PyObject* self) {
   return PyObject_GetIter(names.get());
 }
 
+// The key of `in`, item access and item assignment: a str (the "PyString" TypeError otherwise),
+// looked up as a node argument's name is.
+std::optional<std::string_view> key_name(PyObject* key, py::Ref& keep) {
+  if (!PyUnicode_Check(key)) {
+    py::conversion_error(key, "PyString");
+    py::argument_error("name");
+    return std::nullopt;
+  }
+  return lookup_name(key, keep);
+}
+
 int contains(PyObject* self, PyObject* key) {
   SharedDAG dag(self);
   if (!dag)
     return -1;
   py::Ref keep;
-  auto name = lookup_name_arg(key, "name", keep);
+  auto name = key_name(key, keep);
   if (!name)
     return -1;
   return dag->contains(*name) ? 1 : 0;
@@ -110,7 +121,7 @@ PyObject* get_item(PyObject* self, PyObject* key) {
   if (!dag)
     return nullptr;
   py::Ref keep;
-  auto name = lookup_name_arg(key, "name", keep);
+  auto name = key_name(key, keep);
   if (!name)
     return nullptr;
   Result<const PyNodePayload*> record = dag->get_payload(*name);
@@ -128,7 +139,7 @@ int set_item(PyObject* self, PyObject* key, PyObject* value) {
   if (!dag)
     return -1;
   py::Ref keep;
-  auto name = lookup_name_arg(key, "name", keep);
+  auto name = key_name(key, keep);
   if (!name)
     return -1;
   // Stored as given: None here is a payload object, not an absent one.
