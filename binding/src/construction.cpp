@@ -13,6 +13,7 @@
 //
 // add_edge runs the cycle test with the interpreter lock released; the bulk forms keep the
 // items before a failing one.
+#include <algorithm>
 #include <string>
 
 #include "dag_object.hpp"
@@ -245,6 +246,42 @@ bool worth_a_batch(const CoreDAG& dag, Py_ssize_t items) {
          (static_cast<std::size_t>(items) * 4 >= dag.edge_count() || dag.prefers_batch());
 }
 
+// Whether converting `item` runs no Python code: its endpoints are exact str objects or
+// NodeRefs, its weight an exact float or int or None, its label a str or None. An item of no
+// edge form runs none either (it fails at once). Runs no Python code itself.
+bool converts_without_python(PyObject* item) {
+  if (!PyTuple_Check(item))
+    return true;
+  const Py_ssize_t size = PyTuple_Size(item);
+  if (size < 2 || size > 4)
+    return true;
+  for (Py_ssize_t k = 0; k < 2; ++k) {
+    PyObject* end = PyTuple_GetItem(item, k);
+    if (!PyUnicode_CheckExact(end) && !py::is_instance<PyNodeRef>(end))
+      return false;
+  }
+  if (size >= 3) {
+    PyObject* weight = PyTuple_GetItem(item, 2);
+    if (!PyFloat_CheckExact(weight) && !PyLong_CheckExact(weight) && weight != Py_None)
+      return false;
+  }
+  if (size == 4) {
+    PyObject* label = PyTuple_GetItem(item, 3);
+    if (!PyUnicode_Check(label) && label != Py_None)
+      return false;
+  }
+  return true;
+}
+
+// The index of the last item from `first` on whose conversion may run Python code, or
+// first - 1 when there is none.
+Py_ssize_t last_item_running_python(PyObject* edges, Py_ssize_t first) {
+  Py_ssize_t i = PyList_Size(edges) - 1;
+  while (i >= first && converts_without_python(PyList_GetItem(edges, i)))
+    --i;
+  return std::max(i, first - 1);
+}
+
 // The two endpoints of item i when it is an exact tuple of exact str objects, else nulls. Runs
 // no Python code.
 std::pair<PyObject*, PyObject*> plain_ends(PyObject* edges, Py_ssize_t i) {
@@ -295,12 +332,17 @@ void prefetch_ahead(const CoreDAG& dag, PyObject* edges, Py_ssize_t i) {
 }
 
 // Converts and inserts the items from `first` on, in order, until one fails; the cycle check of
-// the whole batch comes first, so the outcome is that of one add_edge per item.
-PyObject* add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first) {
+// the whole batch comes first, so the outcome is that of one add_edge per item. The batch
+// converts every item before it checks any, so it ends before an item whose conversion may run
+// Python code (which must run after the items ahead of it went in): nothing is returned then,
+// and `next` is that item. Otherwise the method's result (null with the error set).
+std::optional<PyObject*> add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first,
+                                            Py_ssize_t& next) {
   EdgeBatch batch(dag);
   bool malformed = false;
   bool interrupted = false;
   Status read;
+  next = PyList_Size(edges);
   for (Py_ssize_t i = first; i < PyList_Size(edges); ++i) {
     // Stops like a failing item, so the items before are checked and kept.
     if (interrupt::stop_requested()) {
@@ -309,6 +351,10 @@ PyObject* add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first) {
     }
     prefetch_ahead(dag, edges, i);
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
+    if (!converts_without_python(item.get())) {
+      next = i;
+      break;
+    }
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {
       PyErr_Clear();
@@ -329,14 +375,16 @@ PyObject* add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first) {
       break;
   }
   Status checked = py::without_gil([&] { return batch.finish(); });
+  if (interrupted)
+    return nullptr;  // the signal handler's exception wins over what the check found
   if (!checked)
     return into_pyerr(checked.error());
-  if (interrupted)
-    return nullptr;
   if (malformed)
     return py::type_error(kEdgeFormError);
   if (!read)
     return into_pyerr(read.error());
+  if (next < PyList_Size(edges))
+    return std::nullopt;
   return py::none();
 }
 
@@ -351,22 +399,35 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     return nullptr;
   PyObject* edges = argv[0];
   dag->reserve(0, static_cast<std::size_t>(PyList_Size(edges)));
-  if (worth_a_batch(*dag, PyList_Size(edges)))
-    return add_edges_as_batch(*dag, edges, 0);
+  const bool long_list = worth_a_batch(*dag, PyList_Size(edges));
   // Edge by edge the incremental order's searches can cost more than linear time in unlucky
   // orders: once they have cost about as much as one check of the whole graph would, the rest of
   // the list goes in as a batch, so no list costs more than about two such checks. (A node or
   // edge visited by a search costs a few times what it costs the check's sequential passes.)
+  // A batch stops before an item that may run Python code; the items from there on go in one at
+  // a time until none that may is left.
   const std::uint64_t budget =
       (dag->node_count() + dag->edge_count() + static_cast<std::uint64_t>(PyList_Size(edges))) / 4;
   const std::uint64_t work_before = dag->search_work();
+  bool overrun = false;
+  // Items up to this one may run Python code when converted, so they go in one at a time.
+  Py_ssize_t runs_python = -1;
   // The list is re-measured each step: a str subclass's __str__ or a number's __float__ may
-  // run Python code that shrinks it.
+  // run Python code that changes it.
   for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {
     interrupt::poll();
-    if (dag->search_work() - work_before > budget) {
+    if (!overrun && dag->search_work() - work_before > budget) {
+      overrun = true;
       dag->note_search_overrun();
-      return add_edges_as_batch(*dag, edges, i);
+    }
+    if ((long_list || overrun) && i > runs_python) {
+      if (converts_without_python(PyList_GetItem(edges, i))) {
+        Py_ssize_t next = i;
+        if (std::optional<PyObject*> done = add_edges_as_batch(*dag, edges, i, next))
+          return *done;
+        i = next;  // the items before it went in
+      }
+      runs_python = last_item_running_python(edges, i);
     }
     prefetch_ahead(*dag, edges, i);
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));

@@ -6,10 +6,12 @@
 //   def deserialize_payload(value, deserializer) -> payload or nothing
 #include "json_convert.hpp"
 
-#include <cmath>
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace torvex::binding {
 namespace {
@@ -22,14 +24,19 @@ std::nullopt_t cannot_convert(PyObject* obj) {
   return std::nullopt;
 }
 
-std::nullopt_t too_deep(int max_depth) {
-  PyErr_Format(PyExc_ValueError, "Cannot convert to JSON: nested deeper than %d levels", max_depth);
+std::nullopt_t contains_itself() {
+  PyErr_SetString(PyExc_ValueError, "Cannot convert to JSON: a container contains itself");
   return std::nullopt;
 }
 
-// `depth` counts the arrays and objects already open around `obj`. No Python code runs in
-// here, but each element is held by a strong reference while it is converted all the same.
-std::optional<JsonValue> to_json(PyObject* obj, int depth, PayloadForm form) {
+std::optional<JsonValue> list_to_json(PyObject* obj, std::vector<PyObject*>& open,
+                                      PayloadForm form);
+std::optional<JsonValue> dict_to_json(PyObject* obj, std::vector<PyObject*>& open,
+                                      PayloadForm form);
+
+// `open` holds the lists and dicts around `obj`, outermost first. No Python code runs in here,
+// but each element is held by a strong reference while it is converted all the same.
+std::optional<JsonValue> to_json(PyObject* obj, std::vector<PyObject*>& open, PayloadForm form) {
   if (obj == Py_None)
     return JsonValue();
   if (PyBool_Check(obj))
@@ -40,14 +47,8 @@ std::optional<JsonValue> to_json(PyObject* obj, int depth, PayloadForm form) {
       return std::nullopt;
     return JsonValue(static_cast<std::int64_t>(value));
   }
-  if (PyFloat_Check(obj)) {
-    const double value = PyFloat_AsDouble(obj);
-    if (form.finite_only && !std::isfinite(value)) {
-      PyErr_Format(PyExc_ValueError, "Cannot convert %R to JSON", obj);
-      return std::nullopt;
-    }
-    return JsonValue(value);  // NaN and infinities become null
-  }
+  if (PyFloat_Check(obj))
+    return JsonValue(PyFloat_AsDouble(obj));  // NaN and infinities become null
   if (PyUnicode_Check(obj)) {
     auto text = py::utf8(obj);
     if (!text)
@@ -57,25 +58,39 @@ std::optional<JsonValue> to_json(PyObject* obj, int depth, PayloadForm form) {
   const bool is_list = PyList_Check(obj);
   if (!is_list && !PyDict_Check(obj))
     return cannot_convert(obj);
-  if (depth >= form.max_depth)
-    return too_deep(form.max_depth);
-
-  if (is_list) {
-    JsonValue::Array items;
-    // The size is read again each round: nothing should shrink the list, but if it did we
-    // would stop rather than read past its end.
-    for (Py_ssize_t i = 0; i < PyList_Size(obj); ++i) {
-      py::Ref item = py::Ref::borrow(PyList_GetItem(obj, i));
-      if (!item)
-        return std::nullopt;
-      auto value = to_json(item.get(), depth + 1, form);
-      if (!value)
-        return std::nullopt;
-      items.push_back(std::move(*value));
-    }
-    return JsonValue(std::move(items));
+  if (std::ssize(open) >= form.max_depth) {
+    // A container that holds itself never ends, and has no JSON form; any other one this deep
+    // is refused by the writer for its depth alone, whatever lies below.
+    if (std::find(open.begin(), open.end(), obj) != open.end())
+      return contains_itself();
+    return JsonValue(JsonValue::Array{});
   }
+  open.push_back(obj);
+  std::optional<JsonValue> value =
+      is_list ? list_to_json(obj, open, form) : dict_to_json(obj, open, form);
+  open.pop_back();
+  return value;
+}
 
+std::optional<JsonValue> list_to_json(PyObject* obj, std::vector<PyObject*>& open,
+                                      PayloadForm form) {
+  JsonValue::Array items;
+  // The size is read again each round: nothing should shrink the list, but if it did we
+  // would stop rather than read past its end.
+  for (Py_ssize_t i = 0; i < PyList_Size(obj); ++i) {
+    py::Ref item = py::Ref::borrow(PyList_GetItem(obj, i));
+    if (!item)
+      return std::nullopt;
+    auto value = to_json(item.get(), open, form);
+    if (!value)
+      return std::nullopt;
+    items.push_back(std::move(*value));
+  }
+  return JsonValue(std::move(items));
+}
+
+std::optional<JsonValue> dict_to_json(PyObject* obj, std::vector<PyObject*>& open,
+                                      PayloadForm form) {
   JsonValue::Object members;
   Py_ssize_t pos = 0;
   PyObject* key_borrowed = nullptr;
@@ -90,7 +105,7 @@ std::optional<JsonValue> to_json(PyObject* obj, int depth, PayloadForm form) {
     auto text = py::utf8(key.get());
     if (!text)
       return std::nullopt;
-    auto value = to_json(item.get(), depth + 1, form);
+    auto value = to_json(item.get(), open, form);
     if (!value)
       return std::nullopt;
     members.insert_or_assign(std::string(*text), std::move(*value));
@@ -150,7 +165,8 @@ py::Ref to_py(const JsonValue& value) {
 }  // namespace
 
 std::optional<JsonValue> py_to_json_value(PyObject* obj, PayloadForm form) {
-  return to_json(obj, 0, form);
+  std::vector<PyObject*> open;
+  return to_json(obj, open, form);
 }
 
 py::Ref json_value_to_py(const JsonValue& value) {

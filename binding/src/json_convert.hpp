@@ -17,25 +17,23 @@
 
 namespace torvex::binding {
 
-// What a payload's JSON form may hold in one of the file forms. Nesting beyond max_depth fails
-// the conversion: the core's writers and JsonValue's destructor recurse once per level, and
-// the readers admit no more anyway.
+// How deep a payload's JSON form may nest in one of the file forms: as deep as its reader
+// admits. A deeper payload converts with one empty array standing for everything below that
+// depth, so its value is just deep enough for the core's writer to refuse the graph, naming the
+// node; nothing deeper is built (the core's writers and JsonValue's destructor recurse once per
+// level).
 struct PayloadForm {
   int max_depth;
-  // A NaN or infinite float fails the conversion instead of becoming null.
-  bool finite_only;
 };
-// The binary form keeps each payload as a text of its own: as deep as its reader admits,
-// non-finite floats as null.
-inline constexpr PayloadForm kBinaryPayloads{kJsonMaxDepth, false};
-// The JSON document must read back as it was written: its own three levels leave less room,
-// and a null would come back as None where a float was, so such a payload has no JSON form.
-inline constexpr PayloadForm kDocumentPayloads{kDocumentPayloadMaxDepth, true};
+// The binary form keeps each payload as a text of its own.
+inline constexpr PayloadForm kBinaryPayloads{kJsonMaxDepth};
+// The JSON document's own three levels leave less room.
+inline constexpr PayloadForm kDocumentPayloads{kDocumentPayloadMaxDepth};
 
-// None, bool, int (64-bit signed), float, str, list and dict with str keys, tested in that
-// order. Nothing, with a Python error set, for anything else, an int out of range, a str that
-// is not UTF-8, a float or nesting that `form` refuses (a list that contains itself ends there
-// too).
+// None, bool, int (64-bit signed), float (NaN and infinities as null), str, list and dict with
+// str keys, tested in that order. Nothing, with a Python error set, for anything else, an int
+// out of range, a str that is not UTF-8, or a list or dict that contains itself (found where
+// the nesting passes `form`'s depth). Deeper nesting: see PayloadForm.
 std::optional<JsonValue> py_to_json_value(PyObject* obj, PayloadForm form);
 
 // A fresh Python object for a JSON value; an object becomes a dict filled in key order, an

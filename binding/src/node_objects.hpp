@@ -51,16 +51,21 @@ py::Ref make_node_ref(const NodeHandle& handle);
 // --- node arguments --------------------------------------------------------------------------
 // A str (or subclass) taken as a name, or a NodeRef still to be checked against the graph.
 struct NodeArg {
-  py::Ref text;                        // keeps `name` alive
-  std::string_view name;               // UTF-8
+  py::Ref text;                        // keeps `name` alive (a str, or bytes: see lookup_name)
+  std::string_view name;               // UTF-8, unless no node can have it
   std::optional<std::uint64_t> epoch;  // set for a NodeRef
 
   bool is_ref() const noexcept { return epoch.has_value(); }
 };
 
+// The bytes of a str (or subclass) to look a node up by: its UTF-8 text, or, for text without a
+// UTF-8 form (a lone surrogate), bytes that are not UTF-8 and so match no node; `keep` then
+// holds them. Nothing, with the error set, when CPython fails otherwise.
+std::optional<std::string_view> lookup_name(PyObject* text, py::Ref& keep);
+
 // Extracts a node argument without a parameter prefix: TypeError
-// "expected str or NodeRef for node identifier" for any other type; UnicodeEncodeError for a
-// str that has no UTF-8 form (a lone surrogate).
+// "expected str or NodeRef for node identifier" for any other type. A str without UTF-8 form
+// is a name no node has (lookup_name).
 std::optional<NodeArg> extract_node_arg(PyObject* obj);
 // The same for a named parameter (with the "argument '{}': {}" prefix).
 std::optional<NodeArg> node_arg(PyObject* obj, const char* param);

@@ -9,7 +9,7 @@
 //       def __hash__(self): ...       # SipHash-1-3 of (name, epoch), fixed across processes
 //
 // A node argument is a str (or subclass; its str() is the name) or a NodeRef. A name that
-// cannot be encoded in UTF-8 is refused with UnicodeEncodeError.
+// cannot be encoded in UTF-8 names no node.
 #include <string>
 
 #include "exceptions.hpp"
@@ -55,6 +55,25 @@ py::Ref text_of_str(PyObject* obj) {
 
 }  // namespace
 
+std::optional<std::string_view> lookup_name(PyObject* text, py::Ref& keep) {
+  if (auto name = py::utf8(text))
+    return name;
+  if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError))
+    return std::nullopt;
+  PyErr_Clear();
+  // add_node refuses such text, so no node carries it. Its surrogatepass bytes are no UTF-8
+  // either: they match no name (a stand-in such as U+FFFD could name another node), and an error
+  // message shows them as U+FFFD per invalid byte.
+  keep = py::Ref::steal(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
+  if (!keep)
+    return std::nullopt;
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(keep.get(), &data, &size) < 0)
+    return std::nullopt;
+  return std::string_view(data, static_cast<std::size_t>(size));
+}
+
 py::Ref make_node_ref(py::Ref name, std::uint64_t epoch) {
   return py::Ref::steal(py::make<PyNodeRef>(NodeRefValue{std::move(name), epoch}));
 }
@@ -72,11 +91,12 @@ std::optional<NodeArg> extract_node_arg(PyObject* obj) {
     arg.text = text_of_str(obj);
     if (!arg.text)
       return std::nullopt;
-    // Strict, as for every str parameter: text with a lone surrogate has no UTF-8 form, and
-    // any stand-in for it could be the name of another node.
-    auto name = py::utf8(arg.text.get());
+    py::Ref bytes;
+    auto name = lookup_name(arg.text.get(), bytes);
     if (!name)
       return std::nullopt;
+    if (bytes)
+      arg.text = std::move(bytes);
     arg.name = *name;
     return arg;
   }

@@ -16,6 +16,7 @@
 
 #include "dag_object.hpp"
 #include "exceptions.hpp"
+#include "node_objects.hpp"
 
 namespace torvex::binding {
 namespace {
@@ -93,11 +94,23 @@ PyObject* iterate(PyObject* self) {
   return PyObject_GetIter(names.get());
 }
 
+// The key of `in`, item access and item assignment: a str (the "PyString" TypeError otherwise),
+// looked up as a node argument's name is.
+std::optional<std::string_view> key_name(PyObject* key, py::Ref& keep) {
+  if (!PyUnicode_Check(key)) {
+    py::conversion_error(key, "PyString");
+    py::argument_error("name");
+    return std::nullopt;
+  }
+  return lookup_name(key, keep);
+}
+
 int contains(PyObject* self, PyObject* key) {
   SharedDAG dag(self);
   if (!dag)
     return -1;
-  auto name = py::str_arg(key, "name");
+  py::Ref keep;
+  auto name = key_name(key, keep);
   if (!name)
     return -1;
   return dag->contains(*name) ? 1 : 0;
@@ -107,7 +120,8 @@ PyObject* get_item(PyObject* self, PyObject* key) {
   SharedDAG dag(self);
   if (!dag)
     return nullptr;
-  auto name = py::str_arg(key, "name");
+  py::Ref keep;
+  auto name = key_name(key, keep);
   if (!name)
     return nullptr;
   Result<const PyNodePayload*> record = dag->get_payload(*name);
@@ -124,7 +138,8 @@ int set_item(PyObject* self, PyObject* key, PyObject* value) {
   ExclusiveDAG dag(self);
   if (!dag)
     return -1;
-  auto name = py::str_arg(key, "name");
+  py::Ref keep;
+  auto name = key_name(key, keep);
   if (!name)
     return -1;
   // Stored as given: None here is a payload object, not an absent one.

@@ -2,14 +2,15 @@
 //
 //   class DAG:
 //       def to_json(self, payload_serializer=None) -> str: ...  # GraphError: NaN/inf weight
+//                                                                # or a payload nested too deep
 //       @classmethod
 //       def from_json(cls, json_str: str, payload_deserializer=None) -> DAG: ...
 //       def to_dot(self, node_attrs=None) -> str: ...  # node_attrs(name, payload) -> str/None
 //       def to_mermaid(self) -> str: ...
-//       def to_bytes(self, payload_serializer=None) -> bytes: ...
+//       def to_bytes(self, payload_serializer=None) -> bytes: ...  # GraphError: payload too deep
 //       @classmethod
 //       def from_bytes(cls, data: bytes, payload_deserializer=None) -> DAG: ...
-//       def save(self, path: str, payload_serializer=None) -> None: ...
+//       def save(self, path: str, payload_serializer=None) -> None: ...  # as to_bytes
 //       @classmethod
 //       def load(cls, path: str, payload_deserializer=None) -> DAG: ...
 //
@@ -113,8 +114,8 @@ PyObject* to_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
   SharedDAG dag(self);
   if (!dag)
     return nullptr;
-  // A payload the document could not give back as it was is left out like any payload that
-  // fails to convert; an edge weight it cannot hold refuses the whole graph.
+  // An edge weight the document cannot hold, or a payload nested deeper than its reader admits,
+  // refuses the whole graph.
   const Writer hook = writer_hook(argv[0], kDocumentPayloads);
   Result<std::string> text = torvex::to_json(*dag, hook);
   if (!text)
@@ -211,8 +212,10 @@ PyObject* to_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   if (py::is_absent(argv[0]))
     return bytes_without_payloads(*dag);
   const Writer hook = writer_hook(argv[0], kBinaryPayloads);
-  const std::string form = torvex::to_bincode(*dag, hook);
-  return PyBytes_FromStringAndSize(form.data(), static_cast<Py_ssize_t>(form.size()));
+  const Result<std::string> form = torvex::to_bincode(*dag, hook);
+  if (!form)
+    return into_pyerr(form.error());
+  return PyBytes_FromStringAndSize(form->data(), static_cast<Py_ssize_t>(form->size()));
 }
 
 constexpr py::Param kFromBytesParams[] = {py::required("data"),

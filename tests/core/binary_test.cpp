@@ -138,7 +138,7 @@ TEST(Binary, EmptyGraphAndTwoNodesWithOneEdge) {
 TEST(Binary, RoundTripKeepsSlotOrderTextsPayloadsAndWeightBits) {
   TextDag dag;
   fill_rich_graph(dag);
-  const std::string data = to_bincode(dag, kWriteText);
+  const std::string data = to_bincode(dag, kWriteText).value();
   // Two payload texts, each a length and its bytes.
   EXPECT_EQ(data.size(), bincode_size(dag) + 8 + dag.payload(1).size() + 8 + 4);
 
@@ -149,7 +149,7 @@ TEST(Binary, RoundTripKeepsSlotOrderTextsPayloadsAndWeightBits) {
   EXPECT_EQ(copy.nodes(), (IndexList{0, 1, 2}));
   EXPECT_EQ(copy.generation(), 3u + 8u);
   EXPECT_EQ(copy.payload(2), "null") << "a null payload reaches the reader hook";
-  EXPECT_EQ(to_bincode(copy, kWriteText), data);
+  EXPECT_EQ(to_bincode(copy, kWriteText).value(), data);
   for (EdgeIndex e = 0; e < 6; ++e) {
     EXPECT_EQ(std::bit_cast<std::uint64_t>(copy.graph().edge_weight(e)),
               std::bit_cast<std::uint64_t>(dag.graph().edge_weight(e)));
@@ -177,10 +177,31 @@ TEST(Binary, PayloadTextThatIsNoJsonValueLeavesTheNodeWithout) {
   }
 }
 
+TEST(Binary, PayloadTooDeepForTheReaderIsRefusedNamingTheNode) {
+  // Payloads are nesting depths; no hook is called after the node refused.
+  int calls = 0;
+  const PayloadWriter<std::string> depth_of = [&](const std::string& p) {
+    ++calls;
+    JsonValue value{JsonValue::Array{}};
+    for (int i = 1; i < std::stoi(p); ++i)
+      value = JsonValue(JsonValue::Array{std::move(value)});
+    return std::optional<JsonValue>(std::move(value));
+  };
+  TextDag dag;
+  ASSERT_TRUE(dag.add_node("a", std::to_string(kJsonMaxDepth)).ok());
+  ASSERT_TRUE(dag.add_node("b", "1").ok());
+  ASSERT_TRUE(to_bincode(dag, depth_of).ok());
+  dag.payload(0) = std::to_string(kJsonMaxDepth + 1);
+  EXPECT_EQ(to_bincode(dag, depth_of).error(),
+            TorvexError::graph("Bincode write error: payload of node a is nested more than 127 "
+                               "levels deep, which the reader refuses"));
+  EXPECT_EQ(calls, 3);
+}
+
 TEST(Binary, EveryTruncatedPrefixFailsWithTheTruncationError) {
   TextDag dag;
   fill_rich_graph(dag);
-  const std::string data = to_bincode(dag, kWriteText);
+  const std::string data = to_bincode(dag, kWriteText).value();
   for (std::size_t n = 0; n < data.size(); ++n) {
     EXPECT_EQ(read_fault(data.substr(0, n)), TorvexError::graph(kTruncated)) << n;
   }
@@ -290,11 +311,11 @@ class BinaryFile : public ::testing::Test {
 TEST_F(BinaryFile, SaveAndLoadRoundTripWithPayloads) {
   const std::string p = path("g.bin");
   ASSERT_TRUE(to_bincode_file(dag_, p, kWriteText).ok());
-  EXPECT_EQ(contents(p), to_bincode(dag_, kWriteText));
+  EXPECT_EQ(contents(p), to_bincode(dag_, kWriteText).value());
   auto back = load(p, kReadText);
   ASSERT_TRUE(back.ok()) << back.error().text();
   EXPECT_EQ((*back)->payload(0), "[1]");
-  EXPECT_EQ(to_bincode(**back, kWriteText), contents(p));
+  EXPECT_EQ(to_bincode(**back, kWriteText).value(), contents(p));
 
   // Larger than the write buffer, and saved without payloads.
   TextDag big;
@@ -318,7 +339,7 @@ TEST_F(BinaryFile, ReaderHookMayShrinkTheFileItReads) {
     return std::optional<std::string>(to_compact_json(v));
   });
   ASSERT_TRUE(back.ok()) << back.error().text();
-  EXPECT_EQ(to_bincode(**back, kWriteText), to_bincode(big, kWriteText));
+  EXPECT_EQ(to_bincode(**back, kWriteText).value(), to_bincode(big, kWriteText).value());
 }
 
 TEST_F(BinaryFile, LoadReportsOpenMapAndDecodeFaults) {

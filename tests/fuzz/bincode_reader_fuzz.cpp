@@ -254,12 +254,12 @@ void check_writers(const JsonDag& dag) {
                 TorvexError::graph("Bincode write error: io error: failed to write whole buffer"),
         "a buffer one byte short is not refused as it should be");
 
-  const std::string full = to_bincode(dag, write_payload);
+  const std::string full = to_bincode(dag, write_payload).value();
   auto again =
       read_new([&](JsonDag& d) { return from_bincode_into(as_bytes(full), d, read_payload); });
   check(again.ok(), "written bytes are refused", again.ok() ? "" : again.error().display());
   check_same_graph(dag, **again, Payloads::Same, "bytes read back");
-  check(to_bincode(**again, write_payload) == full, "bytes written twice differ");
+  check(to_bincode(**again, write_payload).value() == full, "bytes written twice differ");
 }
 
 // The JSON document carries the graph too, unless it holds what the document cannot: a

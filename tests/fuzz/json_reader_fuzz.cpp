@@ -226,7 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // decoded, surrogates paired).
   if (!is_utf8(text))
     return 0;
-  const std::string bytes = to_bincode(dag, write_payload);
+  const std::string bytes = to_bincode(dag, write_payload).value();
   const std::span<const std::uint8_t> view(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                            bytes.size());
   auto decoded = read_new([&](JsonDag& d) { return from_bincode_into(view, d, read_payload); });

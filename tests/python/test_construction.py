@@ -6,8 +6,8 @@ import types
 
 import pytest
 
-from conftest import snapshot
-from torvex import DAG, CycleError
+from conftest import chain, snapshot
+from torvex import DAG, CycleError, NodeNotFoundError, StaleNodeRefError
 
 
 @pytest.mark.parametrize("items", [1, 256, 1000])
@@ -40,38 +40,53 @@ def test_names_are_text_with_str_subclasses():
     assert dag.has_node(Label("anything")) and dag.has_node("")
 
 
-def test_a_name_without_utf8_form_never_stands_for_another_node():
+def test_a_name_without_utf8_form_names_no_node():
     class Lone(str):
         def __str__(self):
             return "\udfff"
 
     bad = "\udfff"  # read leniently, it would name the first node
+    shown = "\ufffd" * 3  # how an error message shows it
     dag = DAG()
-    dag.add_nodes(["\ufffd" * 3, "x"])
-    dag.add_edge("x", "\ufffd" * 3)
+    dag.add_nodes([shown, "x", "y"])
+    dag.add_edge("x", shown)
+    stale = dag.node_ref("y")
+    dag.remove_node("y")
+    dag.add_node("y")
     index = dag.build_reachability_index()
     before = snapshot(dag)
+    assert not dag.has_node(bad) and bad not in dag and not dag.has_node(Lone("x"))
     for call in [
             lambda: dag.remove_node(bad), lambda: dag.remove_node(Lone("x")),
-            lambda: dag.add_node(bad), lambda: dag.has_node(bad), lambda: dag.get_payload(bad),
-            lambda: dag.set_metadata(bad, 1), lambda: dag.add_edge("x", bad),
-            lambda: dag.remove_edge("x", bad), lambda: dag.has_edge("x", bad),
-            lambda: dag.is_ancestor("x", bad), lambda: dag.iter_descendants(bad),
-            lambda: dag.shortest_path("x", bad), lambda: dag.subgraph(["x", bad]),
-            lambda: dag.subgraph_by_depth(bad, 1), lambda: dag.dirty_set([bad]),
-            lambda: dag.collapse(["x"], bad), lambda: dag.dominator_tree(bad),
-            lambda: dag.bottom_levels({bad: 2.0}), lambda: dag.topological_sort_priority({bad: 1}),
-            lambda: index.can_reach("x", bad), lambda: bad in dag, lambda: dag[bad],
-            lambda: dag.__setitem__(bad, 1), lambda: dag.node_ref(bad),
-            lambda: dag.nodes_matching_glob(bad)]:
+            lambda: dag.get_payload(bad), lambda: dag.set_metadata(bad, 1),
+            lambda: dag.add_edge("x", bad), lambda: dag.remove_edge("x", bad),
+            lambda: dag.has_edge(bad, "nowhere"), lambda: dag.is_ancestor("x", bad),
+            lambda: dag.iter_descendants(bad), lambda: dag.shortest_path("x", bad),
+            lambda: dag.subgraph(["x", bad, "nowhere"]), lambda: dag.subgraph_by_depth(bad, 1),
+            lambda: dag.dirty_set([bad]), lambda: dag.collapse([bad], "z"),
+            lambda: dag.dominator_tree(bad), lambda: index.can_reach("x", bad),
+            lambda: dag[bad], lambda: dag.__setitem__(bad, 1),
+            lambda: dag.add_edges([("x", "y"), (bad, "x", 2.0)]),
+            lambda: dag.add_edges([("x", "y")] * 300 + [(bad, "x")])]:
+        with pytest.raises(NodeNotFoundError) as caught:
+            call()
+        assert str(caught.value) == shown
+    # Handles are checked before any name is looked up.
+    with pytest.raises(StaleNodeRefError):
+        dag.remove_edge(bad, stale)
+    # A name for a new node, a pattern or a cost key is text, and text must be encodable.
+    for call in [lambda: dag.add_node(bad), lambda: dag.collapse(["x"], bad),
+                 lambda: dag.node_ref(bad), lambda: dag.nodes_matching_glob(bad),
+                 lambda: dag.bottom_levels({bad: 2.0}), lambda: dag.add_edge("x", "y", 1, bad)]:
         with pytest.raises(UnicodeEncodeError):
             call()
-    # Items of the list forms are refused like any other malformed item.
-    with pytest.raises(TypeError, match="^Each edge"):
-        dag.add_edges([(bad, "x")])
     with pytest.raises(TypeError, match="^Each node"):
         dag.add_nodes([bad])
-    assert snapshot(dag) == before and dag.get_metadata("\ufffd" * 3) is None
+    with pytest.raises(TypeError, match="^Each edge"):
+        dag.add_edges([("x", "y", 1.0, bad)])
+    # Only the items before a missing node were added.
+    assert dag.edges() == before[1] + [("x", "y")] * 301 and dag.node_names() == before[0]
+    assert dag.get_metadata(shown) is None
 
 
 class Broken(str):
@@ -120,6 +135,8 @@ def test_long_add_edges_lists_match_one_add_edge_per_item(seed):
         items.insert(rng.randrange(400), ("n1", 5))  # malformed
     if seed == 5:
         items.insert(rng.randrange(400), ("n1", "missing"))
+    if seed % 2:  # the batch stops before it, and takes the rest after it
+        items.insert(rng.randrange(400), (type("Name", (str,), {})("n2"), "n7"))
     batched, single = DAG(), DAG()
     batched.add_nodes(names)
     single.add_nodes(names)
@@ -178,3 +195,37 @@ def test_chunked_add_edges_match_one_add_edge_per_item(seed):
     assert chunked.generation == single.generation
     assert chunked.topological_levels() == single.topological_levels()
     assert chunked.to_bytes() == single.to_bytes()  # weights and labels too
+
+
+def test_add_edges_runs_python_code_of_items_in_item_order():
+    """Converting an item may call __str__ or __float__: never before the items ahead of it are
+    in, whichever path the list takes."""
+    calls = []
+
+    class Name(str):
+        def __str__(self):
+            return calls.append(self) or "x"
+
+    class Weight:
+        def __float__(self):
+            return calls.append(self) or 2.0
+
+    calling_back = [(Name("x"), "y"), ("x", "y", Weight())] * 150
+    # Three chains added in order; edges between them force long reorderings, so the first list
+    # passes its search budget before its fourth item, which closes a cycle.
+    k = 4000
+    dag = DAG()
+    dag.add_nodes([f"{c}{i}" for c in "ABC" for i in range(k)] + ["x", "y"])
+    dag.add_edges([(f"{c}{i}", f"{c}{i + 1}") for c in "ABC" for i in range(k - 1)])
+    closing = (f"A{k - 1}", "C0")
+    small = chain(2)
+    small.add_nodes(["x", "y"])
+    for graph, items, kept in [  # and how many items go in before the cycle
+            (dag, [(f"B{k - 1}", "A0"), (f"C{k - 1}", "B0"), ("A1", "A3"), closing]
+             + calling_back[:8], 3),
+            (dag, [closing] + calling_back, 0),  # long, after an overrun: straight to a batch
+            (small, [("1", "0")] + calling_back, 0)]:  # long against the graph
+        before = graph.edge_count()
+        with pytest.raises(CycleError):
+            graph.add_edges(items)
+        assert calls == [] and graph.edge_count() == before + kept

@@ -118,15 +118,36 @@ def test_json_is_written_only_when_it_reads_back_the_same():
         dag.remove_edge("a", "b")
     assert calls == []  # refused before any serializer runs
 
-    # A serializer result the document could not give back as it was (a non-finite float, or
-    # nesting the document has no room for) is left out like any result that fails to convert;
-    # the binary form keeps its own rules.
-    values = [nested(124), nested(125), math.nan, [1.5, math.inf], {"k": -math.inf}, 0.5]
+    # Non-finite floats inside a payload are null in both forms.
+    values = [nested(124), math.nan, [1.5, math.inf], {"k": -math.inf}, 0.5]
     dag = DAG()
     dag.add_nodes([(str(k), value) for k, value in enumerate(values)])
     loaded = DAG.from_json(dag.to_json(lambda p: p), lambda v: v)
-    assert [loaded.get_payload(str(k)) for k in range(6)] == [values[0]] + [None] * 4 + [0.5]
-    assert payload_texts(dag, lambda p: p)[1:4] == ["[" * 125 + "]" * 125, "null", "[1.5,null]"]
+    both = [values[0], None, [1.5, None], {"k": None}, 0.5]
+    assert [loaded.get_payload(str(k)) for k in range(5)] == both
+    assert payload_texts(dag, lambda p: p)[1:4] == ["null", "[1.5,null]", '{"k":null}']
+
+
+@pytest.mark.parametrize("form", ["to_json", "to_bytes", "save"])
+def test_a_payload_deeper_than_the_reader_admits_refuses_the_graph(tmp_path, form):
+    deepest, failed = (124, "JSON serialization failed") if form == "to_json" else (
+        127, "Bincode write error")
+    target = tmp_path / "g.bin"
+    target.write_bytes(b"old")
+    write = getattr(DAG, form) if form != "save" else lambda d, s: d.save(str(target), s)
+    dag = DAG()
+    dag.add_nodes([("a", deepest), ("b", 1000), ("c", 1)])
+    calls = []
+    with pytest.raises(GraphError) as error:
+        write(dag, lambda depth: calls.append(depth) or nested(depth))
+    assert str(error.value) == (f"{failed}: payload of node b is nested more than {deepest} "
+                                "levels deep, which the reader refuses")
+    assert calls == [deepest, 1000]  # c's serializer never ran
+    assert target.read_bytes() == b"old" and os.listdir(tmp_path) == ["g.bin"]
+    # A list that holds itself has no JSON form at all: left out like any such result.
+    loop = []
+    loop.append(loop)
+    write(dag, lambda depth: [loop] if depth > deepest else nested(depth))
 
 
 def test_hostile_names_and_labels_draw_the_same_graph():
@@ -197,7 +218,7 @@ def test_python_values_to_json():
         ((1,), None), ({1}, None), (b"x", None), (object(), None), ({1: 2}, None),
         ({"b": [1, 2.5], "a": "x"}, '{"a":"x","b":[1,2.5]}'),
         ({"a": 1, "B": 2, "ab": 3}, '{"B":2,"a":1,"ab":3}'),
-        (deep, "[" * 127 + "]" * 127), ([deep], None), (loop, None), ({"k": loop}, None),
+        (deep, "[" * 127 + "]" * 127), (loop, None), ({"k": loop}, None),
     ]
     dag = DAG()
     dag.add_nodes([(str(k), value) for k, (value, _) in enumerate(cases)])

@@ -28,10 +28,18 @@ TorvexError weight_without_json_form(std::string_view from, std::string_view to,
                             ", which JSON cannot represent");
 }
 
-TorvexError payload_too_deep(std::string_view name) {
-  return TorvexError::graph(std::string(kJsonWriteFailed) + "payload of node " + std::string(name) +
-                            " is nested more than " + std::to_string(kDocumentPayloadMaxDepth) +
-                            " levels deep, which the reader refuses");
+std::string payload_too_deep(std::string_view name, int max_depth) {
+  return "payload of node " + std::string(name) + " is nested more than " +
+         std::to_string(max_depth) + " levels deep, which the reader refuses";
+}
+
+// Whether a payload nests deeper than the binary reader admits in a payload text of its own.
+bool too_deep_for_bincode(const std::optional<JsonValue>& payload) {
+  return payload && nesting_depth(*payload) > kJsonMaxDepth;
+}
+
+TorvexError bincode_payload_too_deep(std::string_view name) {
+  return TorvexError::graph(bincode_write_error(payload_too_deep(name, kJsonMaxDepth)));
 }
 
 // --- walks ------------------------------------------------------------------------------------
@@ -82,17 +90,26 @@ const std::string* no_payload(NodeIndex /*n*/) {
 }
 
 // Every payload's compact JSON text up front, by node slot (empty without payloads), so the
-// bytes can then be written without calling the hook.
-std::vector<std::optional<std::string>> payload_texts(const StableGraph& g,
-                                                      const detail::SlotPayloadWriter& payloads) {
+// bytes can then be written without calling the hook. Stops at the first payload too deep for
+// the reader.
+Result<std::vector<std::optional<std::string>>> payload_texts(
+    const StableGraph& g, const detail::SlotPayloadWriter& payloads) {
   std::vector<std::optional<std::string>> texts;
   if (!payloads)
     return texts;
   texts.resize(g.node_bound());
+  std::optional<NodeIndex> too_deep;
   for_each_live_node(g, [&](NodeIndex n) {
-    if (std::optional<JsonValue> payload = payloads(n))
+    if (too_deep)
+      return;
+    std::optional<JsonValue> payload = payloads(n);
+    if (too_deep_for_bincode(payload))
+      too_deep = n;
+    else if (payload)
       append_compact_json(texts[n].emplace(), *payload);
   });
+  if (too_deep)
+    return bincode_payload_too_deep(g.name(*too_deep));
   return texts;
 }
 
@@ -349,7 +366,8 @@ Result<std::string> to_json(const GraphStore& store, const SlotPayloadWriter& pa
     writer.node(g.name(n), payload ? &*payload : nullptr);
   });
   if (too_deep)
-    return payload_too_deep(g.name(*too_deep));
+    return TorvexError::graph(kJsonWriteFailed +
+                              payload_too_deep(g.name(*too_deep), kDocumentPayloadMaxDepth));
   writer.begin_edges();
   for_each_live_edge(g, [&](EdgeIndex e) {
     writer.edge(g.name(g.edge_source(e)), g.name(g.edge_target(e)), g.edge_weight(e),
@@ -383,19 +401,26 @@ Status build_from_records(SerializableGraph&& graph, GraphStore& store, const Ad
   return read;
 }
 
-std::string to_bincode(const GraphStore& store, const SlotPayloadWriter& payloads) {
+Result<std::string> to_bincode(const GraphStore& store, const SlotPayloadWriter& payloads) {
   std::string out;
   out.reserve(bincode_size(store));  // exact without payloads
   StringSink sink(out);
   std::string text;
+  std::optional<NodeIndex> too_deep;
   encode(store.graph(), sink, [&](NodeIndex n) -> const std::string* {
+    if (too_deep)
+      return nullptr;
     const std::optional<JsonValue> payload = payload_of(payloads, n);
-    if (!payload)
+    if (too_deep_for_bincode(payload))
+      too_deep = n;
+    if (!payload || too_deep)
       return nullptr;
     text.clear();
     append_compact_json(text, *payload);
     return &text;
   });
+  if (too_deep)
+    return bincode_payload_too_deep(store.graph().name(*too_deep));
   return out;
 }
 
@@ -408,7 +433,12 @@ Status to_bincode_file(const GraphStore& store, const std::string& path,
   TORVEX_TRY(file, std::move(*opened));
 
   const StableGraph& g = store.graph();
-  const std::vector<std::optional<std::string>> texts = payload_texts(g, payloads);
+  Result<std::vector<std::optional<std::string>>> converted = payload_texts(g, payloads);
+  if (!converted) {
+    run_blocking(access, [&] { file.reset(); });  // removes a temporary file
+    return std::move(converted).error();
+  }
+  const std::vector<std::optional<std::string>>& texts = *converted;
   const auto text_of = [&](NodeIndex n) -> const std::string* {
     return texts.empty() || !texts[n] ? nullptr : &*texts[n];
   };

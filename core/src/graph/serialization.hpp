@@ -94,7 +94,7 @@ Result<SerializableGraph> read_json_records(std::string_view text);
 // Nodes, then edges, in record order; stops at the first add_node or add_edge error.
 Status build_from_records(SerializableGraph&& graph, GraphStore& store, const AddNode& add_node);
 
-std::string to_bincode(const GraphStore& store, const SlotPayloadWriter& payloads);
+Result<std::string> to_bincode(const GraphStore& store, const SlotPayloadWriter& payloads);
 Status to_bincode_file(const GraphStore& store, const std::string& path,
                        const SlotPayloadWriter& payloads, const FileAccess& access);
 // Decodes record by record, adding each node and edge before reading the next; payload texts
@@ -191,10 +191,18 @@ Status from_json_into(std::string_view text, DAG<Payload>& dag,
 
 // --- the binary form ----------------------------------------------------------------------------
 
-// The binary form with payloads from `hook` (tag 0 without one), in a growing buffer.
+// The binary form without payloads (every tag 0), in a growing buffer. Never fails.
 template <class Payload>
-std::string to_bincode(const DAG<Payload>& dag,
-                       const std::type_identity_t<PayloadWriter<Payload>>& hook = {}) {
+std::string to_bincode(const DAG<Payload>& dag) {
+  return detail::to_bincode(dag, {}).value();
+}
+
+// The binary form with payloads from `hook` (tag 0 where it gives none).
+// Errors: Graph "Bincode write error: payload of node {} is nested more than 127 levels deep,
+// which the reader refuses" for the first such payload; the hook is not called after it.
+template <class Payload>
+Result<std::string> to_bincode(const DAG<Payload>& dag,
+                               const std::type_identity_t<PayloadWriter<Payload>>& hook) {
   return detail::to_bincode(dag, detail::slot_writer(dag, hook));
 }
 
@@ -206,7 +214,8 @@ std::string to_bincode(const DAG<Payload>& dag,
 // Phases: the file is opened, then every payload goes through `hook` (outside
 // `access.blocking`), then the bytes are written and put in place.
 // Errors: Graph "Failed to create file {}: {}" (the path as given, then the operating
-// system's reason), "Bincode write error: io error: {}".
+// system's reason), "Bincode write error: io error: {}"; a payload too deep for the reader
+// fails as in to_bincode, before any byte is written.
 template <class Payload>
 Status to_bincode_file(const DAG<Payload>& dag, const std::string& path,
                        const std::type_identity_t<PayloadWriter<Payload>>& hook = {},
