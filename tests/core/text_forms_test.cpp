@@ -121,8 +121,38 @@ TEST(TextForms, HostileNamesAndLabelsAreEscapedAndPlainOnesAreNot) {
             "    \"say \\\"hi\\\"\" -> \"[x]\ny\""
             " [label=\"a \\\"b\\\"\n#quot;\"];\n"
             "    \"n0\" -> \"end\";\n"
-            "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\n\"];\n"
+            "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\" + <\n>];\n"
             "}");
+}
+
+TEST(TextForms, DotJoinsOnALoneLineFeedSoNoNamesMerge) {
+  // Older DOT scanners drop a line feed between quotes and backslashes, which merged \ with
+  // \<line feed>, x" with x"<line feed> and the empty name with a line feed. Such a line feed is
+  // an angle-bracket part joined with "+"; line feeds beside other text stay as they are.
+  const std::pair<const char*, const char*> cases[] = {
+      {"\n", "\"\" + <\n>"},
+      {"\\\n", "\"\\\\\" + <\n>"},
+      {"x\"\n", "\"x\\\"\" + <\n>"},
+      {"\"\n\"", "\"\\\"\" + <\n> + \"\\\"\""},
+      {"\n\\a", "\"\" + <\n> + \"\\a\""},
+      {"\\\n\\\n", "\"\\\\\" + <\n> + \"\\\\\" + <\n>"},
+      {"\n\n", "\"\n\n\""},
+      {"\na", "\"\na\""},
+      {"\\\nx", "\"\\\\\nx\""},
+  };
+  for (const auto& [name, quoted] : cases) {
+    TestDag dag;
+    ASSERT_TRUE(dag.add_node(name, 0).ok());
+    EXPECT_EQ(to_dot_with(dag), std::string("digraph {\n    ") + quoted + ";\n}") << name;
+  }
+  // As a label the joined form of a lone line feed would be read as HTML, so it stays bare.
+  TestDag dag;
+  testing::build(dag, "a b");
+  ASSERT_TRUE(dag.add_edge("a", "b", 1.0, "\n").ok() && dag.add_edge("a", "b", 1.0, "\"\n").ok());
+  EXPECT_EQ(to_dot_with(dag),
+            "digraph {\n    \"a\";\n    \"b\";\n"
+            "    \"a\" -> \"b\" [label=\"\n\"];\n"
+            "    \"a\" -> \"b\" [label=\"\\\"\" + <\n>];\n}");
 }
 
 TEST(TextForms, PlainNumbersNeverUseAnExponent) {

@@ -170,11 +170,22 @@ std::optional<std::string> annotation(const StableGraph& g, EdgeIndex e) {
 // backslash, and a run of backslashes that meets a quote, a line feed or the closing quote is
 // doubled: DOT then reads the text with just those runs doubled, which keeps distinct texts
 // distinct, and a text with none of them is written as it is.
+//
+// Older DOT scanners also drop a line feed that stands alone between a backslash or a quote (or
+// the opening quote) and a backslash or a quote (or the closing quote). Such a line feed goes in
+// an angle-bracket string of its own, joined to the rest with "+": every scanner reads that as
+// one text with the line feed kept.
+bool lone_line_feed(std::string_view text, std::size_t i) {
+  const auto stops = [](char c) { return c == '"' || c == '\\'; };
+  return text[i] == '\n' && (i == 0 || stops(text[i - 1])) &&
+         (i + 1 == text.size() || stops(text[i + 1]));
+}
+
 void append_dot_quoted(std::string& out, std::string_view text) {
   out += '"';
   const bool plain = text.find('"') == std::string_view::npos &&
                      text.find("\\\n") == std::string_view::npos &&
-                     (text.empty() || text.back() != '\\');
+                     (text.empty() || (text.back() != '\\' && !lone_line_feed(text, 0)));
   if (plain) {
     out.append(text);
   } else {
@@ -188,6 +199,13 @@ void append_dot_quoted(std::string& out, std::string_view text) {
       out.append(meets ? 2 * run : run, '\\');
       if (i == text.size())
         break;
+      if (lone_line_feed(text, i)) {
+        out += "\" + <\n>";
+        if (++i == text.size())
+          return;
+        out += " + \"";
+        continue;
+      }
       if (text[i] == '"')
         out += '\\';
       out += text[i++];
@@ -468,7 +486,12 @@ std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {
     append_dot_quoted(out, g.name(g.edge_target(e)));
     if (auto note = annotation(g, e)) {
       out.append(" [label=");
-      append_dot_quoted(out, *note);
+      // A label that is one line feed stays as it is: joined as above, the whole text would be
+      // its angle-bracket part, which DOT then takes for an HTML label and refuses.
+      if (*note == "\n")
+        out.append("\"\n\"");
+      else
+        append_dot_quoted(out, *note);
       out.append("]");
     }
     out.append(";\n");
