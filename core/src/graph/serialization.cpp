@@ -214,22 +214,35 @@ void append_dot_quoted(std::string& out, std::string_view text) {
   out += '"';
 }
 
-// Words the Mermaid flowchart parser reads as keywords wherever a node identifier may stand.
-constexpr std::array<std::string_view, 12> kMermaidKeywords = {
-    "end",   "graph", "flowchart", "subgraph", "style", "linkStyle",
-    "class", "click", "classDef",  "call",     "href",  "direction"};
+// Words the Mermaid flowchart lexer reads as keywords where an identifier starts (after any
+// leading digits, which it reads as a number), also when a '-' follows them: it takes the first
+// rule that matches and ends these words at a word boundary.
+constexpr std::array<std::string_view, 13> kMermaidKeywords = {
+    "end",      "graph",       "flowchart", "subgraph", "style",   "linkStyle", "class",
+    "classDef", "interpolate", "_self",     "_blank",   "_parent", "_top"};
+// Words it reads as keywords only when white space follows, so only as whole identifiers.
+constexpr std::array<std::string_view, 4> kMermaidSpacedKeywords = {"click", "call", "href",
+                                                                    "direction"};
 
+// ASCII letters, digits and '_', in parts joined by single '-', and no keyword.
 bool is_plain_mermaid_id(std::string_view name) {
-  if (name.empty())
-    return false;
+  bool after_dash = true;  // a leading '-' is as bad as a doubled one
   for (char c : name) {
     const bool word =
         (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-    if (!word)
+    if (!word && (c != '-' || after_dash))
       return false;
+    after_dash = c == '-';
   }
-  return std::find(kMermaidKeywords.begin(), kMermaidKeywords.end(), name) ==
-         kMermaidKeywords.end();
+  if (after_dash)  // empty, or a trailing '-'
+    return false;
+  const std::string_view rest =
+      name.substr(std::min(name.find_first_not_of("0123456789"), name.size()));
+  const std::string_view head = rest.substr(0, rest.find('-'));
+  const auto has = [](const auto& words, std::string_view word) {
+    return std::find(words.begin(), words.end(), word) != words.end();
+  };
+  return !has(kMermaidKeywords, head) && !has(kMermaidSpacedKeywords, rest);
 }
 
 // Mermaid identifiers: a node's name when it is a plain identifier, else "n{slot}", with "_"
