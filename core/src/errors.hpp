@@ -66,6 +66,9 @@ template <class T>
 class [[nodiscard]] Result {
  public:
   Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
+  // A default value made in place: GCC 12 takes the move of a fresh value into the variant for
+  // a read of uninitialized storage (a false -Wmaybe-uninitialized).
+  explicit Result(std::in_place_t) : v_(std::in_place_index<0>) {}
   Result(TorvexError error) : v_(std::in_place_index<1>, std::move(error)) {}
 
   bool ok() const noexcept { return v_.index() == 0; }

@@ -121,8 +121,62 @@ TEST(TextForms, HostileNamesAndLabelsAreEscapedAndPlainOnesAreNot) {
             "    \"say \\\"hi\\\"\" -> \"[x]\ny\""
             " [label=\"a \\\"b\\\"\n#quot;\"];\n"
             "    \"n0\" -> \"end\";\n"
-            "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\n\"];\n"
+            "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\" + <\n>];\n"
             "}");
+}
+
+TEST(TextForms, MermaidMakesUpIdentifiersOnlyForNamesThatWouldBreakTheDiagram) {
+  // Parts of letters, digits and '_' joined by single '-' are identifiers as they are, unless the
+  // lexer would read a keyword at their start (also after leading digits, or before a '-').
+  const std::pair<const char*, bool> cases[] = {
+      {"a-b", true},        {"x_1-Y-2", true},      {"1-2", true},      {"endx", true},
+      {"end_x", true},      {"x-end", true},        {"1-end", true},    {"call-x", true},
+      {"styles", true},     {"default", true},      {"-a", false},      {"a-", false},
+      {"a--b", false},      {"a.b", false},         {"a b", false},     {"-", false},
+      {"end", false},       {"end-x", false},       {"graph-1", false}, {"1end", false},
+      {"12class-x", false}, {"interpolate", false}, {"_top", false},    {"2call", false},
+  };
+  for (const auto& [name, plain] : cases) {
+    TestDag dag;
+    ASSERT_TRUE(dag.add_node(name, 0).ok());
+    const std::string id = plain ? name : "n0";
+    EXPECT_EQ(to_mermaid(dag), "graph TD\n    " + id + "[\"" + name + "\"]\n") << name;
+  }
+  // A made-up identifier steps around every real name it would meet.
+  TestDag dag;
+  testing::add_nodes(dag, {"a-", "n0", "n0_", "n1"});
+  ASSERT_TRUE(dag.add_edge("a-", "n0", std::nullopt, std::nullopt).ok());
+  EXPECT_EQ(to_mermaid(dag),
+            "graph TD\n    n0__[\"a-\"]\n    n0[\"n0\"]\n    n0_[\"n0_\"]\n    n1[\"n1\"]\n"
+            "    n0__ --> n0\n");
+}
+
+TEST(TextForms, DotJoinsOnALoneLineFeedSoNoNamesMerge) {
+  // Older DOT scanners drop a line feed between quotes and backslashes, which merged \ with
+  // \<line feed>, x" with x"<line feed> and the empty name with a line feed. Such a line feed is
+  // an angle-bracket part joined with "+"; line feeds beside other text stay as they are.
+  const std::pair<const char*, const char*> cases[] = {
+      {"\n", "\"\" + <\n>"},
+      {"\\\n", "\"\\\\\" + <\n>"},
+      {"x\"\n", "\"x\\\"\" + <\n>"},
+      {"\"\n\"", "\"\\\"\" + <\n> + \"\\\"\""},
+      {"\n\\a", "\"\" + <\n> + \"\\a\""},
+      {"\n\n", "\"\n\n\""},
+      {"\\\nx", "\"\\\\\nx\""},
+  };
+  for (const auto& [name, quoted] : cases) {
+    TestDag dag;
+    ASSERT_TRUE(dag.add_node(name, 0).ok());
+    EXPECT_EQ(to_dot_with(dag), std::string("digraph {\n    ") + quoted + ";\n}") << name;
+  }
+  // As a label the joined form of a lone line feed would be read as HTML, so it stays bare.
+  TestDag dag;
+  testing::build(dag, "a b");
+  ASSERT_TRUE(dag.add_edge("a", "b", 1.0, "\n").ok() && dag.add_edge("a", "b", 1.0, "\"\n").ok());
+  EXPECT_EQ(to_dot_with(dag),
+            "digraph {\n    \"a\";\n    \"b\";\n"
+            "    \"a\" -> \"b\" [label=\"\n\"];\n"
+            "    \"a\" -> \"b\" [label=\"\\\"\" + <\n>];\n}");
 }
 
 TEST(TextForms, PlainNumbersNeverUseAnExponent) {

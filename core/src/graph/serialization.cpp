@@ -187,11 +187,22 @@ std::optional<std::string> annotation(const StableGraph& g, EdgeIndex e) {
 // backslash, and a run of backslashes that meets a quote, a line feed or the closing quote is
 // doubled: DOT then reads the text with just those runs doubled, which keeps distinct texts
 // distinct, and a text with none of them is written as it is.
+//
+// Older DOT scanners also drop a line feed that stands alone between a backslash or a quote (or
+// the opening quote) and a backslash or a quote (or the closing quote). Such a line feed goes in
+// an angle-bracket string of its own, joined to the rest with "+": every scanner reads that as
+// one text with the line feed kept.
+bool lone_line_feed(std::string_view text, std::size_t i) {
+  const auto stops = [](char c) { return c == '"' || c == '\\'; };
+  return text[i] == '\n' && (i == 0 || stops(text[i - 1])) &&
+         (i + 1 == text.size() || stops(text[i + 1]));
+}
+
 void append_dot_quoted(std::string& out, std::string_view text) {
   out += '"';
   const bool plain = text.find('"') == std::string_view::npos &&
                      text.find("\\\n") == std::string_view::npos &&
-                     (text.empty() || text.back() != '\\');
+                     (text.empty() || (text.back() != '\\' && !lone_line_feed(text, 0)));
   if (plain) {
     out.append(text);
   } else {
@@ -205,6 +216,13 @@ void append_dot_quoted(std::string& out, std::string_view text) {
       out.append(meets ? 2 * run : run, '\\');
       if (i == text.size())
         break;
+      if (lone_line_feed(text, i)) {
+        out += "\" + <\n>";
+        if (++i == text.size())
+          return;
+        out += " + \"";
+        continue;
+      }
       if (text[i] == '"')
         out += '\\';
       out += text[i++];
@@ -213,22 +231,35 @@ void append_dot_quoted(std::string& out, std::string_view text) {
   out += '"';
 }
 
-// Words the Mermaid flowchart parser reads as keywords wherever a node identifier may stand.
-constexpr std::array<std::string_view, 12> kMermaidKeywords = {
-    "end",   "graph", "flowchart", "subgraph", "style", "linkStyle",
-    "class", "click", "classDef",  "call",     "href",  "direction"};
+// Words the Mermaid flowchart lexer reads as keywords where an identifier starts (after any
+// leading digits, which it reads as a number), also when a '-' follows them: it takes the first
+// rule that matches and ends these words at a word boundary.
+constexpr std::array<std::string_view, 13> kMermaidKeywords = {
+    "end",      "graph",       "flowchart", "subgraph", "style",   "linkStyle", "class",
+    "classDef", "interpolate", "_self",     "_blank",   "_parent", "_top"};
+// Words it reads as keywords only when white space follows, so only as whole identifiers.
+constexpr std::array<std::string_view, 4> kMermaidSpacedKeywords = {"click", "call", "href",
+                                                                    "direction"};
 
+// ASCII letters, digits and '_', in parts joined by single '-', and no keyword.
 bool is_plain_mermaid_id(std::string_view name) {
-  if (name.empty())
-    return false;
+  bool after_dash = true;  // a leading '-' is as bad as a doubled one
   for (char c : name) {
     const bool word =
         (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-    if (!word)
+    if (!word && (c != '-' || after_dash))
       return false;
+    after_dash = c == '-';
   }
-  return std::find(kMermaidKeywords.begin(), kMermaidKeywords.end(), name) ==
-         kMermaidKeywords.end();
+  if (after_dash)  // empty, or a trailing '-'
+    return false;
+  const std::string_view rest =
+      name.substr(std::min(name.find_first_not_of("0123456789"), name.size()));
+  const std::string_view head = rest.substr(0, rest.find('-'));
+  const auto has = [](const auto& words, std::string_view word) {
+    return std::find(words.begin(), words.end(), word) != words.end();
+  };
+  return !has(kMermaidKeywords, head) && !has(kMermaidSpacedKeywords, rest);
 }
 
 // Mermaid identifiers: a node's name when it is a plain identifier, else "n{slot}", with "_"
@@ -498,7 +529,12 @@ std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {
     append_dot_quoted(out, g.name(g.edge_target(e)));
     if (auto note = annotation(g, e)) {
       out.append(" [label=");
-      append_dot_quoted(out, *note);
+      // A label that is one line feed stays as it is: joined as above, the whole text would be
+      // its angle-bracket part, which DOT then takes for an HTML label and refuses.
+      if (*note == "\n")
+        out.append("\"\n\"");
+      else
+        append_dot_quoted(out, *note);
       out.append("]");
     }
     out.append(";\n");

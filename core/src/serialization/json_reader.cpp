@@ -174,8 +174,7 @@ Result<SerializableGraph> read_serializable_graph(std::string_view text) {
 
 Result<JsonValue> parse_json_value(std::string_view text) {
   JsonParser parser(text);
-  // Built in place: moving a fresh value into the result trips a false GCC 12 warning.
-  Result<JsonValue> value{JsonValue()};
+  Result<JsonValue> value{std::in_place};  // read into in place, see Result
   if (!parser.read_value(&*value) || !parser.at_end())
     return parser.error();
   return value;
