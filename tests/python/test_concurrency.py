@@ -162,6 +162,55 @@ def test_interpreter_exit_with_daemon_threads_inside_calls(inside):
         assert (done.returncode, done.stderr) == (0, "")
 
 
+DROP_SCRIPT = r'''
+import gc, sys, threading, time
+from torvex import DAG
+
+class Slow:
+    def __del__(self):  # gives up the lock, which a daemon thread may then never get back
+        time.sleep(0.001)
+
+class LeavesOneBehind:
+    # The collector finalises a cycle's garbage before it clears it; what a finaliser adds to
+    # the graph then is dropped by the graph's own clear.
+    def __init__(self, dag):
+        self.dag = dag
+
+    def __del__(self):
+        self.dag.add_node("late", Slow())
+
+def drop(road):
+    dag = DAG()
+    if road == "collector":
+        dag.add_node("a", LeavesOneBehind(dag))
+        del dag
+        gc.collect(0)
+        return
+    dag.add_node("a", Slow())
+    if road == "remove_node":
+        dag.remove_node("a")
+    elif road == "set_payload":
+        dag.set_payload("a", None)
+    # "dealloc": the graph goes with the frame
+
+def loop():
+    while True:
+        drop(sys.argv[1])
+
+threading.Thread(target=loop, daemon=True).start()
+time.sleep(0.05)
+'''
+
+
+@pytest.mark.parametrize("road", ["remove_node", "set_payload", "dealloc", "collector"])
+def test_interpreter_exit_with_a_daemon_thread_dropping_payloads(road):
+    # A payload's finaliser may give up the lock; CPython ends the thread when it asks for the
+    # lock back during finalization, from inside our release of the payload.
+    for _ in range(4):
+        done = run_python(DROP_SCRIPT, args=[road])
+        assert (done.returncode, done.stderr) == (0, "")
+
+
 # -- signals -------------------------------------------------------------------------------------
 
 INTERRUPT_SCRIPT = SCRIPT_GRAPHS + r'''
