@@ -231,6 +231,27 @@ elif case == "transitive_closure":
 elif case == "transitive_reduction":  # every node also points at the last
     dag = chain(300_000, [(f"n{i}", "n299999") for i in range(299_998)])
     call = dag.transitive_reduction
+elif case.endswith(" result"):  # the signal comes while a computed result becomes objects
+    dag, args, when = {
+        "all_topological_orderings result": lambda: (independent(10), [800_000], 0.4),
+        "all_paths result": lambda: (ladder(19), ["top", "bottom"], 0.8),
+        "transitive_reduction result": lambda: (chain(400_000), [], 0.1),  # copying the graph
+    }[case]()
+    got = []
+    import itertools
+
+    def call():
+        # At a point of the call's processor time where the computing is long over. A call that
+        # does not look for signals meanwhile hands its whole result to got (starmap and extend
+        # run no handler) before the handler runs.
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGPROF, lambda *_: os.kill(os.getpid(), signal.SIGINT))
+        signal.setitimer(signal.ITIMER_PROF, when)
+        try:
+            got.extend(itertools.starmap(getattr(dag, case.split()[0]), [args]))
+        finally:
+            signal.setitimer(signal.ITIMER_PROF, 0)
+            assert not got, "the whole result was made before the signal was seen"
 elif case == "from_json":  # a signal handler runs inside the deserializer
     text = json.dumps({"nodes": [{"name": f"n{i}", "payload": i} for i in range(1_000_000)],
                        "edges": []})
@@ -274,7 +295,9 @@ print("cut short" if case.startswith("add_") and added < len(items) else "consis
 
 
 @pytest.mark.parametrize("case", ["all_topological_orderings", "all_paths", "transitive_closure",
-                                  "transitive_reduction", "from_json", "add_nodes", "add_edges"])
+                                  "transitive_reduction", "from_json", "add_nodes", "add_edges",
+                                  "all_topological_orderings result", "all_paths result",
+                                  "transitive_reduction result"])
 def test_sigint_stops_a_long_call(case):
     done = run_python(INTERRUPT_SCRIPT, args=[case])
     assert done.returncode == 0, done.stderr[-2000:]
