@@ -2,6 +2,7 @@
 #include "clone.hpp"
 
 #include "exceptions.hpp"
+#include "interrupt.hpp"
 
 namespace torvex::binding {
 
@@ -34,6 +35,7 @@ bool clone_nodes(const CoreDAG& source, CoreDAG& destination, std::vector<NodeIn
   if (slots != nullptr)
     slots->assign(graph.node_bound(), kEnd);
   for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+    interrupt::poll();  // the copy is a new object, dropped whole when a signal stops it
     if (!graph.is_live(n))
       continue;
     Result<NodeIndex> copy = clone_node(source, n, destination);
@@ -57,6 +59,7 @@ bool copy_mapped_edges(const CoreDAG& source, CoreDAG& destination, Map&& map) {
   if (graph.edge_count() == 0 || destination.node_count() == 0)
     return true;
   for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
+    interrupt::poll();
     if (!graph.is_edge_live(e))
       continue;
     const std::optional<NodeIndex> from = map(graph.edge_source(e));

@@ -4,7 +4,8 @@
 //
 // Everything here requires the interpreter lock (adding references does). On failure the
 // functions return false with the Python exception set; whatever they added before the failure
-// stays in the destination, so callers drop the whole new object.
+// stays in the destination, so callers drop the whole new object. The copying loops poll for
+// interrupts (interrupt::Interrupted, with the signal handler's exception set).
 #pragma once
 
 #include <optional>

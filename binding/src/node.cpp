@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "interrupt.hpp"
 #include "node_objects.hpp"
 #include "unicode_tables.hpp"
 
@@ -130,6 +131,8 @@ py::Ref node_id_list(const StableGraph& graph, const IndexList& indices) {
     return {};
   for (std::size_t begin = 0; begin < indices.size(); begin += kBlock) {
     const std::size_t size = std::min(kBlock, indices.size() - begin);
+    // Results can run to tens of millions of objects: a signal is seen while they are made.
+    interrupt::poll(size);
     for (std::size_t k = 0; k < size; ++k) {
       names[k] = graph.name(indices[begin + k]);
       __builtin_prefetch(names[k].data());

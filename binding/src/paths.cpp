@@ -19,6 +19,7 @@
 #include "costs.hpp"
 #include "dag_object.hpp"
 #include "exceptions.hpp"
+#include "interrupt.hpp"
 #include "node_objects.hpp"
 
 namespace torvex::binding {
@@ -68,6 +69,7 @@ py::Ref path_list(const std::vector<std::vector<NodeId>>& paths) {
   if (!list)
     return {};
   for (std::size_t i = 0; i < paths.size(); ++i) {
+    interrupt::poll(paths[i].size() + 1);
     py::Ref path = py::new_list(paths[i].size());
     if (!path)
       return {};

@@ -144,6 +144,7 @@ PyObject* transitive_reduction(PyObject* self) {
   if (!out)
     return nullptr;
   for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
+    interrupt::poll();
     if (!graph.is_edge_live(e))
       continue;
     const NodeIndex from = graph.edge_source(e);

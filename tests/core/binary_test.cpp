@@ -506,8 +506,12 @@ TEST_F(BinaryFile, BlockingStepsAndInterruptedCallsGoThroughTheAccessHooks) {
   ASSERT_TRUE(to_bincode_file(dag_, path("g.bin"), {}, access).ok());
   EXPECT_EQ(steps, 3);
   EXPECT_EQ(contents(twin), to_bincode(dag_));
+  // Overwritten from the start, then cut: a longer old file leaves no tail behind.
+  put(path("g.bin"), std::string(3 * to_bincode(dag_).size(), 'x'));
+  ASSERT_TRUE(to_bincode_file(dag_, path("g.bin"), {}, access).ok());
+  EXPECT_EQ(contents(twin), to_bincode(dag_));
   ASSERT_TRUE(load(twin, {}, access).ok());
-  EXPECT_EQ(steps, 4);
+  EXPECT_EQ(steps, 6);
   EXPECT_EQ(entries(), (std::vector<std::string>{"g.bin", "pipe", "twin"}));
 }
 

@@ -164,6 +164,55 @@ def test_interpreter_exit_with_daemon_threads_inside_calls(inside):
         assert (done.returncode, done.stderr) == (0, "")
 
 
+DROP_SCRIPT = r'''
+import gc, sys, threading, time
+from torvex import DAG
+
+class Slow:
+    def __del__(self):  # gives up the lock, which a daemon thread may then never get back
+        time.sleep(0.001)
+
+class LeavesOneBehind:
+    # The collector finalises a cycle's garbage before it clears it; what a finaliser adds to
+    # the graph then is dropped by the graph's own clear.
+    def __init__(self, dag):
+        self.dag = dag
+
+    def __del__(self):
+        self.dag.add_node("late", Slow())
+
+def drop(road):
+    dag = DAG()
+    if road == "collector":
+        dag.add_node("a", LeavesOneBehind(dag))
+        del dag
+        gc.collect(0)
+        return
+    dag.add_node("a", Slow())
+    if road == "remove_node":
+        dag.remove_node("a")
+    elif road == "set_payload":
+        dag.set_payload("a", None)
+    # "dealloc": the graph goes with the frame
+
+def loop():
+    while True:
+        drop(sys.argv[1])
+
+threading.Thread(target=loop, daemon=True).start()
+time.sleep(0.05)
+'''
+
+
+@pytest.mark.parametrize("road", ["remove_node", "set_payload", "dealloc", "collector"])
+def test_interpreter_exit_with_a_daemon_thread_dropping_payloads(road):
+    # A payload's finaliser may give up the lock; CPython ends the thread when it asks for the
+    # lock back during finalization, from inside our release of the payload.
+    for _ in range(4):
+        done = run_python(DROP_SCRIPT, args=[road])
+        assert (done.returncode, done.stderr) == (0, "")
+
+
 # -- signals -------------------------------------------------------------------------------------
 
 INTERRUPT_SCRIPT = SCRIPT_GRAPHS + r'''
@@ -184,6 +233,27 @@ elif case == "transitive_closure":
 elif case == "transitive_reduction":  # every node also points at the last
     dag = chain(300_000, [(f"n{i}", "n299999") for i in range(299_998)])
     call = dag.transitive_reduction
+elif case.endswith(" result"):  # the signal comes while a computed result becomes objects
+    dag, args, when = {
+        "all_topological_orderings result": lambda: (independent(10), [800_000], 0.4),
+        "all_paths result": lambda: (ladder(19), ["top", "bottom"], 0.8),
+        "transitive_reduction result": lambda: (chain(400_000), [], 0.1),  # copying the graph
+    }[case]()
+    got = []
+    import itertools
+
+    def call():
+        # At a point of the call's processor time where the computing is long over. A call that
+        # does not look for signals meanwhile hands its whole result to got (starmap and extend
+        # run no handler) before the handler runs.
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGPROF, lambda *_: os.kill(os.getpid(), signal.SIGINT))
+        signal.setitimer(signal.ITIMER_PROF, when)
+        try:
+            got.extend(itertools.starmap(getattr(dag, case.split()[0]), [args]))
+        finally:
+            signal.setitimer(signal.ITIMER_PROF, 0)
+            assert not got, "the whole result was made before the signal was seen"
 elif case == "from_json":  # a signal handler runs inside the deserializer
     text = json.dumps({"nodes": [{"name": f"n{i}", "payload": i} for i in range(1_000_000)],
                        "edges": []})
@@ -244,7 +314,9 @@ print("cut short" if case.startswith("add_") and added < len(items) else "consis
 
 @pytest.mark.parametrize("case", ["all_topological_orderings", "all_paths", "transitive_closure",
                                   "transitive_reduction", "from_json", "add_nodes", "add_edges",
-                                  "add_edges closing a cycle", "nodes_matching_regex", "nodes_matching_glob"])
+                                  "add_edges closing a cycle", "nodes_matching_regex",
+                                  "nodes_matching_glob", "all_topological_orderings result",
+                                  "all_paths result", "transitive_reduction result"])
 def test_sigint_stops_a_long_call(case):
     done = run_python(INTERRUPT_SCRIPT, args=[case])
     assert done.returncode == 0, done.stderr[-2000:]

@@ -266,6 +266,46 @@ def test_save_where_no_file_can_replace_the_old_one(tmp_path):
             shutil.rmtree(base)
 
 
+FULL_DISK_SCRIPT = textwrap.dedent(r'''
+    import os, subprocess, sys
+    from torvex import DAG, GraphError
+
+    disk = sys.argv[1]
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "none", disk]).returncode:
+        sys.exit(77)
+    path, twin = os.path.join(disk, "g.bin"), os.path.join(disk, "twin.bin")
+    old = DAG()
+    old.add_nodes([(f"old{i}", i) for i in range(100)])
+    old.save(path, lambda p: p)
+    os.link(path, twin)  # a file with two names is rewritten in place
+    big = DAG()
+    big.add_nodes([f"node{i:07d}" for i in range(20_000)])  # more than the disk holds
+    for serializer in [None, lambda p: p]:
+        try:
+            big.save(path, serializer)
+        except GraphError as e:
+            print(e)
+        for name in [path, twin]:
+            back = DAG.load(name, lambda p: p)
+            assert [back[f"old{i}"] for i in range(100)] == list(range(100))
+    assert sorted(os.listdir(disk)) == ["g.bin", "twin.bin"]
+''')
+
+
+@pytest.mark.skipif(not IS_ROOT or shutil.which("unshare") is None,
+                    reason="needs root and unshare to mount a small file system")
+def test_save_in_place_on_a_full_disk_keeps_the_old_file(tmp_path):
+    # A private mount namespace: the small file system goes away with the process.
+    done = subprocess.run(["unshare", "--mount", "--propagation", "private", sys.executable, "-c",
+                           FULL_DISK_SCRIPT, str(tmp_path)],
+                          capture_output=True, text=True, timeout=60)
+    if done.returncode == 77 or done.stderr.startswith("unshare:"):
+        pytest.skip(f"cannot mount a file system here: {done.stderr.strip()[-200:]}")
+    assert done.returncode == 0, done.stderr[-2000:]
+    full = "Bincode write error: io error: No space left on device (os error 28)"
+    assert done.stdout.splitlines() == [full, full]
+
+
 PIPE_SCRIPT = textwrap.dedent(r'''
     import os, signal, sys, threading, time
     from torvex import DAG

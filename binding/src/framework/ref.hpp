@@ -4,9 +4,22 @@
 
 #include <utility>
 
+#include "framework/gil.hpp"
 #include "framework/python.hpp"
 
 namespace torvex::py {
+
+// Drops one strong reference, if any. The last one runs the object's finaliser, which may give
+// up the lock; a daemon thread that CPython ends on taking it back during finalization waits
+// here for the process to end, as in take_lock: its forced unwind would otherwise reach a
+// noexcept frame (most drops happen in destructors) and end the process.
+inline void drop_ref(PyObject* obj) noexcept {
+  try {
+    Py_XDECREF(obj);
+  } catch (...) {
+    park_thread();
+  }
+}
 
 // One strong reference, released when the Ref goes away. Requires the interpreter lock for
 // every operation that changes a count (copy, assignment, destruction of a non-null Ref).
@@ -19,7 +32,7 @@ class Ref {
     std::swap(obj_, other.obj_);
     return *this;
   }
-  ~Ref() { Py_XDECREF(obj_); }
+  ~Ref() { drop_ref(obj_); }
 
   // Takes over a new reference (as returned by most API calls); null stays null.
   static Ref steal(PyObject* obj) noexcept { return Ref(obj); }

@@ -226,6 +226,7 @@ NodePairSet transitive_reduction_redundant_edges(const StableGraph& graph) {
 
   NodePairSet out;
   for (std::size_t p = 0; p < n; ++p) {
+    interrupt::poll(successors.last(p) - successors.first(p) + 1);
     for (std::size_t i = successors.first(p); i < successors.last(p); ++i) {
       if (redundant[i])
         out.insert(successors.node_at(p), successors.node_at(targets[i]));

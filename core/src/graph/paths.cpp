@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "algorithms/paths.hpp"
+#include "interrupt.hpp"
 
 namespace torvex {
 
@@ -15,8 +16,10 @@ Result<std::vector<std::vector<NodeId>>> all_paths(const GraphStore& store, std:
   const auto paths = algorithms::all_paths(store.graph(), source, target, limit);
   std::vector<std::vector<NodeId>> named;
   named.reserve(paths.size());
-  for (const auto& path : paths)
+  for (const auto& path : paths) {
+    interrupt::poll(path.size());
     named.push_back(store.node_ids(path));
+  }
   return named;
 }
 

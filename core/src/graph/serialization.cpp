@@ -85,6 +85,16 @@ bool encode(const StableGraph& g, Sink& sink, PayloadText&& payload_text) {
   return ok;
 }
 
+// A file rewritten in place first gets room for every byte, so a full disk leaves it whole.
+template <class PayloadText>
+bool reserve_room(const StableGraph& g, FileOutput& file, PayloadText&& payload_text) {
+  if (!file.writes_in_place())
+    return true;
+  CountingSink count;
+  encode(g, count, payload_text);
+  return file.reserve(count.size());
+}
+
 const std::string* no_payload(NodeIndex /*n*/) {
   return nullptr;
 }
@@ -476,7 +486,7 @@ Status to_bincode_file(const GraphStore& store, const std::string& path,
 
   Status status;
   run_blocking(access, [&] {
-    if (!encode(g, *file, text_of) || !file->commit())
+    if (!reserve_room(g, *file, text_of) || !encode(g, *file, text_of) || !file->commit())
       status = TorvexError::graph(bincode_write_error(file->failure()));
     file.reset();  // closing, or removing a temporary file, may wait too
   });

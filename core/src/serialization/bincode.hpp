@@ -57,6 +57,20 @@ class StringSink {
   std::string& out_;
 };
 
+// Counts the bytes instead of keeping them; never fails.
+class CountingSink {
+ public:
+  bool write(const void* /*data*/, std::size_t n) noexcept {
+    size_ += n;
+    return true;
+  }
+  std::string failure() const { return {}; }
+  std::size_t size() const noexcept { return size_; }
+
+ private:
+  std::size_t size_ = 0;
+};
+
 // The field writers over a sink. Each returns false when the sink refused.
 template <class Sink>
 class BincodeEncoder {

@@ -240,11 +240,13 @@ Result<std::unique_ptr<FileOutput>> FileOutput::create(const std::string& path,
     if (!r.write_in_place)
       return file_error(kCreateFailed, path, os_error_text(r.error));
   }
-  out->fd_ = retry_interrupted(interrupted, [&] {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  });
+  // Not truncated: the old bytes stay until reserve() knows the new ones fit.
+  out->fd_ = retry_interrupted(
+      interrupted, [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666); });
   if (out->fd_ < 0)
     return file_error(kCreateFailed, path, os_error_text(errno));
+  struct stat opened {};
+  out->in_place_ = ::fstat(out->fd_, &opened) == 0 && S_ISREG(opened.st_mode);
   return out;
 }
 
@@ -270,8 +272,42 @@ bool FileOutput::write_fully(const char* data, std::size_t n) {
       return fail(EIO);
     data += written;
     n -= static_cast<std::size_t>(written);
+    written_ += static_cast<std::uint64_t>(written);
   }
   return true;
+}
+
+namespace {
+
+// Allocates the file's first `length` bytes without changing its length; -1 with errno set.
+int reserve_space(int fd, std::size_t length) {
+  const auto size = static_cast<off_t>(length);
+#ifdef FALLOC_FL_KEEP_SIZE
+  return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size);
+#else
+  // Grows the file; commit() cuts it to the bytes written.
+  const int error = ::posix_fallocate(fd, 0, size);
+  errno = error;
+  return error == 0 ? 0 : -1;
+#endif
+}
+
+}  // namespace
+
+bool FileOutput::reserve(std::size_t length) {
+  if (failed_ || !in_place_ || length == 0)
+    return !failed_;
+  if (retry_interrupted(interrupted_, [&] { return reserve_space(fd_, length); }) == 0)
+    return true;
+  const int error = errno;
+  if (error == EOPNOTSUPP || error == ENOSYS) {
+    // Nothing to reserve with here: the file is emptied first, so a failing write leaves it
+    // short rather than a mix of old and new bytes.
+    if (retry_interrupted(interrupted_, [&] { return ::ftruncate(fd_, 0); }) == 0)
+      return true;
+    return fail(errno);
+  }
+  return fail(error);
 }
 
 bool FileOutput::flush_buffer() {
@@ -294,8 +330,15 @@ bool FileOutput::write(const void* data, std::size_t n) {
 bool FileOutput::commit() {
   if (failed_ || !flush_buffer())
     return false;
-  if (temporary_.empty())
-    return true;  // written in place; the destructor closes it
+  if (temporary_.empty()) {
+    // Written in place: whatever is left of the old bytes goes; the destructor closes the file.
+    if (in_place_ && retry_interrupted(interrupted_, [&] {
+                       return ::ftruncate(fd_, static_cast<off_t>(written_));
+                     }) != 0) {
+      return fail(errno);
+    }
+    return true;
+  }
   if (retry_interrupted(interrupted_, [&] { return ::fsync(fd_); }) != 0)
     return fail(errno);
   if (close_file(std::exchange(fd_, -1)) != 0)

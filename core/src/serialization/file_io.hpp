@@ -40,10 +40,11 @@ Result<FileBytes> read_file(const std::string& path, const InterruptHandler& int
 // temporary file beside it, flushed to disk and renamed over the path by commit(); until then,
 // and after any failure, the old file is untouched and the temporary file is removed when the
 // object dies. A symbolic link is followed and its final target replaced.
-// The path is opened and written in place (truncated first) where a new file could not
-// stand in for the old one: no regular file there (a device, a pipe), a file with other hard
-// links (they would keep the old bytes), a directory that takes no new file, or an owner the
-// new file cannot be given.
+// The path is opened and written in place where a new file could not stand in for the old
+// one: no regular file there (a device, a pipe), a file with other hard links (they would keep
+// the old bytes), a directory that takes no new file, or an owner the new file cannot be
+// given. A regular file written in place is overwritten from the start and cut to the new
+// length by commit(); reserve() first makes a full disk fail before the old bytes are touched.
 // A new file gets mode 0666 less the umask; a replaced file keeps its mode and owner.
 class FileOutput {
  public:
@@ -60,6 +61,14 @@ class FileOutput {
   // The failure of the last write, commit or flush: "io error: ...".
   std::string failure() const { return failure_; }
 
+  // Whether the path itself is rewritten (a regular file written in place).
+  bool writes_in_place() const { return in_place_; }
+  // Before the first write: claims the disk space for the `length` bytes to come, so that a
+  // disk too full for them fails here with the old file as it was. Does nothing unless writing
+  // in place; where the file system keeps no reservations, drops the old bytes at once.
+  // Errors: false with failure() set.
+  bool reserve(std::size_t length);
+
   // Flushes, syncs and puts the file in place.
   // Errors: false with failure() set; the old file stays as it was.
   bool commit();
@@ -74,6 +83,8 @@ class FileOutput {
   InterruptHandler interrupted_;
   std::string target_;     // the path the temporary file replaces; empty when writing in place
   std::string temporary_;  // removed by the destructor unless committed
+  bool in_place_ = false;  // a regular file rewritten where it is
+  std::uint64_t written_ = 0;
   bool failed_ = false;
   std::string failure_;
   std::unique_ptr<char[]> buffer_;
