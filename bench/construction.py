@@ -7,24 +7,11 @@ Python tuples (the input lists themselves).
     python bench/construction.py [nodes] [edges]
 """
 
-import gc
 import random
 import sys
-import time
 
 import torvex
-
-
-def timed(fn):
-    # The cyclic collector would otherwise rescan the growing input lists again and again.
-    gc.collect()
-    gc.disable()
-    try:
-        start = time.perf_counter()
-        result = fn()
-        return result, time.perf_counter() - start
-    finally:
-        gc.enable()
+from harness.clock import timed
 
 
 def main():

@@ -7,12 +7,11 @@ A pattern we refuse for size prints "refused" with the time the refusal took; th
 is torvex / paula (below 1: torvex is faster). Without paula the torvex timings print alone.
 """
 
-import gc
 import random
 import sys
-import time
 
 import torvex
+from harness.clock import timed
 
 try:
     import paula
@@ -56,17 +55,6 @@ def cases(n):
         (r"\p{Greek}+-\d", names, None),
         (r"\bμέ\w+-\d\b", names, None),
     ]
-
-
-def timed(fn):
-    gc.collect()
-    gc.disable()
-    try:
-        start = time.perf_counter()
-        result = fn()
-        return result, time.perf_counter() - start
-    finally:
-        gc.enable()
 
 
 def torvex_run(dag, pattern):

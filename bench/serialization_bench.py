@@ -11,33 +11,20 @@ Without networkx, the pickled structure is a plain dict of successor dicts.
     python bench/serialization_bench.py [nodes] [edges]
 """
 
-import gc
 import json
 import os
 import pickle
 import random
 import sys
 import tempfile
-import time
 
 import torvex
+from harness.clock import timed
 
 try:
     import networkx
 except ImportError:  # a bench extra, not a requirement
     networkx = None
-
-
-def timed(fn):
-    # The cyclic collector would otherwise rescan the growing structures again and again.
-    gc.collect()
-    gc.disable()
-    try:
-        start = time.perf_counter()
-        result = fn()
-        return result, time.perf_counter() - start
-    finally:
-        gc.enable()
 
 
 def best_of(runs, fn):

@@ -12,28 +12,16 @@ networkx time / torvex time (above 1: torvex is faster).
     python bench/transforms_bench.py [sizes...]
 """
 
-import gc
 import random
 import sys
-import time
 
 import torvex
+from harness.clock import timed
 
 try:
     import networkx as nx
 except ImportError:  # the comparison needs it; the bench is optional
     nx = None
-
-
-def timed(fn):
-    gc.collect()
-    gc.disable()
-    try:
-        start = time.perf_counter()
-        result = fn()
-        return result, time.perf_counter() - start
-    finally:
-        gc.enable()
 
 
 def forest(n, rng, size=25):
