@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "serialization/number_text.hpp"
+#include "utf8.hpp"
 
 namespace torvex {
 
@@ -47,24 +48,6 @@ std::string invalid_type(std::string_view found, std::string_view expected) {
 
 bool is_digit(int c) {
   return c >= '0' && c <= '9';
-}
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // A string as an "invalid type" message shows it: quoted, with the usual escapes.

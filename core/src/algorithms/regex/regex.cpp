@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "utf8.hpp"
+
 namespace torvex::algorithms::regex {
 namespace {
 
@@ -212,21 +214,7 @@ std::string required_character(const Node& node, const std::vector<CharClass>& c
       if (!c)
         return {};
       std::string out;
-      if (*c < 0x80) {
-        out += static_cast<char>(*c);
-      } else if (*c < 0x800) {
-        out += static_cast<char>(0xC0 | (*c >> 6));
-        out += static_cast<char>(0x80 | (*c & 0x3F));
-      } else if (*c < 0x10000) {
-        out += static_cast<char>(0xE0 | (*c >> 12));
-        out += static_cast<char>(0x80 | ((*c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (*c & 0x3F));
-      } else {
-        out += static_cast<char>(0xF0 | (*c >> 18));
-        out += static_cast<char>(0x80 | ((*c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((*c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (*c & 0x3F));
-      }
+      append_utf8(out, *c);
       return out;
     }
     case Node::Kind::kConcat:
