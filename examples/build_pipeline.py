@@ -3,7 +3,7 @@
 Shows the critical path, a plan for a fixed number of workers, the diff of two versions of
 the build, what one change makes dirty (in build order) and a DOT picture of a small part.
 
-    python examples/build_pipeline.py [--tasks 3000] [--workers 8] [--out build/demo]
+    .venv/bin/python examples/build_pipeline.py [--tasks 3000] [--workers 8] [--out build/demo]
 """
 
 from __future__ import annotations

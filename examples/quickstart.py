@@ -1,6 +1,6 @@
 """A small build pipeline as a torvex graph.
 
-    python examples/quickstart.py
+    .venv/bin/python examples/quickstart.py
 """
 
 import torvex
