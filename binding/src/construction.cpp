@@ -408,7 +408,8 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
       overrun = true;
       dag->note_search_overrun();
     }
-    if (runs_python < i)
+    // No look ahead for a list too short for a batch anyway.
+    if (runs_python < i && (overrun || worth_a_batch(*dag, PyList_Size(edges) - i)))
       runs_python = next_item_running_python(edges, i);
     const bool to_the_end = runs_python >= PyList_Size(edges);
     if (runs_python > i && (worth_a_batch(*dag, runs_python - i) || (overrun && to_the_end))) {
