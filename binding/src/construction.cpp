@@ -269,8 +269,8 @@ Py_ssize_t next_item_running_python(PyObject* edges, Py_ssize_t first) {
   return i;
 }
 
-// The two endpoints of item i when it is an exact tuple of exact str objects, else nulls. Runs
-// no Python code.
+// The two endpoints of item i when it is an exact tuple of str objects (or subclasses whose str()
+// is C code; their own text is a good enough hint), else nulls. Runs no Python code.
 std::pair<PyObject*, PyObject*> plain_ends(PyObject* edges, Py_ssize_t i) {
   if (i >= PyList_Size(edges))
     return {nullptr, nullptr};
@@ -279,15 +279,17 @@ std::pair<PyObject*, PyObject*> plain_ends(PyObject* edges, Py_ssize_t i) {
     return {nullptr, nullptr};
   PyObject* from = PyTuple_GetItem(item, 0);
   PyObject* to = PyTuple_GetItem(item, 1);
-  if (!PyUnicode_CheckExact(from) || !PyUnicode_CheckExact(to))
-    return {nullptr, nullptr};
+  for (PyObject* end : {from, to}) {
+    if (!PyUnicode_Check(end) || py::str_runs_python(end))
+      return {nullptr, nullptr};
+  }
   return {from, to};
 }
 
 // Memory-level parallelism for long lists: each item's memory is requested a few items before
 // its turn, in stages (the tuple, then its str objects, then their index entries, then the two
 // nodes' list heads), so that the misses of several items overlap. Looks only at exact tuples of
-// exact str objects; changes nothing.
+// str objects; changes nothing.
 void prefetch_ahead(const CoreDAG& dag, PyObject* edges, Py_ssize_t i) {
   constexpr Py_ssize_t kStep = 4;
   if (i + 4 * kStep < PyList_Size(edges))
