@@ -8,6 +8,7 @@ A torvex method that is not there yet makes its implementation absent (hasattr),
 grows as methods land.
 """
 
+import fractions
 import gc
 import json
 import os
@@ -293,6 +294,49 @@ def _(ctx, order):
         return [(index[a], index[b]) for a, b in pairs]
     return run, len
 
+
+
+# --- item types (torvex alone) ----------------------------------------------------------------
+
+class Name(str):
+    """A str subclass as users make them: str's own __str__, nothing run in Python."""
+
+
+EXACT = "exact (str, str)"
+ITEM_TYPES = op("item-types", "add_edges by item type: NumPy scalars, str subclasses, one Fraction",
+                "insertion", shapes=("layered",), columns=(
+                    EXACT, "np.float64 weight", "np.float32 weight", "np.int64 weight",
+                    "np.str_ names", "str subclass names", "Fraction first", "Fraction middle",
+                    "Fraction last"),
+                extra_sizes=(20_000,),
+                note="one list into a graph holding all nodes; a Fraction weight is Python code "
+                "(its __float__) and goes in alone, the items around it as batches")
+
+
+def _typed_items(column, pairs):
+    if column == EXACT:
+        return list(pairs)
+    if column.endswith("weight"):
+        scalar = getattr(np, column.split()[0][len("np."):])
+        return [(a, b, scalar(k % 7)) for k, (a, b) in enumerate(pairs)]
+    if column.endswith("names"):
+        make = np.str_ if column.startswith("np.") else Name
+        typed = {}
+        def name(n):
+            return typed.setdefault(n, make(n))
+        return [(name(a), name(b)) for a, b in pairs]
+    at = {"first": 0, "middle": len(pairs) // 2, "last": len(pairs) - 1}[column.split()[1]]
+    items = list(pairs)
+    items[at] = (*pairs[at], fractions.Fraction(1, 3))
+    return items
+
+
+for _column in ITEM_TYPES.columns:
+    @ITEM_TYPES.impl(_column)
+    def _(ctx, order, column=_column):
+        items = _typed_items(column, ctx.inputs(order)[0])
+        dag = _fresh_dag(ctx.graph.names)
+        return lambda: (dag.add_edges(items), dag)[1], lambda d: d.edge_count()
 
 # --- orders ---------------------------------------------------------------------------------
 

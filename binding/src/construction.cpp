@@ -13,7 +13,6 @@
 //
 // add_edge runs the cycle test with the interpreter lock released; the bulk forms keep the
 // items before a failing one.
-#include <algorithm>
 #include <string>
 
 #include "dag_object.hpp"
@@ -246,44 +245,32 @@ bool worth_a_batch(const CoreDAG& dag, Py_ssize_t items) {
          (static_cast<std::size_t>(items) * 4 >= dag.edge_count() || dag.prefers_batch());
 }
 
-// Whether converting `item` runs no Python code: its endpoints are exact str objects or
-// NodeRefs, its weight an exact float or int or None, its label a str or None. An item of no
-// edge form runs none either (it fails at once). Runs no Python code itself.
+// Whether converting `item` runs no Python code: no endpoint is a str subclass with a __str__
+// written in Python, and its weight, if any, has no __float__ or __index__ written in Python
+// (floats, ints, NumPy's scalars and their subclasses qualify). An item of no edge form runs
+// none either (it fails at once). Runs no Python code itself.
 bool converts_without_python(PyObject* item) {
   if (!PyTuple_Check(item))
     return true;
   const Py_ssize_t size = PyTuple_Size(item);
   if (size < 2 || size > 4)
     return true;
-  for (Py_ssize_t k = 0; k < 2; ++k) {
-    PyObject* end = PyTuple_GetItem(item, k);
-    if (!PyUnicode_CheckExact(end) && !py::is_instance<PyNodeRef>(end))
-      return false;
-  }
-  if (size >= 3) {
-    PyObject* weight = PyTuple_GetItem(item, 2);
-    if (!PyFloat_CheckExact(weight) && !PyLong_CheckExact(weight) && weight != Py_None)
-      return false;
-  }
-  if (size == 4) {
-    PyObject* label = PyTuple_GetItem(item, 3);
-    if (!PyUnicode_Check(label) && label != Py_None)
-      return false;
-  }
-  return true;
+  if (naming_runs_python(PyTuple_GetItem(item, 0)) || naming_runs_python(PyTuple_GetItem(item, 1)))
+    return false;
+  return size < 3 || !py::to_double_runs_python(PyTuple_GetItem(item, 2));
 }
 
-// The index of the last item from `first` on whose conversion may run Python code, or
-// first - 1 when there is none.
-Py_ssize_t last_item_running_python(PyObject* edges, Py_ssize_t first) {
-  Py_ssize_t i = PyList_Size(edges) - 1;
-  while (i >= first && converts_without_python(PyList_GetItem(edges, i)))
-    --i;
-  return std::max(i, first - 1);
+// The index of the first item from `first` on whose conversion may run Python code, or the
+// list's length when there is none.
+Py_ssize_t next_item_running_python(PyObject* edges, Py_ssize_t first) {
+  Py_ssize_t i = first;
+  while (i < PyList_Size(edges) && converts_without_python(PyList_GetItem(edges, i)))
+    ++i;
+  return i;
 }
 
-// The two endpoints of item i when it is an exact tuple of exact str objects, else nulls. Runs
-// no Python code.
+// The two endpoints of item i when it is an exact tuple of str objects (or subclasses whose str()
+// is C code; their own text is a good enough hint), else nulls. Runs no Python code.
 std::pair<PyObject*, PyObject*> plain_ends(PyObject* edges, Py_ssize_t i) {
   if (i >= PyList_Size(edges))
     return {nullptr, nullptr};
@@ -292,15 +279,17 @@ std::pair<PyObject*, PyObject*> plain_ends(PyObject* edges, Py_ssize_t i) {
     return {nullptr, nullptr};
   PyObject* from = PyTuple_GetItem(item, 0);
   PyObject* to = PyTuple_GetItem(item, 1);
-  if (!PyUnicode_CheckExact(from) || !PyUnicode_CheckExact(to))
-    return {nullptr, nullptr};
+  for (PyObject* end : {from, to}) {
+    if (!PyUnicode_Check(end) || py::str_runs_python(end))
+      return {nullptr, nullptr};
+  }
   return {from, to};
 }
 
 // Memory-level parallelism for long lists: each item's memory is requested a few items before
 // its turn, in stages (the tuple, then its str objects, then their index entries, then the two
 // nodes' list heads), so that the misses of several items overlap. Looks only at exact tuples of
-// exact str objects; changes nothing.
+// str objects; changes nothing.
 void prefetch_ahead(const CoreDAG& dag, PyObject* edges, Py_ssize_t i) {
   constexpr Py_ssize_t kStep = 4;
   if (i + 4 * kStep < PyList_Size(edges))
@@ -399,18 +388,19 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     return nullptr;
   PyObject* edges = argv[0];
   dag->reserve(0, static_cast<std::size_t>(PyList_Size(edges)));
-  const bool long_list = worth_a_batch(*dag, PyList_Size(edges));
   // Edge by edge the incremental order's searches can cost more than linear time in unlucky
   // orders: once they have cost about as much as one check of the whole graph would, the rest of
   // the list goes in as a batch, so no list costs more than about two such checks. (A node or
   // edge visited by a search costs a few times what it costs the check's sequential passes.)
-  // A batch stops before an item that may run Python code; the items from there on go in one at
-  // a time until none that may is left.
+  // An item whose conversion may run Python code goes in alone, after the items before it: a
+  // batch stops before it and the next one starts after it, when the items up to the next such
+  // item are worth one.
   const std::uint64_t budget =
       (dag->node_count() + dag->edge_count() + static_cast<std::uint64_t>(PyList_Size(edges))) / 4;
   const std::uint64_t work_before = dag->search_work();
   bool overrun = false;
-  // Items up to this one may run Python code when converted, so they go in one at a time.
+  // The next item from i on that may run Python code; only a hint, as such code may change the
+  // list (the batch looks at each item again).
   Py_ssize_t runs_python = -1;
   // The list is re-measured each step: a str subclass's __str__ or a number's __float__ may
   // run Python code that changes it.
@@ -420,20 +410,22 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
       overrun = true;
       dag->note_search_overrun();
     }
-    if ((long_list || overrun) && i > runs_python) {
-      if (converts_without_python(PyList_GetItem(edges, i))) {
-        Py_ssize_t next = i;
-        if (std::optional<PyObject*> done = add_edges_as_batch(*dag, edges, i, next))
-          return *done;
-        i = next;  // the items before it went in
-      }
-      runs_python = last_item_running_python(edges, i);
+    // No look ahead for a list too short for a batch anyway.
+    if (runs_python < i && (overrun || worth_a_batch(*dag, PyList_Size(edges) - i)))
+      runs_python = next_item_running_python(edges, i);
+    const bool to_the_end = runs_python >= PyList_Size(edges);
+    if (runs_python > i && (worth_a_batch(*dag, runs_python - i) || (overrun && to_the_end))) {
+      Py_ssize_t next = i;
+      if (std::optional<PyObject*> done = add_edges_as_batch(*dag, edges, i, next))
+        return *done;
+      i = next;  // the items before it went in
+      runs_python = i;
     }
     prefetch_ahead(*dag, edges, i);
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {
-      PyErr_Clear();
+      py::drop_callback_error();  // an error that is no Exception stops the call as it is
       return py::type_error(kEdgeFormError);
     }
     Status status = insert_edge(*dag, edge->from, edge->to, edge->weight, edge->label);

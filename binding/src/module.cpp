@@ -86,6 +86,9 @@ bool check_interpreter() {
 }
 
 PyObject* build_module() {
+  // Node arguments and numbers are converted in bulk only when no Python code would run.
+  if (!py::learn_python_slots())
+    return nullptr;
   py::Ref module = py::Ref::steal(PyModule_Create(&module_def));
   if (!module)
     return nullptr;

@@ -65,10 +65,14 @@ std::optional<std::string_view> lookup_name(PyObject* text, py::Ref& keep);
 
 // Extracts a node argument without a parameter prefix: TypeError
 // "expected str or NodeRef for node identifier" for any other type. A str without UTF-8 form
-// is a name no node has (lookup_name).
+// is a name no node has (lookup_name). An error of a str subclass's __str__ that is no
+// Exception (KeyboardInterrupt, SystemExit) throws interrupt::Interrupted with it pending.
 std::optional<NodeArg> extract_node_arg(PyObject* obj);
 // The same for a named parameter (with the "argument '{}': {}" prefix).
 std::optional<NodeArg> node_arg(PyObject* obj, const char* param);
+// Whether extract_node_arg(obj) runs Python code: a str subclass whose __str__ is written in
+// Python. Runs none itself.
+bool naming_runs_python(PyObject* obj);
 
 // The name to hand the core: a str as it is (existence is the core's business); a NodeRef only
 // when its name is live under the same epoch (NodeNotFound / StaleNodeRef otherwise).

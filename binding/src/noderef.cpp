@@ -41,14 +41,17 @@ const py::BlockRegistrar kNodeRefBlock{
      .slots = {py::slot<Py_tp_repr, NodeRefMembers::repr>(),
                py::slot<Py_tp_str, NodeRefMembers::name>()}}};
 
-// str(obj) for a str subclass; an error in __str__ is reported as unraisable and replaced by
-// "<unprintable {} object>".
+// str(obj) for a str subclass; an Exception in __str__ is reported as unraisable and replaced
+// by "<unprintable {} object>". Any other error, such as the KeyboardInterrupt of a signal
+// handler that ran inside __str__, stops the whole call (interrupt::Interrupted, the error kept).
 py::Ref text_of_str(PyObject* obj) {
-  if (PyUnicode_CheckExact(obj))
-    return py::Ref::borrow(obj);
+  if (py::str_is_own_text(obj))
+    return py::Ref::borrow(obj);  // no copy: its str() is the same text
   py::Ref text = py::Ref::steal(PyObject_Str(obj));
   if (text)
     return text;
+  if (!PyErr_ExceptionMatches(PyExc_Exception))
+    throw interrupt::Interrupted();
   PyErr_WriteUnraisable(obj);
   return py::str("<unprintable " + py::type_name_of(obj) + " object>");
 }
@@ -83,6 +86,10 @@ py::Ref make_node_ref(const NodeHandle& handle) {
   if (!name)
     return {};
   return make_node_ref(std::move(name), handle.epoch);
+}
+
+bool naming_runs_python(PyObject* obj) {
+  return PyUnicode_Check(obj) && py::str_runs_python(obj);
 }
 
 std::optional<NodeArg> extract_node_arg(PyObject* obj) {

@@ -103,6 +103,34 @@ def test_a_str_subclass_that_cannot_be_printed(monkeypatch):
     assert [type(r.exc_value) for r in reported] == [ValueError]
 
 
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit])
+def test_an_error_that_is_no_exception_in_str_of_a_name_propagates(monkeypatch, error):
+    """Only an Exception from __str__ is reported and replaced; a Ctrl-C stops the call, and
+    the edges of the items before it stay."""
+    reported = []
+    monkeypatch.setattr(sys, "unraisablehook", reported.append)
+
+    class Stop(str):
+        def __str__(self):
+            raise error("stop")
+
+    class Weight:
+        def __float__(self):
+            raise error("stop")
+
+    dag = chain(3)
+    for call in [lambda: dag.has_node(Stop("0")), lambda: dag.add_edge("0", Stop("2")),
+                 lambda: dag.remove_node(Stop("1")), lambda: dag.subgraph(["0", Stop("1")]),
+                 lambda: dag.is_ancestor(Stop("0"), "2"),
+                 lambda: dag.add_edges([("0", "2"), (Stop("0"), "2")]),
+                 lambda: dag.add_edges([("0", "2")] * 300 + [(Stop("0"), "2")]),
+                 lambda: dag.add_edges([("0", "2"), ("0", "2", Weight())])]:
+        with pytest.raises(error):
+            call()
+    assert reported == []
+    assert dag.edges() == [("0", "1"), ("1", "2")] + [("0", "2")] * 302
+
 def test_builder_calls_the_factory_each_time(monkeypatch):
     made = []
     module = types.ModuleType("torvex.builder")
@@ -229,3 +257,73 @@ def test_add_edges_runs_python_code_of_items_in_item_order():
         with pytest.raises(CycleError):
             graph.add_edges(items)
         assert calls == [] and graph.edge_count() == before + kept
+
+
+
+def _scalar_kinds(numpy):
+    """Weights and names whose conversion runs no Python code: (weight maker, name maker)."""
+    if numpy:
+        np = pytest.importorskip("numpy")
+        return {"np.float64": (np.float64, str), "np.float32": (np.float32, str),
+                "np.int64": (np.int64, str), "np.str_": (float, np.str_)}
+    own = type("Own", (str,), {"__str__": str.__str__})
+    return {"float subclass": (type("W", (float,), {}), str),
+            "int": (int, str),
+            "int subclass with __index__": (type("I", (int,), {"__index__": lambda s: 0}), str),
+            "str subclass": (float, type("Name", (str,), {})),
+            "str subclass, str's own __str__": (float, own)}
+
+
+@pytest.mark.parametrize("numpy", [False, True], ids=["builtins", "numpy"])
+@pytest.mark.parametrize("seed", range(4))
+def test_add_edges_takes_scalars_and_subclasses_in_batches(numpy, seed):
+    """Items whose conversion runs no Python code go in as a batch; an item whose __str__ or
+    __float__ is Python code goes alone, in item order, and the batch goes on after it. The
+    outcome, and which Python code ran, is that of one add_edge per item."""
+    kinds = _scalar_kinds(numpy)
+    rng = random.Random(seed)
+    calls = []
+
+    class Logged(str):
+        def __str__(self):
+            calls.append(("name", str.__str__(self)))
+            return str.__str__(self)
+
+    class Ratio:
+        def __init__(self, value):
+            self.value = value
+
+        def __float__(self):
+            calls.append(("weight", self.value))
+            return self.value
+
+    width, stages = 8, 60
+    names = [f"s{i // width}-{i}" for i in range(width * stages)]
+    rng.shuffle(names)  # node order unrelated to the stages
+    pairs = [(names[i], names[(i // width + 1) * width + j])
+             for i in range(width * (stages - 1)) for j in rng.sample(range(width), 3)]
+    rng.shuffle(pairs)
+    for kind, (weight, name) in kinds.items():
+        items = [(name(a), name(b), weight(k % 5)) for k, (a, b) in enumerate(pairs)]
+        for at in (0, len(items) // 2, len(items)):  # Python code at the start, middle and end
+            a, b = pairs[at % len(pairs)]
+            items.insert(at, (Logged(a), b, Ratio(float(at))))
+        if seed % 2:
+            items.insert(rng.randrange(400, 900), (names[-1], names[0]))  # may close a cycle
+        if seed == 2:
+            items.insert(rng.randrange(1, len(items)), (names[0], 5))  # malformed
+        runs = []
+        for whole_list in (True, False):
+            calls.clear()
+            dag = DAG()
+            dag.add_nodes(names)
+            if whole_list:
+                got = _outcome(lambda: dag.add_edges(items))
+            else:
+                for item in items:  # a one-item list takes the per-edge path
+                    got = _outcome(lambda: dag.add_edges([item]))
+                    if got:
+                        break
+            runs.append((got, list(calls), snapshot(dag), dag.to_bytes()))
+        assert runs[0] == runs[1], kind
+        assert runs[0][1][:2] == [("name", pairs[0][0]), ("weight", 0.0)], kind

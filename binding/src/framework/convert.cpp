@@ -11,6 +11,70 @@ std::optional<std::string_view> utf8(PyObject* str) {
   return std::string_view(data, static_cast<std::size_t>(size));
 }
 
+namespace {
+
+// The slot functions CPython installs for special methods written in Python, and str's own
+// __str__. Written once at module initialisation, with the interpreter lock held.
+void* g_python_str = nullptr;
+void* g_python_float = nullptr;
+void* g_python_index = nullptr;
+void* g_own_str = nullptr;
+
+constexpr const char kProbe[] =
+    "class Probe:\n"
+    "    def __str__(self): return ''\n"
+    "    def __float__(self): return 0.0\n"
+    "    def __index__(self): return 0\n";
+
+}  // namespace
+
+bool learn_python_slots() {
+  Ref code = Ref::steal(Py_CompileString(kProbe, "<torvex slot probe>", Py_file_input));
+  Ref globals = Ref::steal(PyDict_New());
+  if (!code || !globals)
+    return false;
+  Ref name = str("torvex._internal");
+  if (!name || PyDict_SetItemString(globals.get(), "__name__", name.get()) < 0 ||
+      PyDict_SetItemString(globals.get(), "__builtins__", PyEval_GetBuiltins()) < 0)
+    return false;
+  Ref done = Ref::steal(PyEval_EvalCode(code.get(), globals.get(), globals.get()));
+  if (!done)
+    return false;
+  PyObject* probe = PyDict_GetItemString(globals.get(), "Probe");  // borrowed
+  if (probe == nullptr || !PyType_Check(probe)) {
+    raise(PyExc_SystemError, "the slot probe class was not made");
+    return false;
+  }
+  auto* type = reinterpret_cast<PyTypeObject*>(probe);
+  g_python_str = PyType_GetSlot(type, Py_tp_str);
+  g_python_float = PyType_GetSlot(type, Py_nb_float);
+  g_python_index = PyType_GetSlot(type, Py_nb_index);
+  g_own_str = PyType_GetSlot(&PyUnicode_Type, Py_tp_str);
+  if (!g_python_str || !g_python_float || !g_python_index || !g_own_str) {
+    raise(PyExc_SystemError, "the slot probe class lacks a slot");
+    return false;
+  }
+  return true;
+}
+
+bool str_runs_python(PyObject* obj) {
+  return !PyUnicode_CheckExact(obj) && PyType_GetSlot(Py_TYPE(obj), Py_tp_str) == g_python_str;
+}
+
+bool str_is_own_text(PyObject* obj) {
+  return PyUnicode_CheckExact(obj) || PyType_GetSlot(Py_TYPE(obj), Py_tp_str) == g_own_str;
+}
+
+bool to_double_runs_python(PyObject* obj) {
+  if (PyFloat_Check(obj))
+    return false;
+  PyTypeObject* type = Py_TYPE(obj);
+  if (void* to_float = PyType_GetSlot(type, Py_nb_float))
+    return to_float == g_python_float;
+  // Without __float__, an int (or subclass) is taken as it is and anything else through __index__.
+  return !PyLong_Check(obj) && PyType_GetSlot(type, Py_nb_index) == g_python_index;
+}
+
 std::optional<std::string_view> str_arg(PyObject* obj, const char* param) {
   if (!PyUnicode_Check(obj)) {
     conversion_error(obj, "PyString");

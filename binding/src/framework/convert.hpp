@@ -35,6 +35,19 @@ std::optional<std::int64_t> int64_arg(PyObject* obj, const char* param);
 // A bool parameter: any object's truth value.
 std::optional<bool> bool_arg(PyObject* obj, const char* param);
 
+// Which conversions run Python code. CPython fills a type's slot with one shared function
+// (slot_tp_str, slot_nb_float, ...) when the special method is written in Python, and with C
+// code otherwise; learn_python_slots reads the shared ones off a probe class. Call it once, at
+// module initialisation, before the others; false with the error set.
+bool learn_python_slots();
+// Whether str(obj) of a str (or subclass) runs Python code: a __str__ written in Python.
+bool str_runs_python(PyObject* obj);
+// Whether str(obj) of a str (or subclass) is its own text, str's own __str__.
+bool str_is_own_text(PyObject* obj);
+// Whether PyFloat_AsDouble(obj) runs Python code: a __float__ or, without one, an __index__
+// written in Python. A float (or subclass) is read directly.
+bool to_double_runs_python(PyObject* obj);
+
 // New Python objects (null with an error set on failure).
 Ref str(std::string_view text);
 Ref integer(std::uint64_t value);
