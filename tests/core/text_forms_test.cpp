@@ -121,7 +121,7 @@ TEST(TextForms, HostileNamesAndLabelsAreEscapedAndPlainOnesAreNot) {
             "    \"say \\\"hi\\\"\" -> \"[x]\ny\""
             " [label=\"a \\\"b\\\"\n#quot;\"];\n"
             "    \"n0\" -> \"end\";\n"
-            "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\" + <\n>];\n"
+            "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\n\"];\n"
             "}");
 }
 
@@ -210,32 +210,36 @@ TEST(TextForms, MermaidTextsSurviveMermaidsRewritingOfTheDiagram) {
             "    q --> n1\n    TBD --> q\n");
 }
 
-TEST(TextForms, DotJoinsOnALoneLineFeedSoNoNamesMerge) {
+TEST(TextForms, DotKeepsNamesWithALoneLineFeedApart) {
   // Older DOT scanners drop a line feed between quotes and backslashes, which merged \ with
-  // \<line feed>, x" with x"<line feed> and the empty name with a line feed. Such a line feed is
-  // an angle-bracket part joined with "+"; line feeds beside other text stay as they are.
+  // \<line feed>, x" with x"<line feed> and the empty name with a line feed. Such a name is an
+  // angle-bracket string, read byte for byte; line feeds beside other text stay quoted. Only
+  // brackets that do not pair up leave the joined form, outside the DOT grammar.
   const std::pair<const char*, const char*> cases[] = {
-      {"\n", "\"\" + <\n>"},
-      {"\\\n", "\"\\\\\" + <\n>"},
-      {"x\"\n", "\"x\\\"\" + <\n>"},
-      {"\"\n\"", "\"\\\"\" + <\n> + \"\\\"\""},
-      {"\n\\a", "\"\" + <\n> + \"\\a\""},
+      {"\n", "<\n>"},
+      {"\\\n", "<\\\n>"},
+      {"x\"\n", "<x\"\n>"},
+      {"\"\n\"", "<\"\n\">"},
+      {"\n\\<a>", "<\n\\<a>>"},
       {"\n\n", "\"\n\n\""},
       {"\\\nx", "\"\\\\\nx\""},
+      {">\"\n", "\">\\\"\" + <\n>"},
+      {"<\\\n", "\"<\\\\\" + <\n>"},
+      {"\n\"<\"\n", "\"\" + <\n> + \"\\\"<\\\"\" + <\n>"},
   };
-  for (const auto& [name, quoted] : cases) {
+  for (const auto& [name, written] : cases) {
     TestDag dag;
     ASSERT_TRUE(dag.add_node(name, 0).ok());
-    EXPECT_EQ(to_dot_with(dag), std::string("digraph {\n    ") + quoted + ";\n}") << name;
+    EXPECT_EQ(to_dot_with(dag), std::string("digraph {\n    ") + written + ";\n}") << name;
   }
-  // As a label the joined form of a lone line feed would be read as HTML, so it stays bare.
+  // A label is always one quoted string: an angle-bracket one would be read as HTML.
   TestDag dag;
   testing::build(dag, "a b");
   ASSERT_TRUE(dag.add_edge("a", "b", 1.0, "\n").ok() && dag.add_edge("a", "b", 1.0, "\"\n").ok());
   EXPECT_EQ(to_dot_with(dag),
             "digraph {\n    \"a\";\n    \"b\";\n"
             "    \"a\" -> \"b\" [label=\"\n\"];\n"
-            "    \"a\" -> \"b\" [label=\"\\\"\" + <\n>];\n}");
+            "    \"a\" -> \"b\" [label=\"\\\"\n\"];\n}");
 }
 
 TEST(TextForms, PlainNumbersNeverUseAnExponent) {

@@ -199,22 +199,11 @@ std::optional<std::string> annotation(const StableGraph& g, EdgeIndex e) {
 // backslash, and a run of backslashes that meets a quote, a line feed or the closing quote is
 // doubled: DOT then reads the text with just those runs doubled, which keeps distinct texts
 // distinct, and a text with none of them is written as it is.
-//
-// Older DOT scanners also drop a line feed that stands alone between a backslash or a quote (or
-// the opening quote) and a backslash or a quote (or the closing quote). Such a line feed goes in
-// an angle-bracket string of its own, joined to the rest with "+": every scanner reads that as
-// one text with the line feed kept.
-bool lone_line_feed(std::string_view text, std::size_t i) {
-  const auto stops = [](char c) { return c == '"' || c == '\\'; };
-  return text[i] == '\n' && (i == 0 || stops(text[i - 1])) &&
-         (i + 1 == text.size() || stops(text[i + 1]));
-}
-
-void append_dot_quoted(std::string& out, std::string_view text) {
+void append_dot_string(std::string& out, std::string_view text) {
   out += '"';
   const bool plain = text.find('"') == std::string_view::npos &&
                      text.find("\\\n") == std::string_view::npos &&
-                     (text.empty() || (text.back() != '\\' && !lone_line_feed(text, 0)));
+                     (text.empty() || text.back() != '\\');
   if (plain) {
     out.append(text);
   } else {
@@ -228,19 +217,61 @@ void append_dot_quoted(std::string& out, std::string_view text) {
       out.append(meets ? 2 * run : run, '\\');
       if (i == text.size())
         break;
-      if (lone_line_feed(text, i)) {
-        out += "\" + <\n>";
-        if (++i == text.size())
-          return;
-        out += " + \"";
-        continue;
-      }
       if (text[i] == '"')
         out += '\\';
       out += text[i++];
     }
   }
   out += '"';
+}
+
+// Older DOT scanners drop a line feed that stands alone in a quoted string: between a backslash
+// or a quote (or the opening quote) and a backslash or a quote (or the closing quote).
+bool lone_line_feed(std::string_view text, std::size_t i) {
+  const auto stops = [](char c) { return c == '"' || c == '\\'; };
+  return text[i] == '\n' && (i == 0 || stops(text[i - 1])) &&
+         (i + 1 == text.size() || stops(text[i + 1]));
+}
+
+// Whether `text` can stand between angle brackets: its own brackets pair up, none closing early.
+bool brackets_pair_up(std::string_view text) {
+  std::size_t depth = 0;
+  for (char c : text) {
+    if (c == '<')
+      ++depth;
+    else if (c == '>' && depth-- == 0)
+      return false;
+  }
+  return depth == 0;
+}
+
+// A node name in quotes of either kind. Dropping a lone line feed would merge names: the empty
+// name with a line feed, a backslash with a backslash and a line feed. So such a name is an
+// angle-bracket string, which DOT reads byte for byte. When its brackets do not pair up, only a
+// form outside the DOT grammar is left, though Graphviz reads it: the lone line feeds in
+// angle-bracket parts joined to the quoted rest by "+".
+void append_dot_quoted(std::string& out, std::string_view name) {
+  std::size_t lone = 0;
+  while (lone < name.size() && !lone_line_feed(name, lone))
+    ++lone;
+  if (lone == name.size()) {
+    append_dot_string(out, name);
+  } else if (brackets_pair_up(name)) {
+    out.append("<").append(name).append(">");
+  } else {
+    std::size_t start = 0;
+    for (std::size_t i = lone; i < name.size(); ++i) {
+      if (!lone_line_feed(name, i))
+        continue;
+      append_dot_string(out, name.substr(start, i - start));
+      out += " + <\n>";
+      if (i + 1 < name.size())
+        out += " + ";
+      start = i + 1;
+    }
+    if (start < name.size())
+      append_dot_string(out, name.substr(start));
+  }
 }
 
 // Words the Mermaid flowchart lexer reads as keywords where an identifier starts (after any
@@ -588,13 +619,10 @@ std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {
     out.append(" -> ");
     append_dot_quoted(out, g.name(g.edge_target(e)));
     if (auto note = annotation(g, e)) {
+      // Quoted even with a lone line feed, which older scanners then leave out of the shown label:
+      // an angle-bracket label would be HTML, a joined one outside the DOT grammar.
       out.append(" [label=");
-      // A label that is one line feed stays as it is: joined as above, the whole text would be
-      // its angle-bracket part, which DOT then takes for an HTML label and refuses.
-      if (*note == "\n")
-        out.append("\"\n\"");
-      else
-        append_dot_quoted(out, *note);
+      append_dot_string(out, *note);
       out.append("]");
     }
     out.append(";\n");
