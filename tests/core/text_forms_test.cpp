@@ -51,9 +51,9 @@ TEST(TextForms, WriteTheExampleGraph) {
 TEST(TextForms, EmptyGraph) {
   EXPECT_EQ(to_dot_with(TestDag()), "digraph {\n}");
   EXPECT_EQ(to_mermaid(TestDag()), "graph TD\n");
-  TestDag odd;  // names that are no identifier at all
+  TestDag odd;  // names that are no identifier at all; Mermaid trims the empty name's blank
   ASSERT_TRUE(odd.add_node("", 0).ok() && odd.add_node("a\rb", 0).ok());
-  EXPECT_EQ(to_mermaid(odd), "graph TD\n    n0[\"\"]\n    n1[\"a#13;b\"]\n");
+  EXPECT_EQ(to_mermaid(odd), "graph TD\n    n0[\" \"]\n    n1[\"a#13;b\"]\n");
 }
 
 TEST(TextForms, EdgesCarryTheirLabelOrAWeightOtherThanOne) {
@@ -66,7 +66,7 @@ TEST(TextForms, EdgesCarryTheirLabelOrAWeightOtherThanOne) {
       {2.0, std::nullopt, R"(    "a" -> "b" [label="2"];)", R"(    a -->|"2"| b)"},
       {0.5, std::nullopt, R"(    "a" -> "b" [label="0.5"];)", R"(    a -->|"0.5"| b)"},
       {1.0000000000000002, std::nullopt, R"(    "a" -> "b";)", "    a --> b"},
-      {1.0, "", R"(    "a" -> "b" [label=""];)", R"(    a -->|""| b)"},
+      {1.0, "", R"(    "a" -> "b" [label=""];)", R"(    a -->|" "| b)"},
       {3.0, "x", R"(    "a" -> "b" [label="x"];)", R"(    a -->|"x"| b)"},
       {INFINITY, std::nullopt, R"(    "a" -> "b" [label="inf"];)", R"(    a -->|"inf"| b)"},
       {-INFINITY, std::nullopt, R"(    "a" -> "b" [label="-inf"];)", R"(    a -->|"-inf"| b)"},
@@ -121,7 +121,7 @@ TEST(TextForms, HostileNamesAndLabelsAreEscapedAndPlainOnesAreNot) {
             "    \"say \\\"hi\\\"\" -> \"[x]\ny\""
             " [label=\"a \\\"b\\\"\n#quot;\"];\n"
             "    \"n0\" -> \"end\";\n"
-            "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\" + <\n>];\n"
+            "    \"n0\" -> \"back\\slash\\\\\" [label=\"x\\\\\n\"];\n"
             "}");
 }
 
@@ -129,12 +129,22 @@ TEST(TextForms, MermaidMakesUpIdentifiersOnlyForNamesThatWouldBreakTheDiagram) {
   // Parts of letters, digits and '_' joined by single '-' are identifiers as they are, unless the
   // lexer would read a keyword at their start (also after leading digits, or before a '-').
   const std::pair<const char*, bool> cases[] = {
-      {"a-b", true},        {"x_1-Y-2", true},      {"1-2", true},      {"endx", true},
-      {"end_x", true},      {"x-end", true},        {"1-end", true},    {"call-x", true},
-      {"styles", true},     {"default", true},      {"-a", false},      {"a-", false},
-      {"a--b", false},      {"a.b", false},         {"a b", false},     {"-", false},
-      {"end", false},       {"end-x", false},       {"graph-1", false}, {"1end", false},
-      {"12class-x", false}, {"interpolate", false}, {"_top", false},    {"2call", false},
+      {"a-b", true},          {"x_1-Y-2", true},
+      {"1-2", true},          {"endx", true},
+      {"end_x", true},        {"x-end", true},
+      {"1-end", true},        {"call-x", true},
+      {"styles", true},       {"default", true},
+      {"-a", false},          {"a-", false},
+      {"a--b", false},        {"a.b", false},
+      {"a b", false},         {"-", false},
+      {"end", false},         {"end-x", false},
+      {"graph-1", false},     {"1end", false},
+      {"12class-x", false},   {"interpolate", false},
+      {"_top", false},        {"2call", false},
+      {"task_1", true},       {"direction_x", true},
+      {"direction", false},   {"set_direction", false},
+      {"a-direction", false}, {"_direction", false},
+      {"xdirection", false},
   };
   for (const auto& [name, plain] : cases) {
     TestDag dag;
@@ -151,32 +161,85 @@ TEST(TextForms, MermaidMakesUpIdentifiersOnlyForNamesThatWouldBreakTheDiagram) {
             "    n0__ --> n0\n");
 }
 
-TEST(TextForms, DotJoinsOnALoneLineFeedSoNoNamesMerge) {
-  // Older DOT scanners drop a line feed between quotes and backslashes, which merged \ with
-  // \<line feed>, x" with x"<line feed> and the empty name with a line feed. Such a line feed is
-  // an angle-bracket part joined with "+"; line feeds beside other text stay as they are.
+TEST(TextForms, MermaidTextsSurviveMermaidsRewritingOfTheDiagram) {
+  // Mermaid rewrites the diagram text before its grammar reads it and shows texts as HTML: what
+  // it would parse wrongly, drop or change becomes an entity code, a line feed a "<br>".
   const std::pair<const char*, const char*> cases[] = {
-      {"\n", "\"\" + <\n>"},
-      {"\\\n", "\"\\\\\" + <\n>"},
-      {"x\"\n", "\"x\\\"\" + <\n>"},
-      {"\"\n\"", "\"\\\"\" + <\n> + \"\\\"\""},
-      {"\n\\a", "\"\" + <\n> + \"\\a\""},
-      {"\n\n", "\"\n\n\""},
-      {"\\\nx", "\"\\\\\nx\""},
+      // parse errors: the empty text (a blank, which Mermaid trims) and a leading backtick
+      {"", "\" \""},
+      {"`x`", "\"#96;x`\""},
+      // a blank after "direction" would make the line a direction statement
+      {"direction TB", "\"direction#32;TB\""},
+      {"a direction  LR", "\"a direction#32; LR\""},
+      // '<' starts a tag whose =" Mermaid rewrites, also lines later; literal HTML shows as text
+      {"<a", "\"#60;a\""},
+      {"b=\"", "\"b=#quot;\""},
+      {"<br>\nx", "\"#60;br#62;<br>x\""},
+      {"a --> b", "\"a --#62; b\""},
+      {"a&amp;b", "\"a#38;amp;b\""},
+      // directives and comments, entity codes, the lost ';' of a style line
+      {"%%{init}%%", "\"#37;#37;{init}#37;#37;\""},
+      {"#_;", "\"#35;_;\""},
+      {"#quot;#", "\"#35;quot;#\""},
+      {"style fill:#f00;", "\"style fill#58;#35;f00;\""},
+      // white space that would be trimmed or end a line, and Mermaid's own placeholders
+      {" a b ", "\"#32;a b#32;\""},
+      {"\t\r\v\f", "\"#9;#13;#11;#12;\""},
+      {"\u00a0x\u2028\u3000", "\"#160;x#8232;#12288;\""},
+      {"\ufb02\u00b0\u00b035\u00b6\u00df", "\"#64258;\u00b0\u00b035#182;\u00df\""},
+      // left as they are
+      {"C# 1;2 |x| [y] {z} 'q' \\ \u00e9", "\"C# 1;2 |x| [y] {z} 'q' \\ \u00e9\""},
   };
   for (const auto& [name, quoted] : cases) {
     TestDag dag;
+    testing::build(dag, "a b");
     ASSERT_TRUE(dag.add_node(name, 0).ok());
-    EXPECT_EQ(to_dot_with(dag), std::string("digraph {\n    ") + quoted + ";\n}") << name;
+    ASSERT_TRUE(dag.add_edge("a", "b", 1.0, name).ok());
+    EXPECT_EQ(to_mermaid(dag), std::string("graph TD\n    a[\"a\"]\n    b[\"b\"]\n    n2[") +
+                                   quoted + "]\n    a -->|" + quoted + "| b\n")
+        << name;
   }
-  // As a label the joined form of a lone line feed would be read as HTML, so it stays bare.
+  // An identifier ending in "direction" at a line end would join the next line to a direction
+  // statement; it gets a made-up one.
+  TestDag dag;
+  testing::build(dag, "q set_direction TBD");
+  ASSERT_TRUE(dag.add_edge("q", "set_direction", 1.0, std::nullopt).ok());
+  ASSERT_TRUE(dag.add_edge("TBD", "q", 1.0, std::nullopt).ok());
+  EXPECT_EQ(to_mermaid(dag),
+            "graph TD\n    q[\"q\"]\n    n1[\"set_direction\"]\n    TBD[\"TBD\"]\n"
+            "    q --> n1\n    TBD --> q\n");
+}
+
+TEST(TextForms, DotKeepsNamesWithALoneLineFeedApart) {
+  // Older DOT scanners drop a line feed between quotes and backslashes, which merged \ with
+  // \<line feed>, x" with x"<line feed> and the empty name with a line feed. Such a name is an
+  // angle-bracket string, read byte for byte; line feeds beside other text stay quoted. Only
+  // brackets that do not pair up leave the joined form, outside the DOT grammar.
+  const std::pair<const char*, const char*> cases[] = {
+      {"\n", "<\n>"},
+      {"\\\n", "<\\\n>"},
+      {"x\"\n", "<x\"\n>"},
+      {"\"\n\"", "<\"\n\">"},
+      {"\n\\<a>", "<\n\\<a>>"},
+      {"\n\n", "\"\n\n\""},
+      {"\\\nx", "\"\\\\\nx\""},
+      {">\"\n", "\">\\\"\" + <\n>"},
+      {"<\\\n", "\"<\\\\\" + <\n>"},
+      {"\n\"<\"\n", "\"\" + <\n> + \"\\\"<\\\"\" + <\n>"},
+  };
+  for (const auto& [name, written] : cases) {
+    TestDag dag;
+    ASSERT_TRUE(dag.add_node(name, 0).ok());
+    EXPECT_EQ(to_dot_with(dag), std::string("digraph {\n    ") + written + ";\n}") << name;
+  }
+  // A label is always one quoted string: an angle-bracket one would be read as HTML.
   TestDag dag;
   testing::build(dag, "a b");
   ASSERT_TRUE(dag.add_edge("a", "b", 1.0, "\n").ok() && dag.add_edge("a", "b", 1.0, "\"\n").ok());
   EXPECT_EQ(to_dot_with(dag),
             "digraph {\n    \"a\";\n    \"b\";\n"
             "    \"a\" -> \"b\" [label=\"\n\"];\n"
-            "    \"a\" -> \"b\" [label=\"\\\"\" + <\n>];\n}");
+            "    \"a\" -> \"b\" [label=\"\\\"\n\"];\n}");
 }
 
 TEST(TextForms, PlainNumbersNeverUseAnExponent) {

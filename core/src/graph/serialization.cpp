@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "interrupt.hpp"
@@ -197,22 +199,11 @@ std::optional<std::string> annotation(const StableGraph& g, EdgeIndex e) {
 // backslash, and a run of backslashes that meets a quote, a line feed or the closing quote is
 // doubled: DOT then reads the text with just those runs doubled, which keeps distinct texts
 // distinct, and a text with none of them is written as it is.
-//
-// Older DOT scanners also drop a line feed that stands alone between a backslash or a quote (or
-// the opening quote) and a backslash or a quote (or the closing quote). Such a line feed goes in
-// an angle-bracket string of its own, joined to the rest with "+": every scanner reads that as
-// one text with the line feed kept.
-bool lone_line_feed(std::string_view text, std::size_t i) {
-  const auto stops = [](char c) { return c == '"' || c == '\\'; };
-  return text[i] == '\n' && (i == 0 || stops(text[i - 1])) &&
-         (i + 1 == text.size() || stops(text[i + 1]));
-}
-
-void append_dot_quoted(std::string& out, std::string_view text) {
+void append_dot_string(std::string& out, std::string_view text) {
   out += '"';
   const bool plain = text.find('"') == std::string_view::npos &&
                      text.find("\\\n") == std::string_view::npos &&
-                     (text.empty() || (text.back() != '\\' && !lone_line_feed(text, 0)));
+                     (text.empty() || text.back() != '\\');
   if (plain) {
     out.append(text);
   } else {
@@ -226,19 +217,61 @@ void append_dot_quoted(std::string& out, std::string_view text) {
       out.append(meets ? 2 * run : run, '\\');
       if (i == text.size())
         break;
-      if (lone_line_feed(text, i)) {
-        out += "\" + <\n>";
-        if (++i == text.size())
-          return;
-        out += " + \"";
-        continue;
-      }
       if (text[i] == '"')
         out += '\\';
       out += text[i++];
     }
   }
   out += '"';
+}
+
+// Older DOT scanners drop a line feed that stands alone in a quoted string: between a backslash
+// or a quote (or the opening quote) and a backslash or a quote (or the closing quote).
+bool lone_line_feed(std::string_view text, std::size_t i) {
+  const auto stops = [](char c) { return c == '"' || c == '\\'; };
+  return text[i] == '\n' && (i == 0 || stops(text[i - 1])) &&
+         (i + 1 == text.size() || stops(text[i + 1]));
+}
+
+// Whether `text` can stand between angle brackets: its own brackets pair up, none closing early.
+bool brackets_pair_up(std::string_view text) {
+  std::size_t depth = 0;
+  for (char c : text) {
+    if (c == '<')
+      ++depth;
+    else if (c == '>' && depth-- == 0)
+      return false;
+  }
+  return depth == 0;
+}
+
+// A node name in quotes of either kind. Dropping a lone line feed would merge names: the empty
+// name with a line feed, a backslash with a backslash and a line feed. So such a name is an
+// angle-bracket string, which DOT reads byte for byte. When its brackets do not pair up, only a
+// form outside the DOT grammar is left, though Graphviz reads it: the lone line feeds in
+// angle-bracket parts joined to the quoted rest by "+".
+void append_dot_quoted(std::string& out, std::string_view name) {
+  std::size_t lone = 0;
+  while (lone < name.size() && !lone_line_feed(name, lone))
+    ++lone;
+  if (lone == name.size()) {
+    append_dot_string(out, name);
+  } else if (brackets_pair_up(name)) {
+    out.append("<").append(name).append(">");
+  } else {
+    std::size_t start = 0;
+    for (std::size_t i = lone; i < name.size(); ++i) {
+      if (!lone_line_feed(name, i))
+        continue;
+      append_dot_string(out, name.substr(start, i - start));
+      out += " + <\n>";
+      if (i + 1 < name.size())
+        out += " + ";
+      start = i + 1;
+    }
+    if (start < name.size())
+      append_dot_string(out, name.substr(start));
+  }
 }
 
 // Words the Mermaid flowchart lexer reads as keywords where an identifier starts (after any
@@ -248,8 +281,7 @@ constexpr std::array<std::string_view, 13> kMermaidKeywords = {
     "end",      "graph",       "flowchart", "subgraph", "style",   "linkStyle", "class",
     "classDef", "interpolate", "_self",     "_blank",   "_parent", "_top"};
 // Words it reads as keywords only when white space follows, so only as whole identifiers.
-constexpr std::array<std::string_view, 4> kMermaidSpacedKeywords = {"click", "call", "href",
-                                                                    "direction"};
+constexpr std::array<std::string_view, 3> kMermaidSpacedKeywords = {"click", "call", "href"};
 
 // ASCII letters, digits and '_', in parts joined by single '-', and no keyword.
 bool is_plain_mermaid_id(std::string_view name) {
@@ -269,7 +301,9 @@ bool is_plain_mermaid_id(std::string_view name) {
   const auto has = [](const auto& words, std::string_view word) {
     return std::find(words.begin(), words.end(), word) != words.end();
   };
-  return !has(kMermaidKeywords, head) && !has(kMermaidSpacedKeywords, rest);
+  // "direction", white space (a line end included) and TB make a line a direction statement.
+  return !has(kMermaidKeywords, head) && !has(kMermaidSpacedKeywords, rest) &&
+         !name.ends_with("direction");
 }
 
 // Mermaid identifiers: a node's name when it is a plain identifier, else "n{slot}", with "_"
@@ -298,38 +332,85 @@ class MermaidIds {
   std::vector<std::string> made_;  // by slot; empty for a plain name
 };
 
-// Whether text[i], a '#', begins what Mermaid would read as an entity code: "#name;" or
-// "#digits;".
+// Whether text[i], a '#', begins what Mermaid would read as an entity code: '#', word
+// characters ('_' among them), then ';'.
 bool starts_entity(std::string_view text, std::size_t i) {
   std::size_t j = i + 1;
-  const auto alnum = [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  const auto word = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
   };
-  while (j < text.size() && alnum(text[j]))
+  while (j < text.size() && word(text[j]))
     ++j;
   return j > i + 1 && j < text.size() && text[j] == ';';
 }
 
-// A Mermaid quoted text. A quote or a line break would end the string or the statement, and
-// "#...;" is read as an entity, so those become entity codes (a line feed a "<br>"); every
-// other text is written as it is.
+// The code point of the two- or three-byte UTF-8 sequence at text[i] and its length; length 0
+// for anything else.
+std::pair<char32_t, std::size_t> utf8_at(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const auto tail = [&](std::size_t k) { return k < text.size() && (byte(k) & 0xC0) == 0x80; };
+  const unsigned lead = byte(i);
+  if (lead >= 0xC2 && lead <= 0xDF && tail(i + 1))
+    return {((lead & 0x1F) << 6) | (byte(i + 1) & 0x3F), 2};
+  if (lead >= 0xE0 && lead <= 0xEF && tail(i + 1) && tail(i + 2))
+    return {((lead & 0x0F) << 12) | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F), 3};
+  return {0, 0};
+}
+
+// The white space of Mermaid's script engine beyond the blank and the ASCII controls: its
+// regular expressions and its trimming treat these as blanks, some of them as line ends.
+bool unicode_space(char32_t c) {
+  return c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
+         c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
+}
+
+// A Mermaid quoted text that Mermaid shows as exactly `text`. Mermaid rewrites the diagram text
+// before its grammar reads it and shows the result as HTML, so each character one of those steps
+// would touch becomes an entity code "#N;", which it turns into the HTML entity for that
+// character:
+// - a quote ends the string and a line feed the statement (written as the line break "<br>");
+// - '<' starts a tag (whose `="` Mermaid rewrites), '>' ends one, '&' starts an HTML entity;
+// - '%' starts a directive or comment; ':' makes a line holding "style" or "classDef" lose its
+//   last ';'; '#', word characters and ';' read as an entity code;
+// - white space other than the blank may end a line; leading and trailing blanks are trimmed;
+//   a blank after "direction" turns the whole line into a direction statement;
+// - a leading backtick makes the text markdown;
+// - U+FB02 and U+00B6 start and end Mermaid's own placeholders for entity codes.
+// The empty text is a parse error; one blank, trimmed away, shows as empty instead.
 void append_mermaid_quoted(std::string& out, std::string_view text) {
+  if (text.empty()) {
+    out += "\" \"";
+    return;
+  }
+  const auto entity = [&](char32_t code) {
+    out.append("#").append(std::to_string(static_cast<std::uint32_t>(code))).append(";");
+  };
   out += '"';
-  const std::size_t first = text.find_first_of("\"\n\r#");
-  out.append(text.substr(0, first));
-  for (std::size_t i = first; i < text.size(); ++i) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto [code, length] = utf8_at(text, i);
+    if (length > 0) {
+      if (unicode_space(code) || code == 0xFB02 || code == 0xB6)
+        entity(code);
+      else
+        out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
     const char c = text[i];
+    const bool edge = i == 0 || i + 1 == text.size();
     if (c == '"') {
       out += "#quot;";
     } else if (c == '\n') {
       out += "<br>";
-    } else if (c == '\r') {
-      out += "#13;";
-    } else if (c == '#' && starts_entity(text, i)) {
-      out += "#35;";
+    } else if (c == '<' || c == '>' || c == '&' || c == '%' || c == ':' || c == '\t' || c == '\v' ||
+               c == '\f' || c == '\r' || (c == '#' && starts_entity(text, i)) ||
+               (c == ' ' && (edge || text.substr(0, i).ends_with("direction"))) ||
+               (c == '`' && i == 0)) {
+      entity(static_cast<unsigned char>(c));
     } else {
       out += c;
     }
+    ++i;
   }
   out += '"';
 }
@@ -538,13 +619,10 @@ std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {
     out.append(" -> ");
     append_dot_quoted(out, g.name(g.edge_target(e)));
     if (auto note = annotation(g, e)) {
+      // Quoted even with a lone line feed, which older scanners then leave out of the shown label:
+      // an angle-bracket label would be HTML, a joined one outside the DOT grammar.
       out.append(" [label=");
-      // A label that is one line feed stays as it is: joined as above, the whole text would be
-      // its angle-bracket part, which DOT then takes for an HTML label and refuses.
-      if (*note == "\n")
-        out.append("\"\n\"");
-      else
-        append_dot_quoted(out, *note);
+      append_dot_string(out, *note);
       out.append("]");
     }
     out.append(";\n");
