@@ -414,3 +414,65 @@ def test_load_while_another_process_rewrites_the_file(tmp_path):
     assert done.returncode == 0, done.stderr[-2000:]
     # Each load sees some state of the file: the whole graph, or a cut one (a read error).
     assert set(done.stdout.split()) <= {"loaded", "GraphError"}
+
+
+KILLED_SCRIPT = textwrap.dedent(r'''
+    import os, random, signal, sys, time
+    from torvex import DAG, TorvexError
+
+    path, rounds = sys.argv[1], int(sys.argv[2])
+    twin = path + ".twin"
+
+    def graph(payload):
+        dag = DAG()
+        dag.add_nodes([(f"node{i:06d}", payload) for i in range(200_000)])
+        dag.add_edges([(f"node{i:06d}", f"node{i + 1:06d}") for i in range(0, 199_999, 2)])
+        return dag
+
+    same = lambda p: p
+    old, new = graph("AAAAAAAA"), graph("BBBBBBBB")
+    old_bytes, new_bytes = old.to_bytes(same), new.to_bytes(same)
+    old.save(path, same)
+    os.link(path, twin)  # a file with two names is rewritten in place
+
+    def save_new():
+        pid = os.fork()
+        if pid == 0:
+            try:
+                new.save(path, same)
+            finally:
+                os._exit(0)
+        return pid
+
+    started = time.monotonic()
+    os.waitpid(save_new(), 0)
+    took = time.monotonic() - started  # only to spread the kills over a whole save
+    rng = random.Random(7)
+    outcomes = {}
+    for _ in range(rounds):
+        with open(path, "r+b") as f:
+            f.write(old_bytes)
+            f.truncate()
+        pid = save_new()
+        time.sleep(rng.uniform(0, 1.2 * took))
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+        with open(twin, "rb") as f:
+            outcome = {old_bytes: "old", new_bytes: "new"}.get(f.read())
+        if outcome is None:
+            try:
+                DAG.load(twin, same)
+                outcome = "mixed"
+            except TorvexError:
+                outcome = "refused"
+        outcomes[outcome] = outcomes.get(outcome, 0) + 1
+    print(" ".join(f"{k}={n}" for k, n in sorted(outcomes.items())))
+''')
+
+
+def test_a_killed_in_place_save_leaves_the_old_graph_the_new_one_or_a_refused_file(tmp_path):
+    done = subprocess.run([sys.executable, "-c", KILLED_SCRIPT, str(tmp_path / "g.bin"), "40"],
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr[-2000:]
+    outcomes = dict(item.split("=") for item in done.stdout.split())
+    assert set(outcomes) <= {"old", "new", "refused"}, outcomes
