@@ -338,14 +338,14 @@ void FileOutput::give_back_reservation() noexcept {
   struct stat st {};
   if (reserved == 0 || ::fstat(fd_, &st) != 0)
     return;
-  // Cutting a file to its own length drops blocks claimed beyond its end on ext4 and tmpfs,
-  // where ext4 ignores a hole punched there; the hole is for file systems that keep them.
 #ifdef FALLOC_FL_PUNCH_HOLE
+  // For file systems that keep such blocks through a cut; ext4 ignores a hole past the end.
   if (static_cast<std::uint64_t>(st.st_size) < reserved) {
     (void)::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, st.st_size,
                       static_cast<off_t>(reserved) - st.st_size);
   }
 #endif
+  // Cutting a file to its own length drops the blocks claimed beyond its end (ext4, tmpfs).
   (void)retry_interrupted({}, [&] { return ::ftruncate(fd_, st.st_size); });
 }
 
@@ -383,7 +383,8 @@ bool FileOutput::commit() {
     const std::uint64_t length = written_ - (held_back_ - head_.size());
     if (retry_interrupted(interrupted_,
                           [&] { return ::ftruncate(fd_, static_cast<off_t>(length)); }) != 0 ||
-        (held_back_ > 0 && retry_interrupted(interrupted_, [&] { return ::fdatasync(fd_); }) != 0)) {
+        (held_back_ > 0 &&
+         retry_interrupted(interrupted_, [&] { return ::fdatasync(fd_); }) != 0)) {
       return fail(errno);
     }
     // Every other byte is in place: a signal now only delays the last steps.

@@ -87,10 +87,10 @@ class FileOutput {
 
   int fd_ = -1;
   InterruptHandler interrupted_;
-  std::string target_;     // the path the temporary file replaces; empty when writing in place
-  std::string temporary_;  // removed by the destructor unless committed
-  bool in_place_ = false;  // a regular file rewritten where it is
-  std::uint64_t written_ = 0;  // bytes written through the descriptor
+  std::string target_;          // the path the temporary file replaces; empty when writing in place
+  std::string temporary_;       // removed by the destructor unless committed
+  bool in_place_ = false;       // a regular file rewritten where it is
+  std::uint64_t written_ = 0;   // bytes written through the descriptor
   std::uint64_t reserved_ = 0;  // the length claimed by begin(), until commit() succeeds
   std::size_t held_back_ = 0;   // bytes of the output's start that commit() writes last
   std::string head_;            // those bytes, as they arrive
