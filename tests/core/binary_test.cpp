@@ -26,6 +26,7 @@
 #include "golden.hpp"
 #include "graph/serialization.hpp"
 #include "serialization/bincode.hpp"
+#include "serialization/file_io.hpp"
 #include "serialization/json_reader.hpp"
 #include "serialization/json_writer.hpp"
 #include "test_support.hpp"
@@ -215,6 +216,11 @@ TEST(Binary, RefusesBadTagsHugeLengthsAndInvalidUtf8) {
             TorvexError::graph(kTruncated));
   EXPECT_EQ(read_fault(Bytes().u64(~std::uint64_t{0}).text("a").tag(0).out),
             TorvexError::graph(kTruncated));
+  // The start an unfinished in-place save leaves refuses whatever follows it, at once.
+  const std::string unreadable(kBincodeUnreadableStart.begin(), kBincodeUnreadableStart.end());
+  EXPECT_EQ(read_fault(unreadable + Bytes().text("a").tag(0).u64(0).out),
+            TorvexError::graph(kTruncated));
+  EXPECT_EQ(read_fault(unreadable + std::string(100000, '\0')), TorvexError::graph(kTruncated));
   EXPECT_EQ(read_fault(Bytes().u64(1).text("a\xff").out),
             TorvexError::graph("Bincode read error: string is not valid utf8: "
                                "invalid utf-8 sequence of 1 bytes from index 1"));
@@ -413,11 +419,18 @@ TEST_F(BinaryFile, FailedSaveLeavesTheOldFileAndNoStrayFile) {
   small.rlim_cur = 10000;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   auto status = to_bincode_file(big, p);
+  // A file with two names is rewritten in place; the limit is found out before it is touched.
+  ASSERT_EQ(::link(p.c_str(), path("twin").c_str()), 0);
+  auto in_place = to_bincode_file(big, p);
   ::setrlimit(RLIMIT_FSIZE, &saved);
   ::signal(SIGXFSZ, previous);
+  const std::string too_large = "Bincode write error: io error: File too large (os error 27)";
   ASSERT_FALSE(status.ok());
-  EXPECT_EQ(status.error().text(), "Bincode write error: io error: File too large (os error 27)");
+  EXPECT_EQ(status.error().text(), too_large);
+  ASSERT_FALSE(in_place.ok());
+  EXPECT_EQ(in_place.error().text(), too_large);
   EXPECT_EQ(contents(p), old);
+  ASSERT_EQ(::unlink(path("twin").c_str()), 0);
   EXPECT_EQ(entries(), std::vector<std::string>{"g.bin"});
 
   // A hook that runs out of memory midway: the exception passes, the old file stays.
@@ -430,6 +443,38 @@ TEST_F(BinaryFile, FailedSaveLeavesTheOldFileAndNoStrayFile) {
   EXPECT_THROW((void)to_bincode_file(big, p, failing), std::bad_alloc);
   EXPECT_EQ(contents(p), old);
   EXPECT_EQ(entries(), std::vector<std::string>{"g.bin"});
+}
+
+// An in-place rewrite that ends before commit() leaves a file its reader refuses, under every
+// name, and gives back the space claimed beyond the file's end; a finished one is whole.
+TEST_F(BinaryFile, UnfinishedInPlaceRewriteIsRefusedAndGivesBackItsSpace) {
+  const std::string p = path("g.bin"), twin = path("twin");
+  ASSERT_TRUE(to_bincode_file(dag_, p).ok());
+  ASSERT_EQ(::link(p.c_str(), twin.c_str()), 0);
+  TextDag big;
+  for (int i = 0; i < 3000; ++i)
+    ASSERT_TRUE(big.add_node("node" + std::to_string(i), "").ok());
+  const std::string data = to_bincode(big);
+  const auto open = [&] {
+    auto made = FileOutput::create(p);
+    EXPECT_TRUE(made.ok() && (*made)->writes_in_place());
+    return std::move(*made);
+  };
+  {
+    auto out = open();
+    ASSERT_TRUE(out->begin(std::size_t{64} << 20, kBincodeUnreadableStart));
+    ASSERT_TRUE(out->write(data.data(), data.size()));
+  }
+  EXPECT_EQ(load_fault(twin), kTruncated);
+  struct stat st {};
+  ASSERT_EQ(::stat(twin.c_str(), &st), 0);
+  EXPECT_LT(st.st_blocks * 512, 1 << 20);
+
+  auto out = open();
+  ASSERT_TRUE(out->begin(data.size(), kBincodeUnreadableStart));
+  ASSERT_TRUE(out->write(data.data(), data.size()) && out->commit());
+  EXPECT_EQ(contents(twin), data);
+  EXPECT_EQ(load_fault(twin), "(loaded)");
 }
 
 TEST_F(BinaryFile, ReplacementKeepsModeAndWritesThroughLinks) {

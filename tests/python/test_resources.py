@@ -270,8 +270,19 @@ FULL_DISK_SCRIPT = textwrap.dedent(r'''
     import os, subprocess, sys
     from torvex import DAG, GraphError
 
-    disk = sys.argv[1]
-    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "none", disk]).returncode:
+    kind, scratch = sys.argv[1], sys.argv[2]
+    disk = os.path.join(scratch, "disk")
+    os.mkdir(disk)
+    if kind == "tmpfs":
+        mount = ["mount", "-t", "tmpfs", "-o", "size=256k", "none", disk]
+    else:
+        image = os.path.join(scratch, "disk.img")
+        with open(image, "wb") as f:
+            f.truncate(2 << 20)
+        if subprocess.run(["mkfs." + kind, "-q", image]).returncode:
+            sys.exit(77)
+        mount = ["mount", "-o", "loop", image, disk]
+    if subprocess.run(mount).returncode:
         sys.exit(77)
     path, twin = os.path.join(disk, "g.bin"), os.path.join(disk, "twin.bin")
     old = DAG()
@@ -279,7 +290,8 @@ FULL_DISK_SCRIPT = textwrap.dedent(r'''
     old.save(path, lambda p: p)
     os.link(path, twin)  # a file with two names is rewritten in place
     big = DAG()
-    big.add_nodes([f"node{i:07d}" for i in range(20_000)])  # more than the disk holds
+    big.add_nodes([f"node{i:07d}" for i in range(200_000)])  # more than the disk holds
+    free = os.statvfs(disk).f_bfree
     for serializer in [None, lambda p: p]:
         try:
             big.save(path, serializer)
@@ -288,22 +300,63 @@ FULL_DISK_SCRIPT = textwrap.dedent(r'''
         for name in [path, twin]:
             back = DAG.load(name, lambda p: p)
             assert [back[f"old{i}"] for i in range(100)] == list(range(100))
-    assert sorted(os.listdir(disk)) == ["g.bin", "twin.bin"]
+        # The space claimed for the save is given back (ext4 may keep a block of its own).
+        assert os.statvfs(disk).f_bfree >= free - 4, (free, os.statvfs(disk).f_bfree)
+    assert set(os.listdir(disk)) - {"lost+found"} == {"g.bin", "twin.bin"}
 ''')
 
 
 @pytest.mark.skipif(not IS_ROOT or shutil.which("unshare") is None,
                     reason="needs root and unshare to mount a small file system")
-def test_save_in_place_on_a_full_disk_keeps_the_old_file(tmp_path):
+@pytest.mark.parametrize("kind", ["tmpfs", "ext4"])
+def test_save_in_place_on_a_full_disk_keeps_the_old_file(tmp_path, kind):
     # A private mount namespace: the small file system goes away with the process.
     done = subprocess.run(["unshare", "--mount", "--propagation", "private", sys.executable, "-c",
-                           FULL_DISK_SCRIPT, str(tmp_path)],
+                           FULL_DISK_SCRIPT, kind, str(tmp_path)],
                           capture_output=True, text=True, timeout=60)
     if done.returncode == 77 or done.stderr.startswith("unshare:"):
         pytest.skip(f"cannot mount a file system here: {done.stderr.strip()[-200:]}")
     assert done.returncode == 0, done.stderr[-2000:]
     full = "Bincode write error: io error: No space left on device (os error 28)"
     assert done.stdout.splitlines() == [full, full]
+
+
+FSIZE_SCRIPT = textwrap.dedent(r'''
+    import os, resource, sys
+    from torvex import DAG, GraphError
+
+    directory = sys.argv[1]
+    old = DAG()
+    old.add_nodes([(f"old{i}", i) for i in range(100)])
+    big = DAG()
+    big.add_nodes([f"node{i:07d}" for i in range(20_000)])
+    plain, linked = os.path.join(directory, "plain.bin"), os.path.join(directory, "linked.bin")
+    for path in [plain, linked]:
+        old.save(path, lambda p: p)
+    os.link(linked, linked + ".twin")  # a file with two names is rewritten in place
+    kept = open(linked, "rb").read()
+    length = len(big.to_bytes())
+    for limit in [length - 1, length]:
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, resource.RLIM_INFINITY))
+        for path in [plain, linked]:
+            try:
+                big.save(path)
+                print("saved")
+                assert open(path, "rb").read() == big.to_bytes()
+            except GraphError as e:
+                print(e)
+                assert open(path, "rb").read() == kept
+    print(*sorted(os.listdir(directory)))
+''')
+
+
+def test_save_over_the_file_size_limit_keeps_the_old_file(tmp_path):
+    done = subprocess.run([sys.executable, "-c", FSIZE_SCRIPT, str(tmp_path)],
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr[-2000:]
+    too_large = "Bincode write error: io error: File too large (os error 27)"
+    assert done.stdout.splitlines() == [too_large, too_large, "saved", "saved",
+                                        "linked.bin linked.bin.twin plain.bin"]
 
 
 PIPE_SCRIPT = textwrap.dedent(r'''
@@ -414,3 +467,65 @@ def test_load_while_another_process_rewrites_the_file(tmp_path):
     assert done.returncode == 0, done.stderr[-2000:]
     # Each load sees some state of the file: the whole graph, or a cut one (a read error).
     assert set(done.stdout.split()) <= {"loaded", "GraphError"}
+
+
+KILLED_SCRIPT = textwrap.dedent(r'''
+    import os, random, signal, sys, time
+    from torvex import DAG, TorvexError
+
+    path, rounds = sys.argv[1], int(sys.argv[2])
+    twin = path + ".twin"
+
+    def graph(payload):
+        dag = DAG()
+        dag.add_nodes([(f"node{i:06d}", payload) for i in range(200_000)])
+        dag.add_edges([(f"node{i:06d}", f"node{i + 1:06d}") for i in range(0, 199_999, 2)])
+        return dag
+
+    same = lambda p: p
+    old, new = graph("AAAAAAAA"), graph("BBBBBBBB")
+    old_bytes, new_bytes = old.to_bytes(same), new.to_bytes(same)
+    old.save(path, same)
+    os.link(path, twin)  # a file with two names is rewritten in place
+
+    def save_new():
+        pid = os.fork()
+        if pid == 0:
+            try:
+                new.save(path, same)
+            finally:
+                os._exit(0)
+        return pid
+
+    started = time.monotonic()
+    os.waitpid(save_new(), 0)
+    took = time.monotonic() - started  # only to spread the kills over a whole save
+    rng = random.Random(7)
+    outcomes = {}
+    for _ in range(rounds):
+        with open(path, "r+b") as f:
+            f.write(old_bytes)
+            f.truncate()
+        pid = save_new()
+        time.sleep(rng.uniform(0, 1.2 * took))
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+        with open(twin, "rb") as f:
+            outcome = {old_bytes: "old", new_bytes: "new"}.get(f.read())
+        if outcome is None:
+            try:
+                DAG.load(twin, same)
+                outcome = "mixed"
+            except TorvexError:
+                outcome = "refused"
+        outcomes[outcome] = outcomes.get(outcome, 0) + 1
+    print(" ".join(f"{k}={n}" for k, n in sorted(outcomes.items())))
+''')
+
+
+def test_a_killed_in_place_save_leaves_the_old_graph_the_new_one_or_a_refused_file(tmp_path):
+    done = subprocess.run([sys.executable, "-c", KILLED_SCRIPT, str(tmp_path / "g.bin"), "40"],
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr[-2000:]
+    outcomes = dict(item.split("=") for item in done.stdout.split())
+    assert set(outcomes) <= {"old", "new", "refused"}, outcomes

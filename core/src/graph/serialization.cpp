@@ -87,14 +87,13 @@ bool encode(const StableGraph& g, Sink& sink, PayloadText&& payload_text) {
   return ok;
 }
 
-// A file rewritten in place first gets room for every byte, so a full disk leaves it whole.
+// The file learns the length first: a limit or a full disk too small for it then fails before
+// the old file is touched, and a file rewritten in place is made unreadable until it is whole.
 template <class PayloadText>
-bool reserve_room(const StableGraph& g, FileOutput& file, PayloadText&& payload_text) {
-  if (!file.writes_in_place())
-    return true;
+bool begin_file(const StableGraph& g, FileOutput& file, PayloadText&& payload_text) {
   CountingSink count;
   encode(g, count, payload_text);
-  return file.reserve(count.size());
+  return file.begin(count.size(), kBincodeUnreadableStart);
 }
 
 const std::string* no_payload(NodeIndex /*n*/) {
@@ -567,7 +566,7 @@ Status to_bincode_file(const GraphStore& store, const std::string& path,
 
   Status status;
   run_blocking(access, [&] {
-    if (!reserve_room(g, *file, text_of) || !encode(g, *file, text_of) || !file->commit())
+    if (!begin_file(g, *file, text_of) || !encode(g, *file, text_of) || !file->commit())
       status = TorvexError::graph(bincode_write_error(file->failure()));
     file.reset();  // closing, or removing a temporary file, may wait too
   });

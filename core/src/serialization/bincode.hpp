@@ -2,6 +2,7 @@
 // UTF-8 texts and one-byte option tags. Encoding goes to any byte sink; decoding reads a span.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +21,15 @@ static_assert(std::endian::native == std::endian::little, "the binary form is li
 // The texts that follow "Bincode write error: " and "Bincode read error: ".
 std::string bincode_write_error(std::string_view detail);
 std::string bincode_read_error(std::string_view detail);
+
+// A start no reader accepts: a node count of 2^64 - 1 whose first name is longer than any
+// input. A file rewritten in place begins with it until its own first bytes are written last,
+// so that an unfinished rewrite never reads as a graph.
+inline constexpr std::array<std::uint8_t, 16> kBincodeUnreadableStart = [] {
+  std::array<std::uint8_t, 16> start{};
+  start.fill(0xFF);
+  return start;
+}();
 
 // A sink writes bytes and answers false once it cannot; failure() then says why, in the form
 // "io error: ...".

@@ -1,9 +1,11 @@
 #include "serialization/file_io.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -240,7 +242,7 @@ Result<std::unique_ptr<FileOutput>> FileOutput::create(const std::string& path,
     if (!r.write_in_place)
       return file_error(kCreateFailed, path, os_error_text(r.error));
   }
-  // Not truncated: the old bytes stay until reserve() knows the new ones fit.
+  // Not truncated: the old bytes stay until begin() knows the new ones fit.
   out->fd_ = retry_interrupted(
       interrupted, [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666); });
   if (out->fd_ < 0)
@@ -251,8 +253,10 @@ Result<std::unique_ptr<FileOutput>> FileOutput::create(const std::string& path,
 }
 
 FileOutput::~FileOutput() {
-  if (fd_ >= 0)
+  if (fd_ >= 0) {
+    give_back_reservation();
     (void)close_file(fd_);
+  }
   if (!temporary_.empty())
     ::unlink(temporary_.c_str());
 }
@@ -294,20 +298,55 @@ int reserve_space(int fd, std::size_t length) {
 
 }  // namespace
 
-bool FileOutput::reserve(std::size_t length) {
-  if (failed_ || !in_place_ || length == 0)
-    return !failed_;
-  if (retry_interrupted(interrupted_, [&] { return reserve_space(fd_, length); }) == 0)
-    return true;
-  const int error = errno;
-  if (error == EOPNOTSUPP || error == ENOSYS) {
-    // Nothing to reserve with here: the file is emptied first, so a failing write leaves it
-    // short rather than a mix of old and new bytes.
-    if (retry_interrupted(interrupted_, [&] { return ::ftruncate(fd_, 0); }) == 0)
-      return true;
-    return fail(errno);
+bool FileOutput::begin(std::size_t length, std::span<const std::uint8_t> unreadable) {
+  if (failed_)
+    return false;
+  if (temporary_.empty() && !in_place_)
+    return true;  // a pipe or a device: no length to check
+  // Over the limit, the write would fail midway (after SIGXFSZ, which ends a process that
+  // does not ignore it).
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      length > limit.rlim_cur) {
+    return fail(EFBIG);
   }
-  return fail(error);
+  if (!in_place_ || length == 0)
+    return true;
+  if (retry_interrupted(interrupted_, [&] { return reserve_space(fd_, length); }) != 0) {
+    const int error = errno;
+    if (error != EOPNOTSUPP && error != ENOSYS) {
+      reserved_ = length;  // a failed claim may still hold part of it
+      give_back_reservation();
+      return fail(error);
+    }
+    // Nothing to reserve with here; a full disk then fails midway, on an unreadable file.
+  } else {
+    reserved_ = length;
+  }
+  // The unreadable start reaches the disk before any new byte can.
+  if (!write_fully(reinterpret_cast<const char*>(unreadable.data()), unreadable.size()))
+    return false;
+  if (retry_interrupted(interrupted_, [&] { return ::fdatasync(fd_); }) != 0)
+    return fail(errno);
+  held_back_ = unreadable.size();
+  head_.reserve(held_back_);
+  return true;
+}
+
+void FileOutput::give_back_reservation() noexcept {
+  const std::uint64_t reserved = std::exchange(reserved_, 0);
+  struct stat st {};
+  if (reserved == 0 || ::fstat(fd_, &st) != 0)
+    return;
+#ifdef FALLOC_FL_PUNCH_HOLE
+  // For file systems that keep such blocks through a cut; ext4 ignores a hole past the end.
+  if (static_cast<std::uint64_t>(st.st_size) < reserved) {
+    (void)::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, st.st_size,
+                      static_cast<off_t>(reserved) - st.st_size);
+  }
+#endif
+  // Cutting a file to its own length drops the blocks claimed beyond its end (ext4, tmpfs).
+  (void)retry_interrupted({}, [&] { return ::ftruncate(fd_, st.st_size); });
 }
 
 bool FileOutput::flush_buffer() {
@@ -318,6 +357,12 @@ bool FileOutput::flush_buffer() {
 bool FileOutput::write(const void* data, std::size_t n) {
   if (failed_)
     return false;
+  if (head_.size() < held_back_) {
+    const std::size_t taken = std::min(n, held_back_ - head_.size());
+    head_.append(static_cast<const char*>(data), taken);
+    data = static_cast<const char*>(data) + taken;
+    n -= taken;
+  }
   if (buffered_ + n > kBufferSize && !flush_buffer())
     return false;
   if (n >= kBufferSize)
@@ -331,12 +376,28 @@ bool FileOutput::commit() {
   if (failed_ || !flush_buffer())
     return false;
   if (temporary_.empty()) {
-    // Written in place: whatever is left of the old bytes goes; the destructor closes the file.
-    if (in_place_ && retry_interrupted(interrupted_, [&] {
-                       return ::ftruncate(fd_, static_cast<off_t>(written_));
-                     }) != 0) {
+    if (!in_place_)
+      return true;  // the destructor closes it
+    // Whatever is left of the old bytes goes, and the rest is on disk before the held-back
+    // start makes the file readable.
+    const std::uint64_t length = written_ - (held_back_ - head_.size());
+    if (retry_interrupted(interrupted_,
+                          [&] { return ::ftruncate(fd_, static_cast<off_t>(length)); }) != 0 ||
+        (held_back_ > 0 &&
+         retry_interrupted(interrupted_, [&] { return ::fdatasync(fd_); }) != 0)) {
       return fail(errno);
     }
+    // Every other byte is in place: a signal now only delays the last steps.
+    for (std::size_t done = 0; done < head_.size();) {
+      const ssize_t n = retry_interrupted(
+          {}, [&] { return ::pwrite(fd_, head_.data() + done, head_.size() - done, done); });
+      if (n <= 0)
+        return fail(n < 0 ? errno : EIO);
+      done += static_cast<std::size_t>(n);
+    }
+    if (held_back_ > 0 && retry_interrupted({}, [&] { return ::fdatasync(fd_); }) != 0)
+      return fail(errno);
+    reserved_ = 0;
     return true;
   }
   if (retry_interrupted(interrupted_, [&] { return ::fsync(fd_); }) != 0)

@@ -44,7 +44,8 @@ Result<FileBytes> read_file(const std::string& path, const InterruptHandler& int
 // one: no regular file there (a device, a pipe), a file with other hard links (they would keep
 // the old bytes), a directory that takes no new file, or an owner the new file cannot be
 // given. A regular file written in place is overwritten from the start and cut to the new
-// length by commit(); reserve() first makes a full disk fail before the old bytes are touched.
+// length by commit(); begin() first makes a full disk fail before the old bytes are touched,
+// and keeps the file unreadable until it is whole.
 // A new file gets mode 0666 less the umask; a replaced file keeps its mode and owner.
 class FileOutput {
  public:
@@ -63,14 +64,18 @@ class FileOutput {
 
   // Whether the path itself is rewritten (a regular file written in place).
   bool writes_in_place() const { return in_place_; }
-  // Before the first write: claims the disk space for the `length` bytes to come, so that a
-  // disk too full for them fails here with the old file as it was. Does nothing unless writing
-  // in place; where the file system keeps no reservations, drops the old bytes at once.
+  // Before the first write, with the exact `length` to come: a regular file that a file size
+  // limit (RLIMIT_FSIZE) keeps below that length fails here, before it is touched. Writing in
+  // place, the disk space is claimed next (a disk too full fails here too, the old file as it
+  // was); then `unreadable` is written over the start of the file and synced, and as many bytes
+  // at the start of the output are held back until commit() writes them last. Until then a
+  // killed or failed save leaves a file that its reader refuses, never a mix of old and new.
   // Errors: false with failure() set.
-  bool reserve(std::size_t length);
+  bool begin(std::size_t length, std::span<const std::uint8_t> unreadable);
 
   // Flushes, syncs and puts the file in place.
-  // Errors: false with failure() set; the old file stays as it was.
+  // Errors: false with failure() set; the old file stays as it was, or, written in place, its
+  // start stays unreadable. Space claimed beyond the file's end is given back on failure.
   bool commit();
 
  private:
@@ -78,13 +83,17 @@ class FileOutput {
   bool flush_buffer();
   bool write_fully(const char* data, std::size_t n);
   bool fail(int error_number);
+  void give_back_reservation() noexcept;
 
   int fd_ = -1;
   InterruptHandler interrupted_;
-  std::string target_;     // the path the temporary file replaces; empty when writing in place
-  std::string temporary_;  // removed by the destructor unless committed
-  bool in_place_ = false;  // a regular file rewritten where it is
-  std::uint64_t written_ = 0;
+  std::string target_;          // the path the temporary file replaces; empty when writing in place
+  std::string temporary_;       // removed by the destructor unless committed
+  bool in_place_ = false;       // a regular file rewritten where it is
+  std::uint64_t written_ = 0;   // bytes written through the descriptor
+  std::uint64_t reserved_ = 0;  // the length claimed by begin(), until commit() succeeds
+  std::size_t held_back_ = 0;   // bytes of the output's start that commit() writes last
+  std::string head_;            // those bytes, as they arrive
   bool failed_ = false;
   std::string failure_;
   std::unique_ptr<char[]> buffer_;
