@@ -253,11 +253,9 @@ class Sizer {
 
   std::uint64_t alternation_size(const Node& node) {
     // Branches that are all single classes merge into one class.
-    const bool all_classes = std::all_of(node.children.begin(), node.children.end(),
-                                         [](const Node& child) {
-                                           return child.kind == Node::Kind::kClass &&
-                                                  child.captures == 0;
-                                         });
+    const bool all_classes = std::all_of(
+        node.children.begin(), node.children.end(),
+        [](const Node& child) { return child.kind == Node::Kind::kClass && child.captures == 0; });
     if (all_classes) {
       CharClass merged;
       for (const Node& child : node.children)

@@ -106,8 +106,8 @@ class Re2Writer {
         return false;
       out += '*';
     }
-    if (node.max != kUnbounded && !write_optional(node.children[0], node.max - node.min, product,
-                                                   budget, out)) {
+    if (node.max != kUnbounded &&
+        !write_optional(node.children[0], node.max - node.min, product, budget, out)) {
       return false;
     }
     out += ')';
