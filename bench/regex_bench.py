@@ -57,6 +57,29 @@ def cases(n):
     ]
 
 
+# ---- compile-heavy patterns: large counts near the size limit (compile time dominates) ----
+
+
+def compile_cases(n):
+    names = task_names(n)
+    return [
+        ("a{0,40000}", names, None),
+        ("x{0,20000}y", names, None),
+        ("[a-z]{0,40000}", names, None),
+        ("a{5,40000}b", names, None),
+        ("(?:a|b){0,40000}", names, None),
+        ("_a{0,40000}[0-9]", names, None),
+        ("_[a-z]{0,90000}[0-9]", names, None),
+        (r"_\w{0,200}[0-9]", names, None),
+        ("a{0,160000}", names, "a{0,160000} (refused)"),
+        ("(?:a?){200000}", names, "(?:a?){200000} (refused)"),
+        ("(?:a{0,400}){400}", names, "(?:a{0,400}){400} (refused)"),
+    ]
+
+
+# ---- end of the compile-heavy block ----
+
+
 def torvex_run(dag, pattern):
     try:
         return len(dag.nodes_matching_regex(pattern))
@@ -77,7 +100,7 @@ def main():
     n = int(sys.argv[1]) if len(sys.argv) > 1 else 1_000_000
     print(f"{'pattern':34s} {'torvex (s)':>11s} {'paula (s)':>10s} {'ratio':>7s}  kept")
     graphs = {}
-    for pattern, names, label in cases(n):
+    for pattern, names, label in cases(n) + compile_cases(n):
         key = id(names)
         if key not in graphs:
             graphs.clear()

@@ -315,3 +315,58 @@ def test_committed_tables_equal_the_generators_output():
         [sys.executable, ROOT / "core/tools/gen_regex_unicode.py", UCD],
         check=True, capture_output=True, text=True).stdout
     assert generated == (ROOT / "core/src/algorithms/regex/unicode_tables.cpp").read_text()
+
+
+# ---- the size limit ----------------------------------------------------------------------
+
+TOO_LARGE = "Invalid regex pattern: pattern too large: its compiled form exceeds the size limit"
+# Each pattern at the largest count the dependency accepts, and one past it.
+SIZE_EDGES = [
+    ("a{{0,{}}}", 145631), ("^a{{{}}}", 327674), ("(?:a?){{{}}}", 100822), ("(a){{{}}}", 109224),
+    ("[a-z]{{0,{}}}", 93620), ("(?:a|b){{0,{}}}", 93620), ("x{{0,{}}}y", 145631),
+    ("(?i)k{{{}}}", 44430), (".{{{}}}", 10485), ("([é-ɏ]){{{}}}", 38549), ("(?:a*){{{}}}", 145632),
+]
+SIZE_REFUSED = ["a{0,160000}", "(?:a?){200000}", "(?:a{0,400}){400}", r"\w{0,2000}",
+                "a{5,160000}b"]
+
+
+def test_the_size_limit_refuses_at_the_dependencys_counts():
+    dag = DAG()
+    dag.add_node("a")
+    for template, count in SIZE_EDGES:
+        assert ours(dag, template.format(count)) is not None, template.format(count)
+        with pytest.raises(GraphError) as error:
+            dag.nodes_matching_regex(template.format(count + 1))
+        assert str(error.value) == TOO_LARGE
+    for pattern in SIZE_REFUSED:
+        with pytest.raises(GraphError, match=r"pattern too large"):
+            dag.nodes_matching_regex(pattern)
+
+
+@needs_oracle
+def test_the_size_limit_agrees_with_the_oracle(dag):
+    for template, count in SIZE_EDGES:
+        check(dag, template.format(count))
+        check(dag, template.format(count + 1))
+    for pattern in SIZE_REFUSED:
+        check(dag, pattern)
+
+
+def test_long_counted_repetitions_keep_their_bounds():
+    # Large counts reach the matcher split and nested; the edges of each count must hold.
+    runs = [n + k for n in (5, 1000, 2500) for k in (-1, 0, 1)]
+    names = ["b" + "a" * n + "c" for n in runs] + ["x" * n + "y" for n in runs] + ["bc", "y"]
+    dag = DAG()
+    dag.add_nodes(names)
+    cases = [
+        ("ba{0,2500}c", [n <= 2500 for n in runs], [False] * len(runs), [True, False]),
+        ("ba{1000,2500}c", [1000 <= n <= 2500 for n in runs], [False] * len(runs),
+         [False, False]),
+        ("^x{0,2500}y$", [False] * len(runs), [n <= 2500 for n in runs], [False, True]),
+        ("x{0,40000}y", [False] * len(runs), [True] * len(runs), [False, True]),
+        ("a{5,40000}c", [n >= 5 for n in runs], [False] * len(runs), [False, False]),
+        ("b(?:a|b){0,2500}", [True] * len(runs), [False] * len(runs), [True, False]),
+    ]
+    for pattern, with_a, with_x, rest in cases:
+        expected = [name for name, keep in zip(names, with_a + with_x + rest) if keep]
+        assert ours(dag, pattern) == expected, pattern

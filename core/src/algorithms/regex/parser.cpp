@@ -210,6 +210,7 @@ Node Parser::parse_group(int depth, int& height, bool& is_flags) {
   const std::size_t start = pos_;
   bump_space();  // free spacing may part `(` from `?`
   const Flags outer = flags_;
+  bool capturing = true;
   if (peek() == '?' && !at_end()) {
     ++pos_;
     if (peek() == '=' || peek() == '!' || (peek() == '<' && (peek(1) == '=' || peek(1) == '!'))) {
@@ -224,6 +225,7 @@ Node Parser::parse_group(int depth, int& height, bool& is_flags) {
         return {};
     } else {
       const bool scoped = parse_flags(start);
+      capturing = false;
       if (failed())
         return {};
       if (!scoped) {  // (?flags): applies to the rest of the enclosing group
@@ -247,6 +249,7 @@ Node Parser::parse_group(int depth, int& height, bool& is_flags) {
   ++pos_;  // ')'
   flags_ = outer;
   height = inner + 1;
+  n.captures += capturing ? 1 : 0;
   return n;
 }
 

@@ -12,6 +12,10 @@ namespace {
 
 // RE2 refuses counts above this, also as products of nested counts.
 constexpr std::uint64_t kRe2MaxRepeat = 1000;
+// Optional copies nest in parts of this many: RE2 compiles a part in time growing with the
+// square of its count, and each part adds a level of nesting.
+constexpr std::uint64_t kChunk = 100;
+constexpr std::uint64_t kMaxChain = 1000;
 // RE2's memory budget: larger than its default, so every pattern within our own size limit fits.
 constexpr std::int64_t kRe2MaxMemory = 64 << 20;
 
@@ -102,14 +106,47 @@ class Re2Writer {
         return false;
       out += '*';
     }
-    for (std::uint64_t left = node.max == kUnbounded ? 0 : node.max - node.min; left > 0;) {
-      const std::uint64_t k = std::min(left, budget);
-      if (!write_group(node.children[0], product * k, out))
-        return false;
-      out += "{0," + std::to_string(k) + '}';
-      left -= k;
+    if (node.max != kUnbounded &&
+        !write_optional(node.children[0], node.max - node.min, product, budget, out)) {
+      return false;
     }
     out += ')';
+    return true;
+  }
+
+  // X{0,n} for n above the budget. A flat X{0,k}X{0,k}... makes RE2's compile quadratic: every
+  // way out of one part passes through the entries of all later parts. Nested as
+  // X{0,c-1}(?:X X{0,c-1}(?:X ...)?)? every way out leads straight to the end, and the copies
+  // of X still match any count up to n.
+  bool write_optional(const Node& body, std::uint64_t left, std::uint64_t product,
+                      std::uint64_t budget, std::string& out) {
+    const std::uint64_t chunk = std::min(budget, kChunk);
+    if (left / chunk > kMaxChain) {  // too deep to nest: RE2 takes the flat form as well
+      for (; left > 0;) {
+        const std::uint64_t k = std::min(left, budget);
+        if (!write_group(body, product * k, out))
+          return false;
+        out += "{0," + std::to_string(k) + '}';
+        left -= k;
+      }
+      return true;
+    }
+    std::uint64_t open = 0;
+    for (; left > budget; left -= chunk, ++open) {
+      if (chunk > 1) {
+        if (!write_group(body, product * (chunk - 1), out))
+          return false;
+        out += "{0," + std::to_string(chunk - 1) + '}';
+      }
+      out += "(?:";
+      if (!write_group(body, product, out))
+        return false;
+    }
+    if (!write_group(body, product * std::max<std::uint64_t>(left, 1), out))
+      return false;
+    out += "{0," + std::to_string(left) + '}';
+    for (; open > 0; --open)
+      out += ")?";
     return true;
   }
 
@@ -230,6 +267,38 @@ std::string required_character(const Node& node, const std::vector<CharClass>& c
   }
 }
 
+// A name contains a match of X{n,m} R exactly when it contains one of X{n} R: drop the first
+// copies of X from any match. So a repetition at either edge of the pattern (of a branch of a
+// top-level alternation) needs only its least count; the copies it saves would change no
+// answer, and a large count there would only cost compile time.
+void trim_edges(Node& node) {
+  switch (node.kind) {
+    case Node::Kind::kAlternate:
+      for (Node& child : node.children)
+        trim_edges(child);
+      return;
+    case Node::Kind::kRepeat:
+      node.max = node.min;
+      return;
+    case Node::Kind::kConcat: {
+      auto trim = [](Node& child) {  // true: nothing left, the next item is at the edge
+        if (child.kind == Node::Kind::kRepeat) {
+          child.max = child.min;
+          return child.min == 0;
+        }
+        return child.kind == Node::Kind::kEmpty;
+      };
+      for (auto it = node.children.begin(); it != node.children.end() && trim(*it);)
+        ++it;
+      for (auto it = node.children.rbegin(); it != node.children.rend() && trim(*it);)
+        ++it;
+      return;
+    }
+    default:
+      return;
+  }
+}
+
 bool is_ascii(std::string_view text) {
   for (const char c : text) {
     if (static_cast<unsigned char>(c) >= 0x80)
@@ -254,11 +323,12 @@ Pattern::~Pattern() = default;
 
 Result<Pattern> Pattern::compile(std::string_view text) {
   TORVEX_TRY(syntax, parse(text));
-  if (!PikeProgram::within_size_limit(syntax))
-    return invalid_pattern("pattern too large: its compiled form exceeds the size limit");
+  if (!fits_size_limit(syntax))
+    return invalid_pattern(kTooLarge);
   Pattern out;
   out.min_length_ = min_match_bytes(syntax.root, syntax.classes);
   out.required_ = required_character(syntax.root, syntax.classes);
+  trim_edges(syntax.root);
   if (const auto re2_text = to_re2(syntax)) {
     RE2::Options options;
     options.set_log_errors(false);
@@ -273,7 +343,7 @@ Result<Pattern> Pattern::compile(std::string_view text) {
   if (!out.re2_ || out.re2_ascii_only_) {
     out.pike_ = PikeProgram::compile(syntax);
     if (!out.pike_)
-      return invalid_pattern("pattern too large: its compiled form exceeds the size limit");
+      return invalid_pattern(kTooLarge);
   }
   return out;
 }

@@ -41,6 +41,7 @@ struct Node {
   bool only_empty = true;          // matches nothing but the empty string (an empty class: false)
   std::uint32_t class_index = 0;   // into Syntax::classes
   std::uint64_t min = 0, max = 0;  // of a repetition; max may be kUnbounded
+  std::uint32_t captures = 0;      // capture groups around exactly this node (they cost size)
   std::vector<Node> children;
 };
 
@@ -54,6 +55,12 @@ TorvexError invalid_pattern(std::string_view description);
 
 // Parses `pattern`; the error is Graph "Invalid regex pattern: {description}".
 Result<Syntax> parse(std::string_view pattern);
+
+// Whether the compiled form of `syntax` stays within the dialect's default size limit, as the
+// dialect's own engine counts it (the error text is kTooLarge).
+bool fits_size_limit(const Syntax& syntax);
+inline constexpr std::string_view kTooLarge =
+    "pattern too large: its compiled form exceeds the size limit";
 
 // Whether RE2's ASCII \b and \B give the pattern's answer only on pure-ASCII text: for the
 // Unicode word assertions, and for \B, which RE2 also finds inside a multi-byte character.

@@ -1,0 +1,365 @@
+// The size limit, counted the way the dialect's own engine counts it: the bytes of the
+// intermediate states of two Thompson automata, a forward one with capture states and a
+// reverse one without, each against the same limit. Each state takes 32 bytes, a union 4 more
+// per alternative and a sparse state 8 more per byte range. Counting the same states makes us
+// refuse what that engine refuses and accept what it accepts, so the limit also bounds the
+// work of compiling and matching what is accepted.
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "algorithms/regex/syntax.hpp"
+#include "interrupt.hpp"
+
+namespace torvex::algorithms::regex {
+namespace {
+
+constexpr std::uint64_t kState = 32, kAlternative = 4, kRange = 8;
+constexpr std::uint64_t kLimit = 10u << 20;
+constexpr std::uint64_t kOver = kLimit + 1;  // saturates every sum and product
+
+std::uint64_t add(std::uint64_t a, std::uint64_t b) {
+  return std::min(a + b, kOver);
+}
+std::uint64_t times(std::uint64_t count, std::uint64_t each) {
+  return each != 0 && count > kOver / each ? kOver : std::min(count * each, kOver);
+}
+
+struct ByteRange {
+  std::uint8_t first, last;
+  auto operator<=>(const ByteRange&) const = default;
+};
+using Sequence = std::vector<ByteRange>;
+
+std::size_t encode(char32_t c, std::uint8_t* out) {
+  if (c < 0x80) {
+    out[0] = static_cast<std::uint8_t>(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = static_cast<std::uint8_t>(0xC0 | (c >> 6));
+    out[1] = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = static_cast<std::uint8_t>(0xE0 | (c >> 12));
+    out[1] = static_cast<std::uint8_t>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<std::uint8_t>(0xF0 | (c >> 18));
+  out[1] = static_cast<std::uint8_t>(0x80 | ((c >> 12) & 0x3F));
+  out[2] = static_cast<std::uint8_t>(0x80 | ((c >> 6) & 0x3F));
+  out[3] = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
+  return 4;
+}
+
+// Splits [first, last] into sequences of byte ranges whose products are exactly the UTF-8
+// encodings of the range, in ascending order: the automaton's unit of a class.
+template <typename Visit>
+void utf8_sequences(char32_t first, char32_t last, Visit&& visit) {
+  std::vector<std::pair<char32_t, char32_t>> stack{{first, last}};
+  while (!stack.empty()) {
+    auto [s, e] = stack.back();
+    stack.pop_back();
+    for (;;) {
+      interrupt::poll();
+      if (s < 0xE000 && e > 0xD7FF) {
+        if (e >= 0xE000)
+          stack.push_back({0xE000, e});
+        e = 0xD7FF;
+        if (s > e)
+          break;
+        continue;
+      }
+      bool split = false;
+      for (const char32_t max : {0x7Fu, 0x7FFu, 0xFFFFu}) {
+        if (s <= max && max < e) {
+          stack.push_back({max + 1, e});
+          e = max;
+          split = true;
+          break;
+        }
+      }
+      if (split)
+        continue;
+      if (e < 0x80) {  // one byte range
+        visit(Sequence{{static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(e)}});
+        break;
+      }
+      for (int i = 1; i < 4 && !split; ++i) {
+        const char32_t max = (char32_t{1} << (6 * i)) - 1;
+        if ((s & ~max) != (e & ~max)) {
+          if ((s & max) != 0) {
+            stack.push_back({(s | max) + 1, e});
+            e = s | max;
+            split = true;
+          } else if ((e & max) != max) {
+            stack.push_back({e & ~max, e});
+            e = (e & ~max) - 1;
+            split = true;
+          }
+        }
+      }
+      if (split)
+        continue;
+      std::uint8_t a[4], b[4];
+      const std::size_t n = encode(s, a);
+      encode(e, b);
+      Sequence seq(n);
+      for (std::size_t k = 0; k < n; ++k)
+        seq[k] = {a[k], b[k]};
+      visit(seq);
+      break;
+    }
+  }
+}
+
+// A class of the forward automaton: a minimal automaton of its sorted UTF-8 sequences built
+// incrementally (equal states shared), one sparse state each, plus the common end.
+std::uint64_t forward_class_size(const CharClass& cls) {
+  struct Node {
+    std::vector<std::pair<ByteRange, std::uint32_t>> trans;
+    std::optional<ByteRange> last;
+  };
+  std::map<std::vector<std::pair<ByteRange, std::uint32_t>>, std::uint32_t> compiled;
+  std::uint64_t size = kState;  // the end
+  std::uint32_t next_id = 1;
+  constexpr std::uint32_t kTarget = 0;
+  std::vector<Node> uncompiled(1);
+  auto compile = [&](std::vector<std::pair<ByteRange, std::uint32_t>> trans) {
+    const auto [it, inserted] = compiled.try_emplace(std::move(trans), next_id);
+    if (inserted) {
+      ++next_id;
+      size = add(size, kState + kRange * it->first.size());
+    }
+    return it->second;
+  };
+  auto compile_from = [&](std::size_t from) {
+    std::uint32_t next = kTarget;
+    while (from + 1 < uncompiled.size()) {
+      Node node = std::move(uncompiled.back());
+      uncompiled.pop_back();
+      if (node.last)
+        node.trans.push_back({*node.last, next});
+      next = compile(std::move(node.trans));
+      Node& top = uncompiled.back();
+      if (top.last) {
+        top.trans.push_back({*top.last, next});
+        top.last.reset();
+      }
+    }
+  };
+  for (const CodeRange& r : cls.ranges()) {
+    utf8_sequences(r.first, r.last, [&](const Sequence& seq) {
+      std::size_t prefix = 0;
+      while (prefix < seq.size() && prefix < uncompiled.size() &&
+             uncompiled[prefix].last == seq[prefix]) {
+        ++prefix;
+      }
+      compile_from(prefix);
+      uncompiled.back().last = seq[prefix];
+      for (std::size_t k = prefix + 1; k < seq.size(); ++k)
+        uncompiled.push_back(Node{{}, seq[k]});
+    });
+  }
+  compile_from(0);
+  Node root = std::move(uncompiled.back());
+  if (root.last)
+    root.trans.push_back({*root.last, kTarget});
+  compile(std::move(root.trans));
+  return size;
+}
+
+// A class of the reverse automaton: a union of the sequences' chains of single-range states,
+// shared where sequences begin alike, and an end.
+std::uint64_t reverse_class_size(const CharClass& cls) {
+  std::map<std::tuple<std::uint32_t, ByteRange>, std::uint32_t> shared;
+  std::uint64_t size = 2 * kState;
+  std::uint32_t next_id = 1;
+  for (const CodeRange& r : cls.ranges()) {
+    utf8_sequences(r.first, r.last, [&](const Sequence& seq) {
+      std::uint32_t end = 0;
+      for (const ByteRange& range : seq) {
+        const auto [it, inserted] = shared.try_emplace({end, range}, next_id);
+        if (inserted) {
+          ++next_id;
+          size = add(size, kState);
+        }
+        end = it->second;
+      }
+      size = add(size, kAlternative);
+    });
+  }
+  return size;
+}
+
+class Sizer {
+ public:
+  Sizer(const Syntax& syntax, bool reverse) : syntax_(syntax), reverse_(reverse) {
+    class_sizes_.resize(syntax.classes.size());
+  }
+
+  std::uint64_t size(const Node& node) {
+    std::uint64_t own = 0;
+    switch (node.kind) {
+      case Node::Kind::kEmpty:
+        own = kState;
+        break;
+      case Node::Kind::kLook:
+        own = kState;
+        break;
+      case Node::Kind::kClass:
+        own = class_size(node.class_index);
+        break;
+      case Node::Kind::kConcat:
+        for (const Node& child : node.children) {
+          // Flag groups and `(?:)` between other items leave no state.
+          if (child.kind != Node::Kind::kEmpty || child.captures > 0)
+            own = add(own, size(child));
+        }
+        break;
+      case Node::Kind::kAlternate:
+        own = alternation_size(node);
+        break;
+      case Node::Kind::kRepeat:
+        own = repeat_size(node);
+        break;
+    }
+    if (!reverse_)  // a capture start and end state per group
+      own = add(own, times(node.captures, 2 * kState));
+    return own;
+  }
+
+ private:
+  std::uint64_t class_size(std::uint32_t index) {
+    std::uint64_t& cached = class_sizes_[index];
+    if (cached != 0)
+      return cached;
+    const CharClass& cls = syntax_.classes[index];
+    if (const auto c = cls.single()) {  // a literal: a state per byte
+      std::uint8_t bytes[4];
+      cached = kState * encode(*c, bytes);
+    } else if (cls.is_ascii()) {  // one sparse state and an end
+      cached = 2 * kState + kRange * cls.ranges().size();
+    } else {
+      cached = reverse_ ? reverse_class_size(cls) : forward_class_size(cls);
+    }
+    return cached;
+  }
+
+  std::uint64_t alternation_size(const Node& node) {
+    // Branches that are all single classes merge into one class.
+    const bool all_classes = std::all_of(
+        node.children.begin(), node.children.end(),
+        [](const Node& child) { return child.kind == Node::Kind::kClass && child.captures == 0; });
+    if (all_classes) {
+      CharClass merged;
+      for (const Node& child : node.children)
+        merged.unite(syntax_.classes[child.class_index]);
+      if (const auto c = merged.single()) {
+        std::uint8_t bytes[4];
+        return kState * encode(*c, bytes);
+      }
+      if (merged.is_ascii())
+        return 2 * kState + kRange * merged.ranges().size();
+      return reverse_ ? reverse_class_size(merged) : forward_class_size(merged);
+    }
+    std::uint64_t total = 2 * kState;  // the union and the end
+    for (const Node& child : node.children)
+      total = add(total, add(size(child), kAlternative));
+    return total;
+  }
+
+  std::uint64_t repeat_size(const Node& node) {
+    const Node& body = node.children[0];
+    if (node.max == 0)
+      return kState;
+    const std::uint64_t each = size(body);
+    const bool can_be_empty = min_length_is_zero(body);
+    if (node.max == kUnbounded) {
+      if (node.min == 0) {
+        return can_be_empty ? add(each, 3 * kState + 4 * kAlternative)
+                            : add(each, kState + 2 * kAlternative);
+      }
+      return add(times(node.min, each), kState + 2 * kAlternative);
+    }
+    if (node.min == 0 && node.max == 1)
+      return add(each, 2 * kState + 2 * kAlternative);
+    const std::uint64_t required = node.min == 0 ? kState : times(node.min, each);
+    if (node.min == node.max)
+      return required;
+    const std::uint64_t optional = add(each, kState + 2 * kAlternative);
+    return add(add(required, kState), times(node.max - node.min, optional));
+  }
+
+  static bool min_length_is_zero(const Node& node) {
+    switch (node.kind) {
+      case Node::Kind::kEmpty:
+      case Node::Kind::kLook:
+        return true;
+      case Node::Kind::kClass:
+        return false;
+      case Node::Kind::kConcat:
+        return std::all_of(node.children.begin(), node.children.end(), min_length_is_zero);
+      case Node::Kind::kAlternate:
+        return std::any_of(node.children.begin(), node.children.end(), min_length_is_zero);
+      case Node::Kind::kRepeat:
+        return node.min == 0 || min_length_is_zero(node.children[0]);
+    }
+    return true;
+  }
+
+  const Syntax& syntax_;
+  bool reverse_;
+  std::vector<std::uint64_t> class_sizes_;
+};
+
+// Whether every match begins (at_end: ends) with the text's edge assertion: then the automaton
+// needs no unanchored prefix.
+bool anchored(const Node& node, bool at_end) {
+  switch (node.kind) {
+    case Node::Kind::kLook:
+      return node.look == (at_end ? Look::kEndText : Look::kStartText);
+    case Node::Kind::kConcat:
+      for (std::size_t k = 0; k < node.children.size(); ++k) {
+        const Node& child = node.children[at_end ? node.children.size() - 1 - k : k];
+        if (anchored(child, at_end))
+          return true;
+        if (child.kind != Node::Kind::kEmpty)  // flag groups leave nothing before an anchor
+          return false;
+      }
+      return false;
+    case Node::Kind::kAlternate:
+      return std::all_of(node.children.begin(), node.children.end(),
+                         [at_end](const Node& child) { return anchored(child, at_end); });
+    case Node::Kind::kRepeat:
+      return node.min > 0 && anchored(node.children[0], at_end);
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool fits_size_limit(const Syntax& syntax) {
+  // The unanchored prefix: a lazy loop over any byte (a union, a one-range sparse state and
+  // its end), or one empty state when every match is anchored.
+  constexpr std::uint64_t kUnanchoredPrefix = 3 * kState + 2 * kAlternative + kRange;
+  for (const bool reverse : {false, true}) {
+    Sizer sizer(syntax, reverse);
+    std::uint64_t total = anchored(syntax.root, reverse) ? kState : kUnanchoredPrefix;
+    if (!reverse)
+      total += 2 * kState;  // the whole match's capture
+    total = add(total, sizer.size(syntax.root));
+    total = add(total, kState);  // the match state
+    if (total > kLimit)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace torvex::algorithms::regex
