@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "dag_object.hpp"
+#include "interrupt.hpp"
 
 namespace torvex::binding {
 namespace {
@@ -106,11 +107,13 @@ PyObject* diff(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
   /* payloads, weights and labels of what both have, with the lock held */
   GraphDiffValue value;
   for (std::size_t i = 0; i < structure.nodes_in_both.size(); ++i) {
+    interrupt::poll();  // payloads of C types compare without running a signal handler
     const auto [in_a, in_b] = structure.nodes_in_both_slots[i];
     if (payloads_differ(dag->payload(in_a).payload, other->payload(in_b).payload))
       value.changed_nodes.push_back(std::move(structure.nodes_in_both[i]));
   }
   for (std::size_t i = 0; i < structure.edges_in_both.size(); ++i) {
+    interrupt::poll();
     const auto [in_a, in_b] = structure.edges_in_both_slots[i];
     if (edges_differ(a, in_a, b, in_b))
       value.changed_edges.push_back(std::move(structure.edges_in_both[i]));

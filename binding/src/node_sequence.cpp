@@ -1,6 +1,7 @@
 #include "node_sequence.hpp"
 
 #include "exceptions.hpp"
+#include "interrupt.hpp"
 
 namespace torvex::binding {
 namespace {
@@ -65,6 +66,7 @@ std::optional<std::vector<NodeArg>> node_args(PyObject* obj, const char* param) 
   if (!iterator)
     return fail(param);
   while (py::Ref item = py::Ref::steal(PyIter_Next(iterator.get()))) {
+    interrupt::poll();
     auto arg = extract_node_arg(item.get());
     if (!arg)
       return fail(param);
@@ -80,6 +82,7 @@ std::optional<std::vector<std::string>> arg_names(const std::vector<NodeArg>& ar
   std::vector<std::string> names;
   names.reserve(args.size());
   for (const NodeArg& arg : args) {
+    interrupt::poll();
     Result<std::string_view> name = into_name(arg, graph);
     if (!name) {
       into_pyerr(name.error());

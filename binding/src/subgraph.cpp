@@ -9,7 +9,7 @@
 //           # edges, and every edge between them; node order undefined
 //
 // Only the neighbourhood search runs with the interpreter lock released: copying nodes adds
-// references to their payloads.
+// references to their payloads. A signal stops a copy anywhere; the half-built graph is dropped.
 #include "algorithms/subgraph.hpp"
 
 #include <algorithm>
@@ -22,6 +22,7 @@
 #include "clone.hpp"
 #include "dag_object.hpp"
 #include "exceptions.hpp"
+#include "interrupt.hpp"
 #include "node_objects.hpp"
 #include "node_sequence.hpp"
 
@@ -51,13 +52,17 @@ bool copy_edges_between(const CoreDAG& source, const CopyMap& copies, CoreDAG& d
   const StableGraph& graph = source.graph();
   std::vector<EdgeIndex> edges;
   for (const auto& [n, copy] : copies) {
+    interrupt::poll();
     graph.for_each_edge(n, Direction::Outgoing, [&](NodeIndex v, EdgeIndex e) {
+      interrupt::poll();
       if (copies.contains(v))
         edges.push_back(e);
     });
   }
-  std::sort(edges.begin(), edges.end());
+  std::sort(edges.begin(), edges.end(),
+            interrupt::polling([](EdgeIndex x, EdgeIndex y) { return x < y; }));
   for (EdgeIndex e : edges) {
+    interrupt::poll();
     const Status added =
         copy_edge(destination, copies.at(graph.edge_source(e)), copies.at(graph.edge_target(e)),
                   graph.edge_weight(e), graph.edge_label(e));
@@ -96,6 +101,7 @@ PyObject* subgraph(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   CopyMap copies;
   copies.reserve(names->size());
   for (const std::string& name : *names) {
+    interrupt::poll();
     const std::optional<NodeIndex> n = dag->find(name);
     if (!n)
       return into_pyerr(TorvexError::node_not_found(name));
@@ -169,6 +175,7 @@ PyObject* subgraph_by_depth(PyObject* self, PyObject* const* args, Py_ssize_t na
   CopyMap copies;
   copies.reserve(found.size());
   for (NodeIndex n : found) {
+    interrupt::poll();
     if (!copy_node(*dag, n, *result.graph, copies))
       return nullptr;
   }

@@ -29,6 +29,7 @@
 #include "dag_object.hpp"
 #include "exceptions.hpp"
 #include "graph/transforms.hpp"
+#include "interrupt.hpp"
 #include "node_objects.hpp"
 #include "node_sequence.hpp"
 
@@ -108,6 +109,7 @@ PyObject* reverse(PyObject* self) {
     return nullptr;
   const StableGraph& graph = dag->graph();
   for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
+    interrupt::poll();
     if (!graph.is_edge_live(e))
       continue;
     Status status = copy_edge(*out.graph, slots[graph.edge_target(e)], slots[graph.edge_source(e)],
@@ -236,6 +238,7 @@ PyObject* filter(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
   const StableGraph& graph = dag->graph();
   std::vector<NodeIndex> slots(graph.node_bound(), kEnd);
   for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+    interrupt::poll();  // a predicate written in C runs no signal handler
     if (!graph.is_live(n))
       continue;
     const PyNodePayload& record = dag->payload(n);
@@ -340,6 +343,7 @@ PyObject* merge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
   const StableGraph& theirs = other->graph();
   std::vector<NodeIndex> their_slots(theirs.node_bound(), kEnd);
   for (NodeIndex n = 0; n < theirs.node_bound(); ++n) {
+    interrupt::poll();
     if (!theirs.is_live(n))
       continue;
     const std::string_view name = theirs.name(n);
@@ -360,6 +364,7 @@ PyObject* merge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
   if (!clone_edges(*dag, *out.graph, my_slots))
     return nullptr;
   for (EdgeIndex e = 0; e < theirs.edge_bound(); ++e) {
+    interrupt::poll();
     if (!theirs.is_edge_live(e))
       continue;
     const NodeIndex from = their_slots[theirs.edge_source(e)];
@@ -403,6 +408,7 @@ PyObject* collapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   const StableGraph& graph = dag->graph();
   std::vector<bool> collapsed(graph.node_bound(), false);
   for (const std::string& name : *names) {
+    interrupt::poll();
     Result<NodeIndex> index = dag->resolve_name(name);
     if (!index)
       return into_pyerr(index.error());
@@ -414,6 +420,7 @@ PyObject* collapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     return nullptr;
   std::vector<NodeIndex> slots(graph.node_bound(), kEnd);
   for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+    interrupt::poll();
     if (!graph.is_live(n) || collapsed[n])
       continue;
     Result<NodeIndex> copy = clone_node(*dag, n, *out.graph);
@@ -429,6 +436,7 @@ PyObject* collapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   /* edges redirected to the summary node; the first edge of each resulting pair wins */
   boost::unordered_flat_set<std::uint64_t> added_pairs;
   for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
+    interrupt::poll();
     if (!graph.is_edge_live(e))
       continue;
     const NodeIndex source = graph.edge_source(e);

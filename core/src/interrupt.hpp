@@ -73,4 +73,15 @@ inline void poll(std::size_t steps = 1) {
     detail::stop();
 }
 
+// `less` that polls once per comparison, for sorts of millions of items. A stop inside a sort
+// leaves the range in no defined state (an item may be lost to a copy of another), so sort
+// this way only what the caller drops when it unwinds.
+template <class Less>
+auto polling(Less less) {
+  return [less](const auto& a, const auto& b) {
+    poll();
+    return less(a, b);
+  };
+}
+
 }  // namespace torvex::interrupt

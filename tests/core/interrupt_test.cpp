@@ -5,6 +5,8 @@
 #include <span>
 #include <string>
 
+#include "algorithms/diff.hpp"
+#include "algorithms/toposort.hpp"
 #include "graph/paths.hpp"
 #include "graph/serialization.hpp"
 #include "test_support.hpp"
@@ -105,6 +107,33 @@ TEST(Interrupt, LongComputationsStopAndLeaveTheGraphAsItWas) {
   EXPECT_EQ(from_bytes.generation(), 2u);
   EXPECT_TRUE(testing::check_store_invariants(from_bytes));
   EXPECT_TRUE(from_bytes.add_edge("b", "a", std::nullopt, std::nullopt).ok());
+}
+
+// Comparisons and texts of whole graphs stop in every stretch: the walk over edges, and the sort
+// by name, which leaves the list it was given as it was.
+TEST(Interrupt, DiffSortAndDotTextStopMidway) {
+  TestDag parallel;  // more edges than steps between two looks
+  testing::build(parallel, "a b");
+  for (std::size_t i = 0; i < kManySteps; ++i)
+    ASSERT_TRUE(parallel.add_edge("a", "b", std::nullopt, std::nullopt).ok());
+  TestDag many;  // more nodes than steps between two looks
+  for (std::size_t i = 0; i < kManySteps; ++i)
+    ASSERT_TRUE(many.add_node("n" + std::to_string(kManySteps - i), 0).ok());
+  IndexList slots(kManySteps);
+  for (NodeIndex n = 0; n < kManySteps; ++n)
+    slots[n] = n;
+  const IndexList unsorted = slots;
+  interrupt::Scope scope(&stop_check);
+  make_check_due();
+  EXPECT_THROW((void)algorithms::structural_diff(parallel.graph(), parallel.graph()),
+               interrupt::Interrupted);
+  make_check_due();
+  EXPECT_THROW((void)to_dot_with(parallel, nullptr), interrupt::Interrupted);
+  make_check_due();
+  // Steps enough for gathering the keys: the look falls due inside the sort itself.
+  interrupt::detail::t_state.countdown = kManySteps + 1;
+  EXPECT_THROW(algorithms::sort_by_name(many.graph(), slots), interrupt::Interrupted);
+  EXPECT_EQ(slots, unsorted);
 }
 
 }  // namespace

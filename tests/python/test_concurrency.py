@@ -233,11 +233,26 @@ elif case == "transitive_closure":
 elif case == "transitive_reduction":  # every node also points at the last
     dag = chain(300_000, [(f"n{i}", "n299999") for i in range(299_998)])
     call = dag.transitive_reduction
-elif case.endswith(" result"):  # the signal comes while a computed result becomes objects
+elif case.endswith((" result", " copy")):
+    def copying(method):  # a copy or text of a whole graph: long names, each to the next two
+        names = [f"{'x' * 60}{i}" for i in range(300_000)]
+        dag = DAG()
+        dag.add_nodes(names)
+        dag.add_edges(list(zip(names, names[1:])) + list(zip(names, names[2:])))
+        args = {"collapse": [names[1000:2000], "summary"], "subgraph": [names],
+                "diff": [dag.snapshot()], "to_dot": []}[method]
+        return dag, args, 0.05
+
+    # " result": the signal comes while a computed result becomes objects; " copy": while the
+    # call builds its new graph or text
     dag, args, when = {
         "all_topological_orderings result": lambda: (independent(10), [800_000], 0.4),
         "all_paths result": lambda: (ladder(19), ["top", "bottom"], 0.8),
         "transitive_reduction result": lambda: (chain(400_000), [], 0.1),  # copying the graph
+        "collapse copy": lambda: copying("collapse"),
+        "subgraph copy": lambda: copying("subgraph"),
+        "diff copy": lambda: copying("diff"),
+        "to_dot copy": lambda: copying("to_dot"),
     }[case]()
     got = []
     import itertools
@@ -316,7 +331,8 @@ print("cut short" if case.startswith("add_") and added < len(items) else "consis
                                   "transitive_reduction", "from_json", "add_nodes", "add_edges",
                                   "add_edges closing a cycle", "nodes_matching_regex",
                                   "nodes_matching_glob", "all_topological_orderings result",
-                                  "all_paths result", "transitive_reduction result"])
+                                  "all_paths result", "transitive_reduction result",
+                                  "collapse copy", "subgraph copy", "diff copy", "to_dot copy"])
 def test_sigint_stops_a_long_call(case):
     done = run_python(INTERRUPT_SCRIPT, args=[case])
     assert done.returncode == 0, done.stderr[-2000:]

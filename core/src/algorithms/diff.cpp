@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "algorithms/toposort.hpp"
+#include "interrupt.hpp"
 #include "lists.hpp"
 
 namespace torvex::algorithms {
@@ -19,12 +20,15 @@ struct NameOrder {
   explicit NameOrder(const StableGraph& graph) : rank(graph.node_bound(), kEnd) {
     sorted.reserve(graph.node_count());
     for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+      interrupt::poll();
       if (graph.is_live(n))
         sorted.push_back(n);
     }
     sort_by_name(graph, sorted);
-    for (NodeIndex i = 0; i < sorted.size(); ++i)
+    for (NodeIndex i = 0; i < sorted.size(); ++i) {
+      interrupt::poll();
       rank[sorted[i]] = i;
+    }
   }
 
   // Ranks of both ends as one key: sorting keys sorts pairs by source name, then target name.
@@ -47,16 +51,19 @@ void for_each_pair(const StableGraph& from, const StableGraph& to,
   std::vector<NodeIndex> to_seen(to.node_bound(), kEnd);
   std::vector<EdgeIndex> to_edge(to.node_bound(), kEnd);
   for (NodeIndex u = 0; u < from.node_bound(); ++u) {
+    interrupt::poll();
     if (!from.is_live(u))
       continue;
     const NodeIndex mu = match[u];
     if (mu != kEnd) {
       to.for_each_edge(mu, Direction::Outgoing, [&](NodeIndex v, EdgeIndex e) {
+        interrupt::poll();
         if (to_seen[v] != mu)
           to_seen[v] = mu, to_edge[v] = e;
       });
     }
     from.for_each_edge(u, Direction::Outgoing, [&](NodeIndex v, EdgeIndex e) {
+      interrupt::poll();
       if (from_seen[v] == u)
         return;  // a parallel edge
       from_seen[v] = u;
@@ -79,6 +86,7 @@ StructuralDiff structural_diff(const StableGraph& a, const StableGraph& b) {
   std::vector<NodeIndex> b_to_a(b.node_bound(), kEnd);
   std::size_t i = 0, j = 0;
   while (i < a_order.sorted.size() || j < b_order.sorted.size()) {
+    interrupt::poll();
     const NodeIndex x = i < a_order.sorted.size() ? a_order.sorted[i] : kEnd;
     const NodeIndex y = j < b_order.sorted.size() ? b_order.sorted[j] : kEnd;
     if (y == kEnd || (x != kEnd && name_less(a.name(x), b.name(y)))) {
@@ -114,15 +122,26 @@ StructuralDiff structural_diff(const StableGraph& a, const StableGraph& b) {
     if (in_a == kEnd)
       only_b.push_back(b_order.key(u, v));
   });
-  std::sort(only_a.begin(), only_a.end());
-  std::sort(only_b.begin(), only_b.end());
+  const auto by_key = [](std::uint64_t x, std::uint64_t y) { return x < y; };
+  std::sort(only_a.begin(), only_a.end(), interrupt::polling(by_key));
+  std::sort(only_b.begin(), only_b.end(), interrupt::polling(by_key));
   std::sort(common.begin(), common.end(),
-            [](const Common& x, const Common& y) { return x.key < y.key; });
-  for (std::uint64_t key : only_a)
+            interrupt::polling([](const Common& x, const Common& y) { return x.key < y.key; }));
+  // Exact room first: growing lists of millions of names copies them in one long stretch.
+  diff.edges_only_in_a.reserve(only_a.size());
+  diff.edges_only_in_b.reserve(only_b.size());
+  diff.edges_in_both.reserve(common.size());
+  diff.edges_in_both_slots.reserve(common.size());
+  for (std::uint64_t key : only_a) {
+    interrupt::poll();
     diff.edges_only_in_a.push_back(a_order.names(a, key));
-  for (std::uint64_t key : only_b)
+  }
+  for (std::uint64_t key : only_b) {
+    interrupt::poll();
     diff.edges_only_in_b.push_back(b_order.names(b, key));
+  }
   for (const Common& c : common) {
+    interrupt::poll();
     diff.edges_in_both.push_back(a_order.names(a, c.key));
     diff.edges_in_both_slots.emplace_back(c.in_a, c.in_b);
   }

@@ -127,13 +127,17 @@ void sort_by_name(const StableGraph& graph, IndexList& nodes) {
   // Large lists sort on inline prefixes and touch the names themselves only on ties.
   std::vector<std::pair<std::uint64_t, NodeIndex>> keyed;
   keyed.reserve(nodes.size());
-  for (NodeIndex n : nodes)
+  for (NodeIndex n : nodes) {
+    interrupt::poll();
     keyed.emplace_back(name_prefix(graph.name(n)), n);
-  std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& x, const auto& y) {
-    if (x.first != y.first)
-      return x.first < y.first;
-    return by_name(x.second, y.second);
-  });
+  }
+  // `nodes` changes only after the sort, so a stop inside it leaves them as they were.
+  std::stable_sort(keyed.begin(), keyed.end(),
+                   interrupt::polling([&](const auto& x, const auto& y) {
+                     if (x.first != y.first)
+                       return x.first < y.first;
+                     return by_name(x.second, y.second);
+                   }));
   for (std::size_t i = 0; i < nodes.size(); ++i)
     nodes[i] = keyed[i].second;
 }

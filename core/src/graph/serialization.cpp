@@ -604,6 +604,9 @@ std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {
   const StableGraph& g = store.graph();
   std::string out = "digraph {\n";
   for_each_live_node(g, [&](NodeIndex n) {
+    // Steps by length, so that long names are looked after as often as many short ones. The
+    // text is dropped whole on a stop.
+    interrupt::poll(1 + g.name(n).size() / 64);
     out.append("    ");
     append_dot_quoted(out, g.name(n));
     if (attrs) {
@@ -613,6 +616,7 @@ std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {
     out.append(";\n");
   });
   for_each_live_edge(g, [&](EdgeIndex e) {
+    interrupt::poll(1 + (g.name(g.edge_source(e)).size() + g.name(g.edge_target(e)).size()) / 64);
     out.append("    ");
     append_dot_quoted(out, g.name(g.edge_source(e)));
     out.append(" -> ");
