@@ -240,7 +240,7 @@ elif case.endswith((" result", " copy")):
         dag.add_nodes(names)
         dag.add_edges(list(zip(names, names[1:])) + list(zip(names, names[2:])))
         args = {"collapse": [names[1000:2000], "summary"], "subgraph": [names],
-                "diff": [dag.snapshot()], "to_dot": []}[method]
+                "diff": [dag.snapshot()], "to_dot": [], "to_mermaid": []}[method]
         return dag, args, 0.05
 
     # " result": the signal comes while a computed result becomes objects; " copy": while the
@@ -253,6 +253,7 @@ elif case.endswith((" result", " copy")):
         "subgraph copy": lambda: copying("subgraph"),
         "diff copy": lambda: copying("diff"),
         "to_dot copy": lambda: copying("to_dot"),
+        "to_mermaid copy": lambda: copying("to_mermaid"),
     }[case]()
     got = []
     import itertools
@@ -332,7 +333,8 @@ print("cut short" if case.startswith("add_") and added < len(items) else "consis
                                   "add_edges closing a cycle", "nodes_matching_regex",
                                   "nodes_matching_glob", "all_topological_orderings result",
                                   "all_paths result", "transitive_reduction result",
-                                  "collapse copy", "subgraph copy", "diff copy", "to_dot copy"])
+                                  "collapse copy", "subgraph copy", "diff copy", "to_dot copy",
+                                  "to_mermaid copy"])
 def test_sigint_stops_a_long_call(case):
     done = run_python(INTERRUPT_SCRIPT, args=[case])
     assert done.returncode == 0, done.stderr[-2000:]

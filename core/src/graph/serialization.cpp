@@ -312,6 +312,7 @@ class MermaidIds {
  public:
   explicit MermaidIds(const GraphStore& store) : graph_(store.graph()) {
     for_each_live_node(graph_, [&](NodeIndex n) {
+      interrupt::poll(1 + graph_.name(n).size() / 64);
       if (is_plain_mermaid_id(graph_.name(n)))
         return;
       if (made_.empty())
@@ -444,11 +445,13 @@ std::string to_mermaid(const GraphStore& store) {
   const MermaidIds ids(store);
   std::string out = "graph TD\n";
   for_each_live_node(g, [&](NodeIndex n) {
+    interrupt::poll(1 + g.name(n).size() / 64);  // the text is dropped whole on a stop
     out.append("    ").append(ids[n]).append("[");
     append_mermaid_quoted(out, g.name(n));
     out.append("]\n");
   });
   for_each_live_edge(g, [&](EdgeIndex e) {
+    interrupt::poll(1 + (ids[g.edge_source(e)].size() + ids[g.edge_target(e)].size()) / 64);
     out.append("    ").append(ids[g.edge_source(e)]);
     if (auto note = annotation(g, e)) {
       out.append(" -->|");
