@@ -339,8 +339,8 @@ namespace {
 constexpr double kCallUnits = 16;
 // Names run on one engine between two looks at the clock, in units of work.
 constexpr double kBlockUnits = 4096;
-// The longest an RE2 search may run: it cannot be interrupted.
-constexpr double kMaxRe2Ns = 4e6;
+// The longest an RE2 search should run: it cannot be interrupted.
+constexpr double kMaxRe2Ns = 20e6;
 // The bytes RE2 searches first when it has not been timed yet.
 constexpr double kFirstStart = 64;
 // The longest a single name tried on the other engine should take.
@@ -440,33 +440,45 @@ bool Searcher::run(Engine engine, std::string_view name) {
   return found;
 }
 
-// RE2 on ever longer starts of the name while its time per byte says the next one ends within
-// kMaxRe2Ns; the Pike VM for the rest once it does not. A match within a start is a match of
-// the name: RE2 judges the assertions at the end of a start by the bytes that follow it.
+// RE2 on ever longer starts of the name, each four times the last, while the last one's time
+// says that the next ends within kMaxRe2Ns; the Pike VM for the name once it does not. A start
+// that took too long is searched once more first: the automaton builds its states the first
+// time and keeps them. A match within a start is a match of the name, as RE2 judges the
+// assertions at the end of a start by the bytes that follow it.
 bool Searcher::re2_bounded(std::string_view name) {
-  std::size_t done = 0;
+  double end = kFirstStart;
+  if (re2_.known()) {
+    end = kMaxRe2Ns / std::max(re2_.per_unit(), 1e-3) - kCallUnits;
+    if (end < kFirstStart)
+      return run(Engine::kPike, name);
+  }
+  const double size = static_cast<double>(name.size());
+  bool again = false;
   for (;;) {
-    // Untimed, RE2 gets a short start: its worst case per byte is seldom its real cost.
-    const double fits =
-        re2_.known() ? kMaxRe2Ns / std::max(re2_.per_unit(), 1e-3) - kCallUnits : kFirstStart;
-    std::size_t end = name.size();
-    if (fits < static_cast<double>(name.size())) {
-      if (fits < 2.0 * static_cast<double>(done) + kFirstStart)
-        return run(Engine::kPike, name);
-      end = static_cast<std::size_t>(fits);
-      while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
-        --end;  // a whole number of characters
+    std::size_t stop = name.size();
+    if (end < size) {
+      stop = static_cast<std::size_t>(end);
+      while (stop > 0 && (static_cast<unsigned char>(name[stop]) & 0xC0) == 0x80)
+        --stop;  // a whole number of characters
     }
     const auto start = Clock::now();
-    const bool found = pattern_.re2_search(name, end);
+    const bool found = pattern_.re2_search(name, stop);
     const double spent = elapsed_ns(start, Clock::now());
-    re2_.add(spent, static_cast<double>(end) + kCallUnits);
+    re2_.add(spent, static_cast<double>(stop) + kCallUnits);
     if (pike_.known())
       preferred_ = pike_.per_unit() < re2_.per_unit() ? Engine::kPike : Engine::kRe2;
     poll_for(spent);
-    if (found || end == name.size())
+    if (found || stop == name.size())
       return found;
-    done = end;
+    const double next = std::min(size, 4 * static_cast<double>(stop));
+    if (spent * (next + kCallUnits) / (static_cast<double>(stop) + kCallUnits) > kMaxRe2Ns) {
+      if (again)
+        return run(Engine::kPike, name);
+      again = true;
+      continue;
+    }
+    again = false;
+    end = next;
   }
 }
 
