@@ -27,6 +27,26 @@ def task_names(n):
     return [rng.choice(stems) + str(i) for i in range(n)]
 
 
+def long_task_names(n):
+    """Task names repeated past 200 bytes: the stems without a hyphen make runs of 200 word
+    characters and more, the others do not."""
+    return [(name + "_") * (1 + 200 // (len(name) + 1)) for name in task_names(n)]
+
+
+def words(count):
+    """`count` distinct lower-case words of 4 to 12 letters, in no order."""
+    rng, out = random.Random(11), set()
+    while len(out) < count:
+        out.add("".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(4, 12))))
+    return list(out)
+
+
+def glob_names(n, other):
+    """Digits, then 40 characters of `a` and `other`: no `a` has 40 characters after it."""
+    return [f"{i:07d}" + format(i * 0x9E3779B97F4A7C15 % 2**64 >> 24, "040b")
+            .replace("0", "a").replace("1", other) for i in range(n)]
+
+
 def separate_characters(count, step):
     """`count` code points `step` apart from U+0100, surrogates left out."""
     out, c = [], 0x100
@@ -39,13 +59,18 @@ def separate_characters(count, step):
 
 def cases(n):
     names = task_names(n)
+    listed = words(20_000)
     many = "[" + "".join(map(chr, separate_characters(40_000, 2))) + "]"
     ranges = "[" + "".join(chr(c) + "-" + chr(c + 1) for c in separate_characters(20_000, 3)) + "]"
     return [
-        ("a{1001}b", ["a" * 1_000_000], "a{1001}b, one name of 10^6 a"),
-        ("a{1001}[bc]", ["a" * 1_000_000], "a{1001}[bc], the same name"),
+        ("a{1001}b", ["b" + "a" * 1_000_000], "a{1001}b, one name: b, 10^6 a"),
+        ("a{1001}[bc]", ["a" * 1_000_000], "a{1001}[bc], one name of 10^6 a"),
         ("a{1001}b", ["a" * 1_000_000 + "b"], "a{1001}b, 10^6 a then b"),
-        (r"\w{200}", names, None),
+        (r"\w{200}", long_task_names(n // 10), r"\w{200}, n/10 names of 200+ bytes"),
+        ("|".join(listed), names, "alternation of 20,000 words"),
+        ("^(?:" + "|".join(listed) + ")$", names, "the same, anchored"),
+        ("^.*a" + "." * 40 + ".*$", glob_names(n // 10, "c"), "glob *a?{40}*, n/10 ASCII"),
+        ("^.*a" + "." * 40 + ".*$", glob_names(n // 10, "日"), "glob *a?{40}*, n/10 CJK"),
         ("[a-z]{1,1001}$", names, None),
         (many, names, "class of 40,000 characters"),
         (ranges, names, "class of 20,000 ranges"),

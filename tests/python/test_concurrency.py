@@ -277,6 +277,9 @@ elif case == "from_json":  # a signal handler runs inside the deserializer
 elif case == "nodes_matching_regex":  # one long name, a thousand threads at each character
     dag.add_node("é" * 3_000_000)
     call = lambda: dag.nodes_matching_regex(r"\B[éa]{1000}[bc]")
+elif case == "nodes_matching_regex on few long names":  # each name costs long on its own
+    dag.add_nodes([chr(0x100 + i) + "U" * 2000 + "3" for i in range(100)])
+    call = lambda: dag.nodes_matching_regex("U?{20000}3")
 elif case == "nodes_matching_glob":  # many names, each past what the automaton keeps in cache
     dag.add_nodes([f"{i:07d}" + format(i * 0x9E3779B97F4A7C15 % 2**64 >> 24, "040b")
                    .replace("0", "a").replace("1", "c") for i in range(1_000_000)])
@@ -331,6 +334,7 @@ print("cut short" if case.startswith("add_") and added < len(items) else "consis
 @pytest.mark.parametrize("case", ["all_topological_orderings", "all_paths", "transitive_closure",
                                   "transitive_reduction", "from_json", "add_nodes", "add_edges",
                                   "add_edges closing a cycle", "nodes_matching_regex",
+                                  "nodes_matching_regex on few long names",
                                   "nodes_matching_glob", "all_topological_orderings result",
                                   "all_paths result", "transitive_reduction result",
                                   "collapse copy", "subgraph copy", "diff copy", "to_dot copy",

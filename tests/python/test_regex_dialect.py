@@ -370,3 +370,45 @@ def test_long_counted_repetitions_keep_their_bounds():
     for pattern, with_a, with_x, rest in cases:
         expected = [name for name, keep in zip(names, with_a + with_x + rest) if keep]
         assert ours(dag, pattern) == expected, pattern
+
+
+# Words that overlap, are prefixes of each other, end inside one another, are non-ASCII or
+# empty: an alternation of them must select what the oracle does in any order of the words.
+TRICKY_WORDS = ["ab", "abc", "a", "bc", "abcd", "ba", "é", "éa", "aé", "日本", "日", "本日", "😀x",
+                "x😀", "Ωμ", "μέγα", "a.b", "(?:)"]
+TRICKY_NAMES = ["", "a", "ab", "abc", "b", "c", "bcd", "xabcdx", "é", "e", "éé", "日本", "本",
+                "x😀", "😀", "Ωμέγα", "μ", "a.b", "axb", "a b", "ab\n", "\nab"]
+
+
+@needs_oracle
+def test_word_alternations_agree_with_the_oracle():
+    dag = DAG()
+    dag.add_nodes(TRICKY_NAMES)
+    rng = random.Random(5)
+    for _ in range(300):
+        words = rng.sample(TRICKY_WORDS, rng.randint(1, len(TRICKY_WORDS)))
+        body = "|".join(re.escape(w) if w != "(?:)" else w for w in words)
+        for pattern in [body, f"^(?:{body})$", rf"\b(?:{body})\b", f"(?:{body})$", f"x(?:{body})"]:
+            expected = [n for n in TRICKY_NAMES if paula.Regex(pattern).is_match(n)]
+            assert [node.name for node in dag.nodes_matching_regex(pattern)] == expected, pattern
+
+
+@needs_oracle
+def test_many_words_and_long_names_agree_with_the_oracle():
+    # Thousands of words, and names long enough that a search looks at their starts first:
+    # matches that a cut at the end of a start would invent or hide.
+    rng = random.Random(9)
+    words = list({"".join(rng.choice("abcé日") for _ in range(rng.randint(1, 7)))
+                  for _ in range(5000)})
+    # Long names first: the first search of a call, untimed, looks at a short start.
+    names = [c * k + tail for k in [200, 5000, 63, 64, 65] for c in ["a", "é", "日"]
+             for tail in ["b", "", " ", "\n"]]
+    names += ["".join(rng.choice("abcé日 ") for _ in range(rng.randint(0, 12))) for _ in range(2000)]
+    names = list(dict.fromkeys(names))
+    dag = DAG()
+    dag.add_nodes(names)
+    for pattern in ["|".join(words), "^(?:" + "|".join(words) + ")$", r"a\b", r"a$", r"é\B",
+                    r"\b日", "(?m)a$", "a{70}b", r"(?:a|é){100}\b", "^.*a.{40}.*$"]:
+        compiled = paula.Regex(pattern)
+        expected = [n for n in names if compiled.is_match(n)]
+        assert [node.name for node in dag.nodes_matching_regex(pattern)] == expected, pattern[:80]

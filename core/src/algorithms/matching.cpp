@@ -47,11 +47,18 @@ std::string glob_to_regex(std::string_view glob) {
 Result<IndexList> nodes_matching_regex(const StableGraph& graph, std::string_view pattern) {
   // Compile once; errors are returned, never logged.
   TORVEX_TRY(compiled, regex::Pattern::compile(pattern));
-  // Keep the live nodes with a match anywhere in their name; stop at the first match.
+  // Keep the live nodes with a match anywhere in their name; stop at the first match. The
+  // searcher polls as well, by the time its searches take.
+  regex::Searcher searcher(compiled);
   IndexList kept;
   for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
-    interrupt::poll();
-    if (graph.is_live(n) && compiled.search(graph.name(n)))
+    if (!graph.is_live(n)) {
+      interrupt::poll();
+      continue;
+    }
+    const std::string_view name = graph.name(n);
+    interrupt::poll(1 + name.size() / 64);
+    if (searcher.search(name))
       kept.push_back(n);
   }
   return kept;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 
+#include "interrupt.hpp"
 #include "utf8.hpp"
 
 namespace torvex::algorithms::regex {
@@ -18,6 +20,12 @@ constexpr std::uint64_t kChunk = 100;
 constexpr std::uint64_t kMaxChain = 1000;
 // RE2's memory budget: larger than its default, so every pattern within our own size limit fits.
 constexpr std::int64_t kRe2MaxMemory = 64 << 20;
+// RE2 gives up its automaton for the slow simulation when the budget left after the program
+// holds fewer than about twenty states of the largest size; for a large program (an alternation
+// of thousands of words) that takes several hundred bytes per instruction. The budget is what
+// the automaton may fill before starting over, not what it takes at once.
+constexpr std::int64_t kRe2MemoryPerInstruction = 1024;
+constexpr std::int64_t kRe2MaxMemoryCeiling = std::int64_t{512} << 20;
 
 bool is_plain(char32_t c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
@@ -55,16 +63,25 @@ class Re2Writer {
           out += ')';
         }
         return true;
-      case Node::Kind::kAlternate:
+      case Node::Kind::kAlternate: {
+        // Whether a name holds a match does not depend on the order of the branches. Sorted,
+        // the branches that start alike are neighbours, and RE2 factors neighbours' common
+        // starts: a list of words becomes a trie, whose automaton states stay small.
+        std::vector<std::string> branches(node.children.size());
         for (std::size_t k = 0; k < node.children.size(); ++k) {
+          if (!write(node.children[k], repeat_product, branches[k]))
+            return false;
+        }
+        std::sort(branches.begin(), branches.end());
+        for (std::size_t k = 0; k < branches.size(); ++k) {
           if (k > 0)
             out += '|';
           out += "(?:";
-          if (!write(node.children[k], repeat_product, out))
-            return false;
+          out += branches[k];
           out += ')';
         }
         return true;
+      }
       case Node::Kind::kRepeat:
         return write_repeat(node, repeat_product, out);
     }
@@ -333,9 +350,23 @@ Result<Pattern> Pattern::compile(std::string_view text) {
     RE2::Options options;
     options.set_log_errors(false);
     options.set_never_capture(true);
-    options.set_max_mem(kRe2MaxMemory);
-    auto re = std::make_unique<RE2>(re2::StringPiece(re2_text->data(), re2_text->size()), options);
+    // The pattern's length stands in for RE2's program size until RE2 has compiled it (about
+    // one instruction per four characters of a literal alternation); when the program turns
+    // out much larger (counted repetitions, classes of many byte ranges), compile again.
+    auto budget = [](std::uint64_t instructions) {
+      return std::clamp(static_cast<std::int64_t>(instructions) * kRe2MemoryPerInstruction,
+                        kRe2MaxMemory, kRe2MaxMemoryCeiling);
+    };
+    const std::int64_t estimated = budget(re2_text->size() / 4);
+    options.set_max_mem(estimated);
+    const re2::StringPiece piece(re2_text->data(), re2_text->size());
+    auto re = std::make_unique<RE2>(piece, options);
+    if (re->ok() && budget(re->ProgramSize()) > 2 * estimated) {
+      options.set_max_mem(budget(re->ProgramSize()));
+      re = std::make_unique<RE2>(piece, options);
+    }
     if (re->ok()) {
+      out.re2_size_ = static_cast<std::uint64_t>(re->ProgramSize());
       out.re2_ = std::move(re);
       out.re2_ascii_only_ = needs_ascii_text_for_re2(syntax.root);
     }
@@ -344,20 +375,186 @@ Result<Pattern> Pattern::compile(std::string_view text) {
     out.pike_ = PikeProgram::compile(syntax);
     if (!out.pike_)
       return invalid_pattern(kTooLarge);
+  } else if (PikeProgram::within_size_limit(syntax)) {
+    out.syntax_ = std::move(syntax);
   }
   return out;
 }
 
+bool Pattern::ruled_out(std::string_view name) const {
+  return name.size() < min_length_ ||
+         (!required_.empty() && name.find(required_) == std::string_view::npos);
+}
+
+bool Pattern::re2_takes(std::string_view name) const {
+  return re2_ && (!re2_ascii_only_ || is_ascii(name));
+}
+
+bool Pattern::re2_search(std::string_view name, std::size_t end) const {
+  return re2_->Match(re2::StringPiece(name.data(), name.size()), 0, end, RE2::UNANCHORED, nullptr,
+                     0);
+}
+
 bool Pattern::search(std::string_view name) const {
-  if (name.size() < min_length_ ||
-      (!required_.empty() && name.find(required_) == std::string_view::npos)) {
+  if (ruled_out(name))
     return false;
-  }
-  if (re2_ && (!re2_ascii_only_ || is_ascii(name))) {
-    return re2_->Match(re2::StringPiece(name.data(), name.size()), 0, name.size(), RE2::UNANCHORED,
-                       nullptr, 0);
-  }
+  if (re2_takes(name))
+    return re2_search(name, name.size());
   return pike_->search(name);
+}
+
+namespace {
+
+// The work of one call, counted in bytes of name.
+constexpr double kCallUnits = 16;
+// Names run on one engine between two looks at the clock, in units of work.
+constexpr double kBlockUnits = 4096;
+// The longest an RE2 search should run: it cannot be interrupted.
+constexpr double kMaxRe2Ns = 20e6;
+// The bytes RE2 searches first when it has not been timed yet.
+constexpr double kFirstStart = 64;
+// The longest a single name tried on the other engine should take.
+constexpr double kMaxTrialNs = 1e6;
+// What a search costs per byte and instruction at worst, before any has been timed.
+constexpr double kWorstNsPerInstruction = 4;
+// The other engine is tried with this share of the time spent on the preferred one.
+constexpr double kTrialShare = 1.0 / 16;
+// An interrupt poll step for this much work.
+constexpr double kNsPerPollStep = 50;
+
+double elapsed_ns(std::chrono::steady_clock::time_point since,
+                  std::chrono::steady_clock::time_point until) {
+  return std::chrono::duration<double, std::nano>(until - since).count();
+}
+
+void poll_for(double spent_ns) {
+  interrupt::poll(1 + static_cast<std::size_t>(spent_ns / kNsPerPollStep));
+}
+
+}  // namespace
+
+void Searcher::Rate::add(double spent_ns, double done_units) {
+  ns = ns / 2 + spent_ns;
+  units = units / 2 + done_units;
+}
+
+Searcher::Searcher(const Pattern& pattern)
+    : pattern_(pattern), trial_credit_ns_(-20e3 * kTrialShare) {}
+
+const PikeProgram& Searcher::pike() {
+  if (pattern_.pike_)
+    return *pattern_.pike_;
+  if (!own_pike_) {
+    own_pike_ = PikeProgram::compile(*pattern_.syntax_);  // within its limit: checked
+    if (!own_pike_)
+      throw std::bad_alloc();
+  }
+  return *own_pike_;
+}
+
+bool Searcher::search(std::string_view name) {
+  if (pattern_.ruled_out(name))
+    return false;
+  if (!pattern_.re2_takes(name))
+    return pike().search(name);
+  if (!pattern_.syntax_) {  // too large for the Pike VM: RE2 alone, whatever it costs
+    const bool found = pattern_.re2_search(name, name.size());
+    interrupt::poll(1 + name.size() / 64);
+    return found;
+  }
+  const double units = static_cast<double>(name.size()) + kCallUnits;
+  const double worst = kWorstNsPerInstruction * static_cast<double>(pattern_.re2_size_);
+  auto estimate = [&](const Rate& rate) {
+    return (rate.known() ? rate.per_unit() : worst) * units;
+  };
+  const Engine other = preferred_ == Engine::kRe2 ? Engine::kPike : Engine::kRe2;
+  const Rate& other_rate = other == Engine::kRe2 ? re2_ : pike_;
+  const bool trial = trial_credit_ns_ >= 0 && estimate(other_rate) <= kMaxTrialNs;
+  if (!trial && (preferred_ == Engine::kPike || estimate(re2_) <= kMaxRe2Ns)) {
+    // The usual case: the preferred engine, timed a block of names at a time.
+    if (block_units_ == 0)
+      block_start_ = Clock::now();
+    const bool found =
+        preferred_ == Engine::kRe2 ? pattern_.re2_search(name, name.size()) : pike().search(name);
+    block_units_ += units;
+    if (block_units_ >= kBlockUnits)
+      close_block(Clock::now());
+    return found;
+  }
+  const auto start = Clock::now();
+  close_block(start);
+  const bool found = run(trial ? other : preferred_, name);
+  if (trial)
+    trial_credit_ns_ -= elapsed_ns(start, Clock::now());
+  return found;
+}
+
+void Searcher::close_block(Clock::time_point now) {
+  if (block_units_ == 0)
+    return;
+  const double spent = elapsed_ns(block_start_, now);
+  (preferred_ == Engine::kRe2 ? re2_ : pike_).add(spent, block_units_);
+  trial_credit_ns_ += spent * kTrialShare;
+  block_units_ = 0;
+  if (re2_.known() && pike_.known())
+    preferred_ = pike_.per_unit() < re2_.per_unit() ? Engine::kPike : Engine::kRe2;
+  poll_for(spent);
+}
+
+// One name on `engine`, timed on its own.
+bool Searcher::run(Engine engine, std::string_view name) {
+  if (engine == Engine::kRe2)
+    return re2_bounded(name);
+  const auto start = Clock::now();
+  const bool found = pike().search(name);
+  const double spent = elapsed_ns(start, Clock::now());
+  pike_.add(spent, static_cast<double>(name.size()) + kCallUnits);
+  if (re2_.known())
+    preferred_ = pike_.per_unit() < re2_.per_unit() ? Engine::kPike : Engine::kRe2;
+  poll_for(spent);
+  return found;
+}
+
+// RE2 on ever longer starts of the name, each four times the last, while the last one's time
+// says that the next ends within kMaxRe2Ns; the Pike VM for the name once it does not. A start
+// that took too long is searched once more first: the automaton builds its states the first
+// time and keeps them. A match within a start is a match of the name, as RE2 judges the
+// assertions at the end of a start by the bytes that follow it.
+bool Searcher::re2_bounded(std::string_view name) {
+  double end = kFirstStart;
+  if (re2_.known()) {
+    end = kMaxRe2Ns / std::max(re2_.per_unit(), 1e-3) - kCallUnits;
+    if (end < kFirstStart)
+      return run(Engine::kPike, name);
+  }
+  const double size = static_cast<double>(name.size());
+  bool again = false;
+  for (;;) {
+    std::size_t stop = name.size();
+    if (end < size) {
+      stop = static_cast<std::size_t>(end);
+      while (stop > 0 && (static_cast<unsigned char>(name[stop]) & 0xC0) == 0x80)
+        --stop;  // a whole number of characters
+    }
+    const auto start = Clock::now();
+    const bool found = pattern_.re2_search(name, stop);
+    const double spent = elapsed_ns(start, Clock::now());
+    re2_.add(spent, static_cast<double>(stop) + kCallUnits);
+    if (pike_.known())
+      preferred_ = pike_.per_unit() < re2_.per_unit() ? Engine::kPike : Engine::kRe2;
+    poll_for(spent);
+    if (found || stop == name.size())
+      return found;
+    const double next = std::min(size, 4 * static_cast<double>(stop));
+    if (spent * (next + kCallUnits) / (static_cast<double>(stop) + kCallUnits) > kMaxRe2Ns) {
+      if (again)
+        return run(Engine::kPike, name);
+      again = true;
+      continue;
+    }
+    again = false;
+    end = next;
+  }
 }
 
 }  // namespace torvex::algorithms::regex

@@ -3,6 +3,7 @@
 // can express the pattern, and by a Pike VM otherwise. Both are linear in the text.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,13 +33,63 @@ class Pattern {
   bool search(std::string_view name) const;
 
  private:
+  friend class Searcher;
   Pattern() = default;
+
+  // Whether the cheap tests already show that `name` holds no match.
+  bool ruled_out(std::string_view name) const;
+  // Whether RE2 gives the answer for `name`.
+  bool re2_takes(std::string_view name) const;
+  bool re2_search(std::string_view name, std::size_t end) const;
 
   std::unique_ptr<re2::RE2> re2_;    // null when RE2 cannot express the pattern
   bool re2_ascii_only_ = false;      // RE2's \b stands for Unicode \b: pure-ASCII names only
   std::optional<PikeProgram> pike_;  // for the names RE2 does not take
   std::uint64_t min_length_ = 0;     // in bytes: no shorter name holds a match
   std::string required_;             // no name without it holds a match (empty: none known)
+  std::uint64_t re2_size_ = 0;       // RE2's program size, in instructions
+  std::optional<Syntax> syntax_;     // when pike_ is not built: for a Searcher to build it,
+                                    // if the Pike VM would take it
+};
+
+// Answers Pattern::search for one name after another, choosing for each name between RE2 and
+// the Pike VM by the time each has taken so far. RE2's automaton is the fastest while its cache
+// holds the states the names need; when they need ever new states (`.*a.{40}` and its like) it
+// builds one per byte and falls far behind the Pike VM. An RE2 search also cannot be stopped
+// half-way, so RE2 only gets a name whose search it has shown it finishes within a few
+// milliseconds; the rest goes to the Pike VM, which polls for interruption as it goes.
+// Private to one thread, like the thread that uses it.
+class Searcher {
+ public:
+  explicit Searcher(const Pattern& pattern);
+
+  bool search(std::string_view name);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  enum class Engine : std::uint8_t { kRe2, kPike };
+  // Recent time per unit of work (a byte, and a few for each call), decaying.
+  struct Rate {
+    double ns = 0, units = 0;
+    bool known() const { return units > 0; }
+    double per_unit() const { return ns / units; }
+    void add(double spent_ns, double done_units);
+  };
+
+  bool run(Engine engine, std::string_view name);
+  bool re2_bounded(std::string_view name);
+  const PikeProgram& pike();
+  void close_block(Clock::time_point now);
+
+  const Pattern& pattern_;
+  std::optional<PikeProgram> own_pike_;
+  Rate re2_, pike_;
+  Engine preferred_ = Engine::kRe2;
+  // Names run on the preferred engine since the clock was last read, and their work.
+  Clock::time_point block_start_;
+  double block_units_ = 0;
+  // Time earned for trying the other engine: a share of the time spent on the preferred one.
+  double trial_credit_ns_ = 0;
 };
 
 // The RE2 pattern for `syntax`, with ASCII \b for Unicode \b (the caller decides where that is
