@@ -49,7 +49,7 @@ class Pattern {
   std::string required_;             // no name without it holds a match (empty: none known)
   std::uint64_t re2_size_ = 0;       // RE2's program size, in instructions
   std::optional<Syntax> syntax_;     // when pike_ is not built: for a Searcher to build it,
-                                    // if the Pike VM would take it
+                                     // if the Pike VM would take it
 };
 
 // Answers Pattern::search for one name after another, choosing for each name between RE2 and
