@@ -87,6 +87,7 @@ def cases(n):
 
 def compile_cases(n):
     names = task_names(n)
+    runs = ["b" + "a" * k + "c" for k in range(0, 20_000, 200)]
     return [
         ("a{0,40000}", names, None),
         ("x{0,20000}y", names, None),
@@ -96,6 +97,8 @@ def compile_cases(n):
         ("_a{0,40000}[0-9]", names, None),
         ("_[a-z]{0,90000}[0-9]", names, None),
         (r"_\w{0,200}[0-9]", names, None),
+        # Long runs inside a large count: the matcher walks thousands of copies per name.
+        ("ba{0,40000}c", runs, "ba{0,40000}c, runs of a up to 20k"),
         ("a{0,160000}", names, "a{0,160000} (refused)"),
         ("(?:a?){200000}", names, "(?:a?){200000} (refused)"),
         ("(?:a{0,400}){400}", names, "(?:a{0,400}){400} (refused)"),

@@ -372,6 +372,21 @@ def test_long_counted_repetitions_keep_their_bounds():
         assert ours(dag, pattern) == expected, pattern
 
 
+def test_long_optional_runs_match_exactly_their_counts():
+    # Counts above the matcher's own limit go to it as a chain of whole parts and a tail: every
+    # count from the least to the most must match, one more must not, wherever the parts meet.
+    rng = random.Random(3)
+    for least, most, body, unit in [(0, 2500, "a", "a"), (7, 40000, "a", "a"), (0, 3001, "(?:ab)", "ab"),
+                                    (1000, 2999, "[ab]", "b"), (0, 120000, "a", "a")]:
+        counts = {least, most, most + 1, max(least - 1, 0)} | {rng.randint(least, most) for _ in range(12)}
+        counts |= {least + k for k in (99, 100, 101, 199, 200, 1000, 1001) if least + k <= most + 1}
+        names = {f"x{unit * k}y": least <= k <= most for k in counts}
+        dag = DAG()
+        dag.add_nodes(list(names))
+        got = set(ours(dag, f"x{body}{{{least},{most}}}y"))
+        assert got == {name for name, keep in names.items() if keep}, (body, least, most)
+
+
 # Words that overlap, are prefixes of each other, end inside one another, are non-ASCII or
 # empty: an alternation of them must select what the oracle does in any order of the words.
 TRICKY_WORDS = ["ab", "abc", "a", "bc", "abcd", "ba", "é", "éa", "aé", "日本", "日", "本日", "😀x",

@@ -132,12 +132,24 @@ class Re2Writer {
   }
 
   // X{0,n} for n above the budget. A flat X{0,k}X{0,k}... makes RE2's compile quadratic: every
-  // way out of one part passes through the entries of all later parts. Nested as
-  // X{0,c-1}(?:X X{0,c-1}(?:X ...)?)? every way out leads straight to the end, and the copies
-  // of X still match any count up to n.
+  // way out of one part passes through the entries of all later parts. It is also ambiguous, as
+  // is any form whose parts can each stop early: after j copies a match may be split among the
+  // parts in about j ways, so RE2's automaton grows states of j threads and gives up on long
+  // runs of X. So the copies go in a nested chain of whole parts, then at most c-1 more:
+  // (?:X{c}(?:X{c}(?:...(?:X{s})?...)?)?)?X{0,c-1}, with the last part s <= c making the total n.
+  // Every way out leads straight to the tail, and a run of copies has about one place in it.
   bool write_optional(const Node& body, std::uint64_t left, std::uint64_t product,
                       std::uint64_t budget, std::string& out) {
-    const std::uint64_t chunk = std::min(budget, kChunk);
+    if (left <= budget) {  // RE2 takes it as it is
+      if (left == 0)
+        return true;
+      if (!write_group(body, product * left, out))
+        return false;
+      out += "{0," + std::to_string(left) + '}';
+      return true;
+    }
+    const std::uint64_t chunk =
+        std::min(budget, std::max(kChunk, (left + kMaxChain - 1) / kMaxChain));
     if (left / chunk > kMaxChain) {  // too deep to nest: RE2 takes the flat form as well
       for (; left > 0;) {
         const std::uint64_t k = std::min(left, budget);
@@ -148,22 +160,23 @@ class Re2Writer {
       }
       return true;
     }
+    const std::uint64_t tail = chunk - 1;  // left > budget >= chunk: the chain is not empty
     std::uint64_t open = 0;
-    for (; left > budget; left -= chunk, ++open) {
-      if (chunk > 1) {
-        if (!write_group(body, product * (chunk - 1), out))
-          return false;
-        out += "{0," + std::to_string(chunk - 1) + '}';
-      }
+    for (std::uint64_t rest = left - tail; rest > 0; ++open) {
+      const std::uint64_t k = std::min(rest, chunk);
       out += "(?:";
-      if (!write_group(body, product, out))
+      if (!write_group(body, product * k, out))
         return false;
+      out += '{' + std::to_string(k) + '}';
+      rest -= k;
     }
-    if (!write_group(body, product * std::max<std::uint64_t>(left, 1), out))
-      return false;
-    out += "{0," + std::to_string(left) + '}';
     for (; open > 0; --open)
       out += ")?";
+    if (tail > 0) {
+      if (!write_group(body, product * tail, out))
+        return false;
+      out += "{0," + std::to_string(tail) + '}';
+    }
     return true;
   }
 
@@ -547,7 +560,7 @@ bool Searcher::re2_bounded(std::string_view name) {
       return found;
     const double next = std::min(size, 4 * static_cast<double>(stop));
     if (spent * (next + kCallUnits) / (static_cast<double>(stop) + kCallUnits) > kMaxRe2Ns) {
-      if (again)
+      if (again || spent > kMaxRe2Ns)  // a second look that may take as long again: no
         return run(Engine::kPike, name);
       again = true;
       continue;
