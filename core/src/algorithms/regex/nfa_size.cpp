@@ -13,6 +13,7 @@
 
 #include "algorithms/regex/syntax.hpp"
 #include "interrupt.hpp"
+#include "utf8.hpp"
 
 namespace torvex::algorithms::regex {
 namespace {
@@ -33,29 +34,6 @@ struct ByteRange {
   auto operator<=>(const ByteRange&) const = default;
 };
 using Sequence = std::vector<ByteRange>;
-
-std::size_t encode(char32_t c, std::uint8_t* out) {
-  if (c < 0x80) {
-    out[0] = static_cast<std::uint8_t>(c);
-    return 1;
-  }
-  if (c < 0x800) {
-    out[0] = static_cast<std::uint8_t>(0xC0 | (c >> 6));
-    out[1] = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
-    return 2;
-  }
-  if (c < 0x10000) {
-    out[0] = static_cast<std::uint8_t>(0xE0 | (c >> 12));
-    out[1] = static_cast<std::uint8_t>(0x80 | ((c >> 6) & 0x3F));
-    out[2] = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
-    return 3;
-  }
-  out[0] = static_cast<std::uint8_t>(0xF0 | (c >> 18));
-  out[1] = static_cast<std::uint8_t>(0x80 | ((c >> 12) & 0x3F));
-  out[2] = static_cast<std::uint8_t>(0x80 | ((c >> 6) & 0x3F));
-  out[3] = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
-  return 4;
-}
 
 // Splits [first, last] into sequences of byte ranges whose products are exactly the UTF-8
 // encodings of the range, in ascending order: the automaton's unit of a class.
@@ -107,8 +85,8 @@ void utf8_sequences(char32_t first, char32_t last, Visit&& visit) {
       if (split)
         continue;
       std::uint8_t a[4], b[4];
-      const std::size_t n = encode(s, a);
-      encode(e, b);
+      const std::size_t n = encode_utf8(s, a);
+      encode_utf8(e, b);
       Sequence seq(n);
       for (std::size_t k = 0; k < n; ++k)
         seq[k] = {a[k], b[k]};
@@ -242,7 +220,7 @@ class Sizer {
     const CharClass& cls = syntax_.classes[index];
     if (const auto c = cls.single()) {  // a literal: a state per byte
       std::uint8_t bytes[4];
-      cached = kState * encode(*c, bytes);
+      cached = kState * encode_utf8(*c, bytes);
     } else if (cls.is_ascii()) {  // one sparse state and an end
       cached = 2 * kState + kRange * cls.ranges().size();
     } else {
@@ -262,7 +240,7 @@ class Sizer {
         merged.unite(syntax_.classes[child.class_index]);
       if (const auto c = merged.single()) {
         std::uint8_t bytes[4];
-        return kState * encode(*c, bytes);
+        return kState * encode_utf8(*c, bytes);
       }
       if (merged.is_ascii())
         return 2 * kState + kRange * merged.ranges().size();
