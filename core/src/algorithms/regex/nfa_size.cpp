@@ -257,7 +257,7 @@ class Sizer {
     if (node.max == 0)
       return kState;
     const std::uint64_t each = size(body);
-    const bool can_be_empty = min_length_is_zero(body);
+    const bool can_be_empty = min_match_bytes(body, syntax_.classes) == 0;
     if (node.max == kUnbounded) {
       if (node.min == 0) {
         return can_be_empty ? add(each, 3 * kState + 4 * kAlternative)
@@ -274,52 +274,10 @@ class Sizer {
     return add(add(required, kState), times(node.max - node.min, optional));
   }
 
-  static bool min_length_is_zero(const Node& node) {
-    switch (node.kind) {
-      case Node::Kind::kEmpty:
-      case Node::Kind::kLook:
-        return true;
-      case Node::Kind::kClass:
-        return false;
-      case Node::Kind::kConcat:
-        return std::all_of(node.children.begin(), node.children.end(), min_length_is_zero);
-      case Node::Kind::kAlternate:
-        return std::any_of(node.children.begin(), node.children.end(), min_length_is_zero);
-      case Node::Kind::kRepeat:
-        return node.min == 0 || min_length_is_zero(node.children[0]);
-    }
-    return true;
-  }
-
   const Syntax& syntax_;
   bool reverse_;
   std::vector<std::uint64_t> class_sizes_;
 };
-
-// Whether every match begins (at_end: ends) with the text's edge assertion: then the automaton
-// needs no unanchored prefix.
-bool anchored(const Node& node, bool at_end) {
-  switch (node.kind) {
-    case Node::Kind::kLook:
-      return node.look == (at_end ? Look::kEndText : Look::kStartText);
-    case Node::Kind::kConcat:
-      for (std::size_t k = 0; k < node.children.size(); ++k) {
-        const Node& child = node.children[at_end ? node.children.size() - 1 - k : k];
-        if (anchored(child, at_end))
-          return true;
-        if (child.kind != Node::Kind::kEmpty)  // flag groups leave nothing before an anchor
-          return false;
-      }
-      return false;
-    case Node::Kind::kAlternate:
-      return std::all_of(node.children.begin(), node.children.end(),
-                         [at_end](const Node& child) { return anchored(child, at_end); });
-    case Node::Kind::kRepeat:
-      return node.min > 0 && anchored(node.children[0], at_end);
-    default:
-      return false;
-  }
-}
 
 }  // namespace
 
@@ -329,7 +287,7 @@ bool fits_size_limit(const Syntax& syntax) {
   constexpr std::uint64_t kUnanchoredPrefix = 3 * kState + 2 * kAlternative + kRange;
   for (const bool reverse : {false, true}) {
     Sizer sizer(syntax, reverse);
-    std::uint64_t total = anchored(syntax.root, reverse) ? kState : kUnanchoredPrefix;
+    std::uint64_t total = always_anchored(syntax.root, reverse) ? kState : kUnanchoredPrefix;
     if (!reverse)
       total += 2 * kState;  // the whole match's capture
     total = add(total, sizer.size(syntax.root));

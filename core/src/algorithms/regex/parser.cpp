@@ -393,4 +393,61 @@ bool needs_ascii_text_for_re2(const Node& node) {
   return std::any_of(node.children.begin(), node.children.end(), needs_ascii_text_for_re2);
 }
 
+std::uint64_t min_match_bytes(const Node& node, const std::vector<CharClass>& classes) {
+  switch (node.kind) {
+    case Node::Kind::kEmpty:
+    case Node::Kind::kLook:
+      return 0;
+    case Node::Kind::kClass: {
+      const auto& ranges = classes[node.class_index].ranges();
+      if (ranges.empty())
+        return kNeverMatches;
+      const char32_t c = ranges.front().first;
+      return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    }
+    case Node::Kind::kConcat: {
+      std::uint64_t total = 0;
+      for (const Node& child : node.children)
+        total = std::min(total + min_match_bytes(child, classes), kNeverMatches);
+      return total;
+    }
+    case Node::Kind::kAlternate: {
+      std::uint64_t least = kNeverMatches;
+      for (const Node& child : node.children)
+        least = std::min(least, min_match_bytes(child, classes));
+      return least;
+    }
+    case Node::Kind::kRepeat: {
+      if (node.min == 0)
+        return 0;
+      const std::uint64_t each = min_match_bytes(node.children[0], classes);
+      return each > kNeverMatches / node.min ? kNeverMatches : each * node.min;
+    }
+  }
+  return 0;
+}
+
+bool always_anchored(const Node& node, bool at_end) {
+  switch (node.kind) {
+    case Node::Kind::kLook:
+      return node.look == (at_end ? Look::kEndText : Look::kStartText);
+    case Node::Kind::kConcat:
+      for (std::size_t k = 0; k < node.children.size(); ++k) {
+        const Node& child = node.children[at_end ? node.children.size() - 1 - k : k];
+        if (always_anchored(child, at_end))
+          return true;
+        if (child.kind != Node::Kind::kEmpty)  // flag groups leave nothing before an anchor
+          return false;
+      }
+      return false;
+    case Node::Kind::kAlternate:
+      return std::all_of(node.children.begin(), node.children.end(),
+                         [at_end](const Node& child) { return always_anchored(child, at_end); });
+    case Node::Kind::kRepeat:
+      return node.min > 0 && always_anchored(node.children[0], at_end);
+    default:
+      return false;
+  }
+}
+
 }  // namespace torvex::algorithms::regex

@@ -67,25 +67,6 @@ bool look_holds(Look look, bool unicode, char32_t before, char32_t after) {
   return false;
 }
 
-bool starts_anchored(const Node& node) {
-  switch (node.kind) {
-    case Node::Kind::kLook:
-      return node.look == Look::kStartText;
-    case Node::Kind::kConcat:
-      return !node.children.empty() && starts_anchored(node.children[0]);
-    case Node::Kind::kAlternate:
-      for (const Node& child : node.children) {
-        if (!starts_anchored(child))
-          return false;
-      }
-      return true;
-    case Node::Kind::kRepeat:
-      return node.min > 0 && starts_anchored(node.children[0]);
-    default:
-      return false;
-  }
-}
-
 // A set of program counters with O(1) insert, membership and clear.
 class SparseSet {
  public:
@@ -271,7 +252,7 @@ std::optional<PikeProgram> PikeProgram::compile(const Syntax& syntax) {
     return std::nullopt;
   if (!builder.push({Op::kMatch, Look::kStartText, false, 0, 0}))
     return std::nullopt;
-  out.anchored_start_ = starts_anchored(syntax.root);
+  out.anchored_start_ = always_anchored(syntax.root, false);
   return out;
 }
 

@@ -14,8 +14,9 @@ namespace {
 
 // RE2 refuses counts above this, also as products of nested counts.
 constexpr std::uint64_t kRe2MaxRepeat = 1000;
-// Optional copies nest in parts of this many: RE2 compiles a part in time growing with the
-// square of its count, and each part adds a level of nesting.
+// Optional copies nest in parts of at least this many, in at most kMaxChain levels: RE2
+// compiles a part in time growing with the square of its count, and each part adds a level of
+// nesting.
 constexpr std::uint64_t kChunk = 100;
 constexpr std::uint64_t kMaxChain = 1000;
 // RE2's memory budget: larger than its default, so every pattern within our own size limit fits.
@@ -91,7 +92,7 @@ class Re2Writer {
  private:
   // RE2 refuses a count above kRe2MaxRepeat, also as the product of nested counts; a larger
   // repetition becomes a sequence of smaller ones, so the automaton still takes it:
-  // X{n,m} = X{k}...X{k} X{0,k}...X{0,k}, and X{n,} = X{k}...X{k} X*.
+  // X{n,m} = X{k}...X{k} then X{0,m-n} (write_optional), and X{n,} = X{k}...X{k} X*.
   bool write_repeat(const Node& node, std::uint64_t product, std::string& out) {
     const std::uint64_t budget = kRe2MaxRepeat / product;
     const std::uint64_t count =
@@ -140,17 +141,10 @@ class Re2Writer {
   // Every way out leads straight to the tail, and a run of copies has about one place in it.
   bool write_optional(const Node& body, std::uint64_t left, std::uint64_t product,
                       std::uint64_t budget, std::string& out) {
-    if (left <= budget) {  // RE2 takes it as it is
-      if (left == 0)
-        return true;
-      if (!write_group(body, product * left, out))
-        return false;
-      out += "{0," + std::to_string(left) + '}';
-      return true;
-    }
     const std::uint64_t chunk =
         std::min(budget, std::max(kChunk, (left + kMaxChain - 1) / kMaxChain));
-    if (left / chunk > kMaxChain) {  // too deep to nest: RE2 takes the flat form as well
+    // Within the budget RE2 takes X{0,n} as it is; too deep to nest, it takes the flat form.
+    if (left <= budget || left / chunk > kMaxChain) {
       for (; left > 0;) {
         const std::uint64_t k = std::min(left, budget);
         if (!write_group(body, product * k, out))
@@ -233,44 +227,6 @@ class Re2Writer {
 
   const Syntax& syntax_;
 };
-
-// The fewest bytes a match takes, saturating at kNever (a class that matches nothing): a
-// shorter name holds no match.
-constexpr std::uint64_t kNever = std::uint64_t{1} << 62;
-
-std::uint64_t min_match_bytes(const Node& node, const std::vector<CharClass>& classes) {
-  switch (node.kind) {
-    case Node::Kind::kEmpty:
-    case Node::Kind::kLook:
-      return 0;
-    case Node::Kind::kClass: {
-      const auto& ranges = classes[node.class_index].ranges();
-      if (ranges.empty())
-        return kNever;
-      const char32_t c = ranges.front().first;
-      return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-    }
-    case Node::Kind::kConcat: {
-      std::uint64_t total = 0;
-      for (const Node& child : node.children)
-        total = std::min(total + min_match_bytes(child, classes), kNever);
-      return total;
-    }
-    case Node::Kind::kAlternate: {
-      std::uint64_t least = kNever;
-      for (const Node& child : node.children)
-        least = std::min(least, min_match_bytes(child, classes));
-      return least;
-    }
-    case Node::Kind::kRepeat: {
-      if (node.min == 0)
-        return 0;
-      const std::uint64_t each = min_match_bytes(node.children[0], classes);
-      return each > kNever / node.min ? kNever : each * node.min;
-    }
-  }
-  return 0;
-}
 
 // A character every match contains (the last one a concatenation requires), in UTF-8: a name
 // without it holds no match, which a byte search tells faster than the automaton.
@@ -470,7 +426,7 @@ bool Searcher::search(std::string_view name) {
     return false;
   if (!pattern_.re2_takes(name))
     return pike().search(name);
-  if (!pattern_.syntax_) {  // too large for the Pike VM: RE2 alone, whatever it costs
+  if (!pattern_.pike_ && !pattern_.syntax_) {  // too large for the Pike VM: RE2 alone
     const bool found = pattern_.re2_search(name, name.size());
     interrupt::poll(1 + name.size() / 64);
     return found;

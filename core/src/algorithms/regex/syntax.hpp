@@ -62,6 +62,14 @@ bool fits_size_limit(const Syntax& syntax);
 inline constexpr std::string_view kTooLarge =
     "pattern too large: its compiled form exceeds the size limit";
 
+// The fewest bytes a match of `node` takes, kNeverMatches for a node that matches nothing (an
+// empty class): a shorter name holds no match.
+inline constexpr std::uint64_t kNeverMatches = std::uint64_t{1} << 62;
+std::uint64_t min_match_bytes(const Node& node, const std::vector<CharClass>& classes);
+
+// Whether every match of `node` begins (at_end: ends) with the text's edge assertion \A (\z).
+bool always_anchored(const Node& node, bool at_end);
+
 // Whether RE2's ASCII \b and \B give the pattern's answer only on pure-ASCII text: for the
 // Unicode word assertions, and for \B, which RE2 also finds inside a multi-byte character.
 bool needs_ascii_text_for_re2(const Node& node);
