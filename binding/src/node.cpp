@@ -14,6 +14,7 @@
 #include "interrupt.hpp"
 #include "node_objects.hpp"
 #include "unicode_tables.hpp"
+#include "utf8.hpp"
 
 namespace torvex::binding {
 namespace {
@@ -25,22 +26,6 @@ bool is_escaped(char32_t c) {
   const CodeRange* it = std::upper_bound(
       kEscapedRanges, end, c, [](char32_t v, const CodeRange& r) { return v < r.first; });
   return it != kEscapedRanges && c <= (it - 1)->last;
-}
-
-// Decodes one code point of valid UTF-8 (names in the graph always are).
-char32_t next_code_point(std::string_view text, std::size_t& i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) {
-    i += 1;
-    return lead;
-  }
-  int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
-  char32_t c = lead & (0x3F >> extra);
-  for (int k = 1; k <= extra && i + k < text.size(); ++k)
-    c = (c << 6) | (byte(i + k) & 0x3F);
-  i += static_cast<std::size_t>(extra) + 1;
-  return c;
 }
 
 // --- class members ------------------------------------------------------------------------

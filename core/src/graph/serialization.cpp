@@ -16,6 +16,7 @@
 #include "serialization/json_reader.hpp"
 #include "serialization/json_writer.hpp"
 #include "serialization/number_text.hpp"
+#include "utf8.hpp"
 
 namespace torvex {
 
@@ -344,19 +345,6 @@ bool starts_entity(std::string_view text, std::size_t i) {
   return j > i + 1 && j < text.size() && text[j] == ';';
 }
 
-// The code point of the two- or three-byte UTF-8 sequence at text[i] and its length; length 0
-// for anything else.
-std::pair<char32_t, std::size_t> utf8_at(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const auto tail = [&](std::size_t k) { return k < text.size() && (byte(k) & 0xC0) == 0x80; };
-  const unsigned lead = byte(i);
-  if (lead >= 0xC2 && lead <= 0xDF && tail(i + 1))
-    return {((lead & 0x1F) << 6) | (byte(i + 1) & 0x3F), 2};
-  if (lead >= 0xE0 && lead <= 0xEF && tail(i + 1) && tail(i + 2))
-    return {((lead & 0x0F) << 12) | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F), 3};
-  return {0, 0};
-}
-
 // The white space of Mermaid's script engine beyond the blank and the ASCII controls: its
 // regular expressions and its trimming treat these as blanks, some of them as line ends.
 bool unicode_space(char32_t c) {
@@ -387,30 +375,29 @@ void append_mermaid_quoted(std::string& out, std::string_view text) {
   };
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
-    const auto [code, length] = utf8_at(text, i);
-    if (length > 0) {
+    const std::size_t at = i;
+    const char32_t code = next_code_point(text, i);
+    if (code >= 0x80) {
       if (unicode_space(code) || code == 0xFB02 || code == 0xB6)
         entity(code);
       else
-        out.append(text.substr(i, length));
-      i += length;
+        out.append(text.substr(at, i - at));
       continue;
     }
-    const char c = text[i];
-    const bool edge = i == 0 || i + 1 == text.size();
+    const char c = static_cast<char>(code);
+    const bool edge = at == 0 || at + 1 == text.size();
     if (c == '"') {
       out += "#quot;";
     } else if (c == '\n') {
       out += "<br>";
     } else if (c == '<' || c == '>' || c == '&' || c == '%' || c == ':' || c == '\t' || c == '\v' ||
-               c == '\f' || c == '\r' || (c == '#' && starts_entity(text, i)) ||
-               (c == ' ' && (edge || text.substr(0, i).ends_with("direction"))) ||
-               (c == '`' && i == 0)) {
-      entity(static_cast<unsigned char>(c));
+               c == '\f' || c == '\r' || (c == '#' && starts_entity(text, at)) ||
+               (c == ' ' && (edge || text.substr(0, at).ends_with("direction"))) ||
+               (c == '`' && at == 0)) {
+      entity(code);
     } else {
       out += c;
     }
-    ++i;
   }
   out += '"';
 }
