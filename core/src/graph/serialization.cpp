@@ -90,10 +90,12 @@ bool encode(const StableGraph& g, Sink& sink, PayloadText&& payload_text) {
 
 // The file learns the length first: a limit or a full disk too small for it then fails before
 // the old file is touched, and a file rewritten in place is made unreadable until it is whole.
+// The length takes a pass of its own, so it is counted only for a file that looks at it.
 template <class PayloadText>
 bool begin_file(const StableGraph& g, FileOutput& file, PayloadText&& payload_text) {
   CountingSink count;
-  encode(g, count, payload_text);
+  if (file.needs_length())
+    encode(g, count, payload_text);
   return file.begin(count.size(), kBincodeUnreadableStart);
 }
 

@@ -296,7 +296,19 @@ int reserve_space(int fd, std::size_t length) {
 #endif
 }
 
+// The soft file size limit (RLIMIT_FSIZE), if there is one.
+std::optional<std::uint64_t> file_size_limit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    return std::nullopt;
+  return limit.rlim_cur;
+}
+
 }  // namespace
+
+bool FileOutput::needs_length() const {
+  return in_place_ || (!temporary_.empty() && file_size_limit());
+}
 
 bool FileOutput::begin(std::size_t length, std::span<const std::uint8_t> unreadable) {
   if (failed_)
@@ -305,11 +317,8 @@ bool FileOutput::begin(std::size_t length, std::span<const std::uint8_t> unreada
     return true;  // a pipe or a device: no length to check
   // Over the limit, the write would fail midway (after SIGXFSZ, which ends a process that
   // does not ignore it).
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      length > limit.rlim_cur) {
+  if (const auto limit = file_size_limit(); limit && length > *limit)
     return fail(EFBIG);
-  }
   if (!in_place_ || length == 0)
     return true;
   if (retry_interrupted(interrupted_, [&] { return reserve_space(fd_, length); }) != 0) {

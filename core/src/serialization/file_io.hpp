@@ -64,12 +64,16 @@ class FileOutput {
 
   // Whether the path itself is rewritten (a regular file written in place).
   bool writes_in_place() const { return in_place_; }
-  // Before the first write, with the exact `length` to come: a regular file that a file size
-  // limit (RLIMIT_FSIZE) keeps below that length fails here, before it is touched. Writing in
-  // place, the disk space is claimed next (a disk too full fails here too, the old file as it
-  // was); then `unreadable` is written over the start of the file and synced, and as many bytes
-  // at the start of the output are held back until commit() writes them last. Until then a
-  // killed or failed save leaves a file that its reader refuses, never a mix of old and new.
+  // Whether begin() looks at its length: written in place, or a regular file under a file
+  // size limit. Elsewhere the length need not be counted.
+  bool needs_length() const;
+  // Before the first write, with the exact `length` to come (any value where !needs_length()):
+  // a regular file that a file size limit (RLIMIT_FSIZE) keeps below that length fails here,
+  // before it is touched. Writing in place, the disk space is claimed next (a disk too full
+  // fails here too, the old file as it was); then `unreadable` is written over the start of the
+  // file and synced, and as many bytes at the start of the output are held back until commit()
+  // writes them last. Until then a killed or failed save leaves a file that its reader refuses,
+  // never a mix of old and new.
   // Errors: false with failure() set.
   bool begin(std::size_t length, std::span<const std::uint8_t> unreadable);
 
