@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string_view>
 
 #include "algorithms/toposort.hpp"
@@ -122,9 +123,8 @@ StructuralDiff structural_diff(const StableGraph& a, const StableGraph& b) {
     if (in_a == kEnd)
       only_b.push_back(b_order.key(u, v));
   });
-  const auto by_key = [](std::uint64_t x, std::uint64_t y) { return x < y; };
-  std::sort(only_a.begin(), only_a.end(), interrupt::polling(by_key));
-  std::sort(only_b.begin(), only_b.end(), interrupt::polling(by_key));
+  std::sort(only_a.begin(), only_a.end(), interrupt::polling(std::less<>()));
+  std::sort(only_b.begin(), only_b.end(), interrupt::polling(std::less<>()));
   std::sort(common.begin(), common.end(),
             interrupt::polling([](const Common& x, const Common& y) { return x.key < y.key; }));
   // Exact room first: growing lists of millions of names copies them in one long stretch.
