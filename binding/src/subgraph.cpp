@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <boost/unordered/unordered_flat_map.hpp>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,8 +60,7 @@ bool copy_edges_between(const CoreDAG& source, const CopyMap& copies, CoreDAG& d
         edges.push_back(e);
     });
   }
-  std::sort(edges.begin(), edges.end(),
-            interrupt::polling([](EdgeIndex x, EdgeIndex y) { return x < y; }));
+  std::sort(edges.begin(), edges.end(), interrupt::polling(std::less<>()));
   for (EdgeIndex e : edges) {
     interrupt::poll();
     const Status added =
