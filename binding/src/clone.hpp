@@ -55,8 +55,7 @@ Result<NodeIndex> clone_node(const CoreDAG& source, NodeIndex n, CoreDAG& destin
 // taken out again. The endpoints are resolved destination slots.
 class EdgeCopier {
  public:
-  explicit EdgeCopier(CoreDAG& destination) noexcept
-      : destination_(destination), batch_(destination) {}
+  explicit EdgeCopier(CoreDAG& destination) noexcept : batch_(destination) {}
 
   // With a copy of the label. Errors: the core's Graph error when the edge slot space is
   // exhausted.
@@ -66,7 +65,6 @@ class EdgeCopier {
   Status finish() { return batch_.finish(); }
 
  private:
-  CoreDAG& destination_;
   EdgeBatch batch_;
 };
 

@@ -64,9 +64,9 @@ bool copy_edges_between(const CoreDAG& source, const CopyMap& copies, CoreDAG& d
   EdgeCopier copier(destination);
   for (EdgeIndex e : edges) {
     interrupt::poll();
-    const Status added = copier.add(copies.at(graph.edge_source(e)),
-                                    copies.at(graph.edge_target(e)), graph.edge_weight(e),
-                                    graph.edge_label(e));
+    const Status added =
+        copier.add(copies.at(graph.edge_source(e)), copies.at(graph.edge_target(e)),
+                   graph.edge_weight(e), graph.edge_label(e));
     if (!added) {
       into_pyerr(added.error());
       return false;
