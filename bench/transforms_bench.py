@@ -9,6 +9,13 @@ Two kinds of graph, each at 10,000 and 100,000 nodes:
 Times cover the whole call, building the result graph included, on both sides; the ratio is
 networkx time / torvex time (above 1: torvex is faster).
 
+First, without a peer, the derived graphs of a layered build-like graph (100 nodes a stage, four
+edges from the stage before, edges in random order) at 20,000 and 100,000 nodes, with its nodes
+added in stage order and in random order: each call's time as a multiple of
+`from_bytes(to_bytes())` of the same graph (a full rebuild). A new graph's node order says
+nothing about its edges; copied edge by edge against it, they cost a search each (about 250x at
+20,000 nodes, growing with the square), so a ratio far above 1 is that fault back.
+
     python bench/transforms_bench.py [sizes...]
 """
 
@@ -53,11 +60,46 @@ def both(n, edges):
     return dag, g
 
 
+def layered(n, shuffled, rng, stage=100):
+    names = [f"t{i}" for i in range(n)]
+    edges = [(names[a], names[j]) for j in range(stage, n)
+             for a in rng.sample(range((j // stage - 1) * stage, j // stage * stage), 4)]
+    rng.shuffle(edges)
+    dag = torvex.DAG()
+    dag.add_nodes(rng.sample(names, n) if shuffled else names)
+    dag.add_edges(edges)
+    return dag, names
+
+
+def derived_rows(sizes=(20_000, 100_000)):
+    def best(fn):
+        return min(timed(fn)[1] for _ in range(3))
+
+    print(f"{'derived graph':22s} {'nodes':>8s} {'node order':>10s} {'torvex':>11s} "
+          f"{'x rebuild':>9s}")
+    for n in sizes:
+        for shuffled in (False, True):
+            dag, names = layered(n, shuffled, random.Random(n))
+            rebuild = best(lambda: torvex.DAG.from_bytes(dag.to_bytes()))
+            other = torvex.DAG()
+            other.add_nodes(names[::7])
+            calls = {"reverse": dag.reverse,
+                     "collapse (one node)": lambda: dag.collapse([names[n // 2]], "summary"),
+                     "transitive_reduction": dag.transitive_reduction,
+                     "filter (keep all)": lambda: dag.filter(lambda name, payload: True),
+                     "merge": lambda: dag.merge(other)}
+            for label, call in calls.items():
+                took = best(call)
+                print(f"{label:22s} {n:>8,d} {'random' if shuffled else 'stage':>10s} "
+                      f"{took:9.3f} s {took / rebuild:8.2f}x")
+
+
 def row(label, n, ours, theirs):
     print(f"{label:22s} {n:>8,d} {ours:9.3f} s {theirs:9.3f} s {theirs / ours:8.1f}x")
 
 
 def main():
+    derived_rows()
     if nx is None:
         print("transforms_bench: networkx is not installed; nothing to compare (skipped)")
         return

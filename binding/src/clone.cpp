@@ -58,6 +58,7 @@ bool copy_mapped_edges(const CoreDAG& source, CoreDAG& destination, Map&& map) {
   const StableGraph& graph = source.graph();
   if (graph.edge_count() == 0 || destination.node_count() == 0)
     return true;
+  EdgeCopier copier(destination);
   for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
     interrupt::poll();
     if (!graph.is_edge_live(e))
@@ -66,11 +67,16 @@ bool copy_mapped_edges(const CoreDAG& source, CoreDAG& destination, Map&& map) {
     const std::optional<NodeIndex> to = map(graph.edge_target(e));
     if (!from || !to)
       continue;
-    Status status = copy_edge(destination, *from, *to, graph.edge_weight(e), graph.edge_label(e));
+    Status status = copier.add(*from, *to, graph.edge_weight(e), graph.edge_label(e));
     if (!status) {
       into_pyerr(status.error());
       return false;
     }
+  }
+  Status status = copier.finish();
+  if (!status) {
+    into_pyerr(status.error());
+    return false;
   }
   return true;
 }
@@ -85,12 +91,12 @@ bool clone_edges(const CoreDAG& source, CoreDAG& destination, const std::vector<
   });
 }
 
-Status copy_edge(CoreDAG& destination, NodeIndex from, NodeIndex to, std::optional<double> weight,
-                 const std::string* label) {
+Status EdgeCopier::add(NodeIndex from, NodeIndex to, std::optional<double> weight,
+                       const std::string* label) {
   std::optional<std::string> label_copy;
   if (label != nullptr)
     label_copy.emplace(*label);
-  return destination.add_edge(from, to, weight, std::move(label_copy));
+  return batch_.add(from, to, weight, std::move(label_copy));
 }
 
 }  // namespace torvex::binding

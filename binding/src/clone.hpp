@@ -38,7 +38,7 @@ bool clone_nodes(const CoreDAG& source, CoreDAG& destination,
 
 // Adds every edge of `source`, in edge slot order, whose two endpoints have copies in
 // `destination` (`slots` as clone_nodes fills it, kEnd for a node without copy), with its weight
-// and label; parallel edges stay parallel.
+// and label; parallel edges stay parallel. One EdgeCopier: the outcome of one add_edge per edge.
 // Errors: CycleError should the destination's edges close a cycle with them.
 bool clone_edges(const CoreDAG& source, CoreDAG& destination, const std::vector<NodeIndex>& slots);
 
@@ -46,9 +46,26 @@ bool clone_edges(const CoreDAG& source, CoreDAG& destination, const std::vector<
 // Errors: the core's DuplicateNode.
 Result<NodeIndex> clone_node(const CoreDAG& source, NodeIndex n, CoreDAG& destination);
 
-// The core's add_edge on resolved destination slots, with a copy of the label.
-// Errors: the core's cycle error ("Edge {} -> {} would create a cycle: {}").
-Status copy_edge(CoreDAG& destination, NodeIndex from, NodeIndex to, std::optional<double> weight,
-                 const std::string* label);
+// Edges going into a new graph, in order, with the outcome of one add_edge each but one cycle
+// check for them all in finish() (the store's EdgeBatch). A new graph's node order says nothing
+// about its edges, and add_edge searches for every edge that runs against that order: copied
+// one by one, a graph whose nodes came in an order unrelated to its edges costs a search over
+// much of the graph per edge. Until finish() the destination may hold a cycle: it may be read
+// (find_edge) but not changed otherwise. Left unfinished (an error, an interrupt), the edges are
+// taken out again. The endpoints are resolved destination slots.
+class EdgeCopier {
+ public:
+  explicit EdgeCopier(CoreDAG& destination) noexcept : batch_(destination) {}
+
+  // With a copy of the label. Errors: the core's Graph error when the edge slot space is
+  // exhausted.
+  Status add(NodeIndex from, NodeIndex to, std::optional<double> weight, const std::string* label);
+  // Errors: the core's cycle error ("Edge {} -> {} would create a cycle: {}") for the first edge
+  // that closes a cycle, the edges before it kept.
+  Status finish() { return batch_.finish(); }
+
+ private:
+  EdgeBatch batch_;
+};
 
 }  // namespace torvex::binding

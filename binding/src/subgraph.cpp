@@ -61,15 +61,21 @@ bool copy_edges_between(const CoreDAG& source, const CopyMap& copies, CoreDAG& d
     });
   }
   std::sort(edges.begin(), edges.end(), interrupt::polling(std::less<>()));
+  EdgeCopier copier(destination);
   for (EdgeIndex e : edges) {
     interrupt::poll();
     const Status added =
-        copy_edge(destination, copies.at(graph.edge_source(e)), copies.at(graph.edge_target(e)),
-                  graph.edge_weight(e), graph.edge_label(e));
+        copier.add(copies.at(graph.edge_source(e)), copies.at(graph.edge_target(e)),
+                   graph.edge_weight(e), graph.edge_label(e));
     if (!added) {
       into_pyerr(added.error());
       return false;
     }
+  }
+  const Status checked = copier.finish();
+  if (!checked) {
+    into_pyerr(checked.error());
+    return false;
   }
   return true;
 }

@@ -108,15 +108,18 @@ PyObject* reverse(PyObject* self) {
   if (!out)
     return nullptr;
   const StableGraph& graph = dag->graph();
+  EdgeCopier copier(*out.graph);
   for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
     interrupt::poll();
     if (!graph.is_edge_live(e))
       continue;
-    Status status = copy_edge(*out.graph, slots[graph.edge_target(e)], slots[graph.edge_source(e)],
-                              graph.edge_weight(e), graph.edge_label(e));
+    Status status = copier.add(slots[graph.edge_target(e)], slots[graph.edge_source(e)],
+                               graph.edge_weight(e), graph.edge_label(e));
     if (!status)
       return into_pyerr(status.error());
   }
+  if (Status status = copier.finish(); !status)
+    return into_pyerr(status.error());
   return out.object.release();
 }
 
@@ -145,6 +148,7 @@ PyObject* transitive_reduction(PyObject* self) {
   NewDAG out = copy_of_nodes(*dag, slots);
   if (!out)
     return nullptr;
+  EdgeCopier copier(*out.graph);
   for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
     interrupt::poll();
     if (!graph.is_edge_live(e))
@@ -153,11 +157,12 @@ PyObject* transitive_reduction(PyObject* self) {
     const NodeIndex to = graph.edge_target(e);
     if (redundant.contains(from, to))
       continue;
-    Status status =
-        copy_edge(*out.graph, slots[from], slots[to], graph.edge_weight(e), graph.edge_label(e));
+    Status status = copier.add(slots[from], slots[to], graph.edge_weight(e), graph.edge_label(e));
     if (!status)
       return into_pyerr(status.error());
   }
+  if (Status status = copier.finish(); !status)
+    return into_pyerr(status.error());
   return out.object.release();
 }
 
@@ -172,12 +177,15 @@ PyObject* transitive_closure(PyObject* self) {
   NewDAG out = copy_of_nodes(*dag, slots);
   if (!out || !clone_edges(*dag, *out.graph, slots))
     return nullptr;
+  EdgeCopier copier(*out.graph);
   for (const auto& [from, to] : added) {
     interrupt::poll();
-    Status status = copy_edge(*out.graph, slots[from], slots[to], std::nullopt, nullptr);
+    Status status = copier.add(slots[from], slots[to], std::nullopt, nullptr);
     if (!status)
       return into_pyerr(status.error());
   }
+  if (Status status = copier.finish(); !status)
+    return into_pyerr(status.error());
   return out.object.release();
 }
 
@@ -363,18 +371,22 @@ PyObject* merge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
   /* this graph's edges, then the other's that add a new pair */
   if (!clone_edges(*dag, *out.graph, my_slots))
     return nullptr;
+  EdgeCopier copier(*out.graph);
   for (EdgeIndex e = 0; e < theirs.edge_bound(); ++e) {
     interrupt::poll();
     if (!theirs.is_edge_live(e))
       continue;
     const NodeIndex from = their_slots[theirs.edge_source(e)];
     const NodeIndex to = their_slots[theirs.edge_target(e)];
+    // The edges added so far count too: a pair repeated within the other graph goes in once.
     if (out.graph->graph().find_edge(from, to) != kEnd)
       continue;
-    Status status = copy_edge(*out.graph, from, to, theirs.edge_weight(e), theirs.edge_label(e));
+    Status status = copier.add(from, to, theirs.edge_weight(e), theirs.edge_label(e));
     if (!status)
       return into_pyerr(status.error());
   }
+  if (Status status = copier.finish(); !status)
+    return into_pyerr(status.error());
   return out.object.release();
 }
 
@@ -435,6 +447,7 @@ PyObject* collapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   const NodeIndex summary_slot = *out.graph->find(*collapsed_name);
   /* edges redirected to the summary node; the first edge of each resulting pair wins */
   boost::unordered_flat_set<std::uint64_t> added_pairs;
+  EdgeCopier copier(*out.graph);  // a collapse may close a cycle: the batch reports its first edge
   for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
     interrupt::poll();
     if (!graph.is_edge_live(e))
@@ -447,10 +460,12 @@ PyObject* collapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     const NodeIndex to = collapsed[target] ? summary_slot : slots[target];
     if (from == to || !added_pairs.insert((std::uint64_t{from} << 32) | to).second)
       continue;
-    Status status = copy_edge(*out.graph, from, to, graph.edge_weight(e), graph.edge_label(e));
+    Status status = copier.add(from, to, graph.edge_weight(e), graph.edge_label(e));
     if (!status)
       return into_pyerr(status.error());
   }
+  if (Status status = copier.finish(); !status)
+    return into_pyerr(status.error());
   return out.object.release();
 }
 

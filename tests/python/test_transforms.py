@@ -1,6 +1,8 @@
 """Transforms that copy payloads or call back into Python: snapshot, filter, merge."""
 
 import gc
+import json
+import random
 import sys
 
 import pytest
@@ -128,3 +130,97 @@ def test_merge_strategies():
         dag.merge(other, "error")
     with pytest.raises(TypeError, match="^argument 'conflict'"):
         dag.merge(other, None)
+
+
+# --- differential: derived graphs as one add_edge per edge builds them --------------------
+
+
+def random_source(rng):
+    """Nodes added in shuffled order (some removed again, leaving vacant slots), edges in
+    random order along a hidden rank, parallel ones and weights and labels among them."""
+    names = [f"n{i}" for i in range(rng.randint(2, 24))][:: rng.choice([1, -1])]
+    dag = DAG()
+    for n in rng.sample(names + ["x0", "x1"], len(names) + 2):
+        dag.add_node(n, Obj() if rng.random() < 0.5 else None)
+    for _ in range(rng.randint(0, 3 * len(names))):
+        a, b = sorted(rng.sample(range(len(names)), 2))
+        ends = rng.choice([(names[a], names[b]), (names[a], "x0"), ("x1", names[b])])
+        dag.add_edge(*ends, rng.choice([None, 2.5]), rng.choice([None, "l"]))
+    dag.remove_node("x0")
+    dag.remove_node("x1")
+    return dag
+
+
+def literal(sources, nodes, edges, extra=()):
+    """The graph of add_node per node (payload from the first of `sources` that has the name)
+    then add_edge per edge, in order; its first CycleError takes its place."""
+    out = DAG()
+    for name in nodes:
+        out.add_node(name, next(g for g in sources if name in g).get_payload(name))
+    for name in extra:
+        out.add_node(name)
+    try:
+        for edge in edges:
+            out.add_edge(*edge)
+    except CycleError as error:
+        return error
+    return out
+
+
+def source_edges(dag):
+    """(from, to, weight, label) in edge slot order."""
+    edges = json.loads(dag.to_json())["edges"]
+    return [(e["from"], e["to"], e["weight"], e.get("label")) for e in edges]
+
+
+def outcome(call):
+    try:
+        return call()
+    except CycleError as error:
+        return error
+
+
+def agree(got, expected, generation=None):
+    if isinstance(expected, CycleError):
+        assert isinstance(got, CycleError) and str(got) == str(expected)
+        return
+    assert got.to_json() == expected.to_json()  # nodes, edges in order, weights, labels
+    assert got.generation == (generation or expected.generation)
+    assert [(n.name, n.index) for n in got.nodes()] == [
+        (n.name, n.index) for n in expected.nodes()]
+    assert all(got.get_payload(n) is expected.get_payload(n) for n in got.node_names())
+
+
+@pytest.mark.parametrize("seed", range(60))
+def test_derived_graphs_equal_edge_by_edge_copies(seed):
+    rng = random.Random(seed)
+    dag, other = random_source(rng), random_source(rng)
+    names, edges = dag.node_names(), source_edges(dag)
+    agree(dag.reverse(), literal((dag,), names, [(b, a, w, l) for a, b, w, l in edges]))
+    agree(dag.snapshot(), literal((dag,), names, edges), generation=dag.generation)
+    kept = set(rng.sample(names, len(names) // 2))
+    agree(dag.filter(lambda n, p: n in kept), literal(
+        (dag,), [n for n in names if n in kept], [e for e in edges if {e[0], e[1]} <= kept]))
+    def redundant(a, b):
+        return any(s.name != b and dag.is_ancestor(s.name, b) for s in dag.successors(a))
+
+    agree(dag.transitive_reduction(),
+          literal((dag,), names, [e for e in edges if not redundant(*e[:2])]))
+    # Merged: the other graph's edges only for a pair not yet there; cycles come up often.
+    pairs = {e[:2] for e in edges}
+    theirs = [e for e in source_edges(other) if e[:2] not in pairs and not pairs.add(e[:2])]
+    merged_nodes = names + [n for n in other.node_names() if n not in dag]
+    agree(outcome(lambda: dag.merge(other)), literal((dag, other), merged_nodes, edges + theirs))
+    # Collapsed: edges redirected to the summary node, the first of each pair kept; may close
+    # a cycle.
+    group = set(rng.sample(names, rng.randint(1, 3)))
+    redirected, seen = [], set()
+    for a, b, w, l in edges:
+        a, b = ("S" if a in group else a), ("S" if b in group else b)
+        if a != b and (a, b) not in seen:
+            seen.add((a, b))
+            redirected.append((a, b, w, l))
+    agree(outcome(lambda: dag.collapse(sorted(group), "S")),
+          literal((dag,), [n for n in names if n not in group], redirected, extra=["S"]))
+    sub = rng.sample(names, len(names) // 2 + 1)
+    agree(dag.subgraph(sub), literal((dag,), sub, [e for e in edges if {e[0], e[1]} <= set(sub)]))

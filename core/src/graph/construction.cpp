@@ -146,11 +146,16 @@ Status EdgeBatch::add(std::string_view from, std::string_view to, std::optional<
                       std::optional<std::string> label) {
   TORVEX_TRY(a, store_.resolve_name(from));
   TORVEX_TRY(b, store_.resolve_name(to));
+  return add(a, b, weight, std::move(label));
+}
+
+Status EdgeBatch::add(NodeIndex from, NodeIndex to, std::optional<double> weight,
+                      std::optional<std::string> label) {
   auto owned_label = label ? std::make_unique<std::string>(std::move(*label)) : nullptr;
   // Room first (geometric), so the push_back below cannot fail after the edge is in.
   if (added_.size() == added_.capacity())
     added_.reserve(2 * added_.size() + 16);
-  TORVEX_TRY(e, store_.graph_.add_edge(a, b, weight.value_or(1.0), std::move(owned_label)));
+  TORVEX_TRY(e, store_.graph_.add_edge(from, to, weight.value_or(1.0), std::move(owned_label)));
   added_.push_back(e);
   // The cache is left for finish(): nothing can fill it while the batch holds the store, and a
   // batch that is taken out again must leave it as it was.

@@ -194,6 +194,10 @@ class EdgeBatch {
   // Errors: NodeNotFound (source first); Graph when the edge slot space is exhausted.
   Status add(std::string_view from, std::string_view to, std::optional<double> weight,
              std::optional<std::string> label);
+  // The same on resolved nodes, for copies that know their endpoints' slots.
+  // Requires: both are live slots. Errors: Graph when the edge slot space is exhausted.
+  Status add(NodeIndex from, NodeIndex to, std::optional<double> weight,
+             std::optional<std::string> label);
 
   std::size_t size() const noexcept { return added_.size(); }
 
