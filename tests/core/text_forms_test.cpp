@@ -250,7 +250,8 @@ TEST(TextForms, DotSplitsWhatOneQuotedStringCannotHoldAndKeepsUncarriedNamesApar
       {"a\\\\\nb", "\"a\\\\\" + \"\nb\""},
       {"a\\\\\r\nb", "\"a\\\\\" + \"\r\nb\""},
       {"a\\\r\nb", "\"a\\\r\" + \"\nb\""},
-      {long_name, "\"\\" + std::string(7999, 'x') + "\" + \"" + std::string(1001, 'x') + "\xc3\xa9\""},
+      {long_name,
+       "\"\\" + std::string(7999, 'x') + "\" + \"" + std::string(1001, 'x') + "\xc3\xa9\""},
   };
   for (const auto& [name, written] : cases) {
     TestDag dag;
@@ -261,7 +262,8 @@ TEST(TextForms, DotSplitsWhatOneQuotedStringCannotHoldAndKeepsUncarriedNamesApar
   TestDag dag;
   ASSERT_TRUE(dag.add_node(std::string("a\0", 2), 0).ok() && dag.add_node("a\\0", 0).ok());
   ASSERT_TRUE(dag.add_node(std::string("a\0_", 3), 0).ok() && dag.add_node("a\\0_", 0).ok());
-  ASSERT_TRUE(dag.add_edge(std::string("a\0", 2), std::string("a\0_", 3), 1.0, std::string("\0", 1)).ok());
+  ASSERT_TRUE(
+      dag.add_edge(std::string("a\0", 2), std::string("a\0_", 3), 1.0, std::string("\0", 1)).ok());
   EXPECT_EQ(to_dot_with(dag),
             "digraph {\n    \"a\\0__\";\n    \"a\\0\";\n    \"a\\0___\";\n    \"a\\0_\";\n"
             "    \"a\\0__\" -> \"a\\0___\" [label=\"\\0\"];\n}");

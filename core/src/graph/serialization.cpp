@@ -4,13 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <boost/unordered/unordered_flat_set.hpp>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <utility>
 #include <vector>
-
-#include <boost/unordered/unordered_flat_set.hpp>
 
 #include "hash.hpp"
 #include "interrupt.hpp"
