@@ -7,6 +7,7 @@
 #include <boost/unordered/unordered_flat_set.hpp>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -21,6 +22,8 @@
 #include "utf8.hpp"
 
 namespace torvex {
+
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -210,13 +213,29 @@ std::optional<std::string> annotation(const StableGraph& g, EdgeIndex e) {
 constexpr std::size_t kDotPartText = 8000;
 
 // Whether a text goes between quotes as it is: no '"', '\\', line feed or NUL, and short enough
-// for one part. No early exit, so that the loop vectorises.
+// for one part. Looks at eight bytes at a time: most names are plain.
 bool is_plain_dot_text(std::string_view text) {
-  unsigned special = 0;
-  for (char c : text)
-    special |= static_cast<unsigned>(c == '"') | static_cast<unsigned>(c == '\\') |
-               static_cast<unsigned>(c == '\n') | static_cast<unsigned>(c == '\0');
-  return special == 0 && text.size() <= kDotPartText;
+  if (text.size() > kDotPartText)
+    return false;
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  const auto zero_byte = [](std::uint64_t word) { return (word - kOnes) & ~word & (kOnes << 7); };
+  const auto special = [&](std::uint64_t word) {
+    return zero_byte(word) | zero_byte(word ^ (kOnes * '"')) | zero_byte(word ^ (kOnes * '\\')) |
+           zero_byte(word ^ (kOnes * '\n'));
+  };
+  std::uint64_t found = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    found |= special(word);
+  }
+  if (i < text.size()) {
+    std::uint64_t word = kOnes;  // a byte that is none of them
+    std::memcpy(&word, text.data() + i, text.size() - i);
+    found |= special(word);
+  }
+  return found == 0;
 }
 
 std::size_t backslashes_before(std::string_view text, std::size_t part_start, std::size_t i) {
@@ -354,7 +373,9 @@ void append_dot_escaped(std::string& out, std::string_view text) {
 // quoted form carries it, a lone line feed only for pydot; else escaped.
 void append_dot_label(std::string& out, std::string_view label) {
   if (is_plain_dot_text(label)) {
-    out.append("\"").append(label).append("\"");
+    out += '"';
+    out.append(label);
+    out += '"';
   } else if (label.find('\0') != std::string_view::npos) {
     append_dot_escaped(out, label);
   } else if (auto ends = dot_part_ends(label, true)) {
@@ -377,6 +398,7 @@ class DotNames {
     for_each_live_node(graph_, [&](NodeIndex n) {
       const std::string_view name = graph_.name(n);
       interrupt::poll(1 + name.size() / 64);
+      name_bytes_ += name.size();
       if (is_plain_dot_text(name))
         return;
       if (written_.empty())
@@ -401,16 +423,27 @@ class DotNames {
       escaped->insert(std::move(id));
     });
   }
+  // The length of the text with every name written as it is and no annotations: growing the
+  // text step by step would copy it again and again.
+  std::size_t text_size() const {
+    const std::size_t nodes = graph_.node_count();
+    const std::size_t mean = nodes == 0 ? 0 : name_bytes_ / nodes;
+    return 12 + name_bytes_ + 8 * nodes + (2 * mean + 12) * graph_.edge_count();
+  }
   void append(std::string& out, NodeIndex n) const {
-    if (written_.empty() || written_[n].empty())
-      out.append("\"").append(graph_.name(n)).append("\"");
-    else
+    if (written_.empty() || written_[n].empty()) {
+      out += '"';
+      out.append(graph_.name(n));
+      out += '"';
+    } else {
       out.append(written_[n]);
+    }
   }
 
  private:
   const StableGraph& graph_;
   std::vector<std::string> written_;  // by slot; empty for a name written as it is
+  std::size_t name_bytes_ = 0;
 };
 
 // Words the Mermaid flowchart lexer reads as keywords where an identifier starts (after any
@@ -453,6 +486,7 @@ class MermaidIds {
   explicit MermaidIds(const GraphStore& store) : graph_(store.graph()) {
     for_each_live_node(graph_, [&](NodeIndex n) {
       interrupt::poll(1 + graph_.name(n).size() / 64);
+      name_bytes_ += graph_.name(n).size();
       if (is_plain_mermaid_id(graph_.name(n)))
         return;
       if (made_.empty())
@@ -466,10 +500,17 @@ class MermaidIds {
   std::string_view operator[](NodeIndex n) const {
     return made_.empty() || made_[n].empty() ? graph_.name(n) : made_[n];
   }
+  // The length of the text with plain names and no annotations (see DotNames::text_size).
+  std::size_t text_size() const {
+    const std::size_t nodes = graph_.node_count();
+    const std::size_t mean = nodes == 0 ? 0 : name_bytes_ / nodes;
+    return 9 + 2 * name_bytes_ + 10 * nodes + (2 * mean + 10) * graph_.edge_count();
+  }
 
  private:
   const StableGraph& graph_;
   std::vector<std::string> made_;  // by slot; empty for a plain name
+  std::size_t name_bytes_ = 0;
 };
 
 // Whether text[i], a '#', begins what Mermaid would read as an entity code: '#', word
@@ -589,24 +630,26 @@ Status to_bincode_writer(const GraphStore& store, std::span<char> out) {
 std::string to_mermaid(const GraphStore& store) {
   const StableGraph& g = store.graph();
   const MermaidIds ids(store);
-  std::string out = "graph TD\n";
+  std::string out;
+  out.reserve(ids.text_size());
+  out.append("graph TD\n"sv);
   for_each_live_node(g, [&](NodeIndex n) {
     interrupt::poll(1 + g.name(n).size() / 64);  // the text is dropped whole on a stop
-    out.append("    ").append(ids[n]).append("[");
+    out.append("    "sv).append(ids[n]).append("["sv);
     append_mermaid_quoted(out, g.name(n));
-    out.append("]\n");
+    out.append("]\n"sv);
   });
   for_each_live_edge(g, [&](EdgeIndex e) {
     interrupt::poll(1 + (ids[g.edge_source(e)].size() + ids[g.edge_target(e)].size()) / 64);
-    out.append("    ").append(ids[g.edge_source(e)]);
+    out.append("    "sv).append(ids[g.edge_source(e)]);
     if (auto note = annotation(g, e)) {
-      out.append(" -->|");
+      out.append(" -->|"sv);
       append_mermaid_quoted(out, *note);
-      out.append("| ");
+      out.append("| "sv);
     } else {
-      out.append(" --> ");
+      out.append(" --> "sv);
     }
-    out.append(ids[g.edge_target(e)]).append("\n");
+    out.append(ids[g.edge_target(e)]).append("\n"sv);
   });
   return out;
 }
@@ -752,33 +795,35 @@ Status decode_bincode_file(const std::string& path, bool read_payloads, GraphSto
 std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {
   const StableGraph& g = store.graph();
   const DotNames names(store);
-  std::string out = "digraph {\n";
+  std::string out;
+  out.reserve(names.text_size());
+  out.append("digraph {\n"sv);
   for_each_live_node(g, [&](NodeIndex n) {
     // Steps by length, so that long names are looked after as often as many short ones. The
     // text is dropped whole on a stop.
     interrupt::poll(1 + g.name(n).size() / 64);
-    out.append("    ");
+    out.append("    "sv);
     names.append(out, n);
     if (attrs) {
       if (auto text = attrs(n))
-        out.append(" [").append(*text).append("]");
+        out.append(" ["sv).append(*text).append("]");
     }
-    out.append(";\n");
+    out.append(";\n"sv);
   });
   for_each_live_edge(g, [&](EdgeIndex e) {
     interrupt::poll(1 + (g.name(g.edge_source(e)).size() + g.name(g.edge_target(e)).size()) / 64);
-    out.append("    ");
+    out.append("    "sv);
     names.append(out, g.edge_source(e));
-    out.append(" -> ");
+    out.append(" -> "sv);
     names.append(out, g.edge_target(e));
     if (auto note = annotation(g, e)) {
-      out.append(" [label=");
+      out.append(" [label="sv);
       append_dot_label(out, *note);
-      out.append("]");
+      out.append("]"sv);
     }
-    out.append(";\n");
+    out.append(";\n"sv);
   });
-  out.append("}");
+  out.append("}"sv);
   return out;
 }
 
