@@ -191,13 +191,17 @@ Status decode_edges(BincodeDecoder& in, GraphStore& store) {
 
 // --- DOT and Mermaid --------------------------------------------------------------------------
 
-// The label, else the weight when it is not 1.0 (NaN never is annotated), else nothing.
-std::optional<std::string> annotation(const StableGraph& g, EdgeIndex e) {
+// The label, else the weight when it is not 1.0 (NaN never is annotated), else nothing. A
+// weight's text is written into `buffer`, which one call after another reuses.
+std::optional<std::string_view> annotation(const StableGraph& g, EdgeIndex e, std::string& buffer) {
   if (const std::string* label = g.edge_label(e))
     return *label;
   const double weight = g.edge_weight(e);
-  if (std::fabs(weight - 1.0) > std::numeric_limits<double>::epsilon())
-    return plain_float(weight);
+  if (std::fabs(weight - 1.0) > std::numeric_limits<double>::epsilon()) {
+    buffer.clear();
+    append_plain_float(buffer, weight);
+    return buffer;
+  }
   return std::nullopt;
 }
 
@@ -223,18 +227,18 @@ bool is_plain_dot_text(std::string_view text) {
     return zero_byte(word) | zero_byte(word ^ (kOnes * '"')) | zero_byte(word ^ (kOnes * '\\')) |
            zero_byte(word ^ (kOnes * '\n'));
   };
-  std::uint64_t found = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
+  const auto word_at = [&](std::size_t i) {
     std::uint64_t word;
     std::memcpy(&word, text.data() + i, 8);
-    found |= special(word);
+    return word;
+  };
+  if (text.size() < 8) {
+    return std::none_of(text.begin(), text.end(),
+                        [](char c) { return c == '"' || c == '\\' || c == '\n' || c == '\0'; });
   }
-  if (i < text.size()) {
-    std::uint64_t word = kOnes;  // a byte that is none of them
-    std::memcpy(&word, text.data() + i, text.size() - i);
-    found |= special(word);
-  }
+  std::uint64_t found = special(word_at(text.size() - 8));  // the last eight, overlapping
+  for (std::size_t i = 0; i + 8 < text.size(); i += 8)
+    found |= special(word_at(i));
   return found == 0;
 }
 
@@ -398,7 +402,6 @@ class DotNames {
     for_each_live_node(graph_, [&](NodeIndex n) {
       const std::string_view name = graph_.name(n);
       interrupt::poll(1 + name.size() / 64);
-      name_bytes_ += name.size();
       if (is_plain_dot_text(name))
         return;
       if (written_.empty())
@@ -423,13 +426,6 @@ class DotNames {
       escaped->insert(std::move(id));
     });
   }
-  // The length of the text with every name written as it is and no annotations: growing the
-  // text step by step would copy it again and again.
-  std::size_t text_size() const {
-    const std::size_t nodes = graph_.node_count();
-    const std::size_t mean = nodes == 0 ? 0 : name_bytes_ / nodes;
-    return 12 + name_bytes_ + 8 * nodes + (2 * mean + 12) * graph_.edge_count();
-  }
   void append(std::string& out, NodeIndex n) const {
     if (written_.empty() || written_[n].empty()) {
       out += '"';
@@ -443,7 +439,6 @@ class DotNames {
  private:
   const StableGraph& graph_;
   std::vector<std::string> written_;  // by slot; empty for a name written as it is
-  std::size_t name_bytes_ = 0;
 };
 
 // Words the Mermaid flowchart lexer reads as keywords where an identifier starts (after any
@@ -486,7 +481,6 @@ class MermaidIds {
   explicit MermaidIds(const GraphStore& store) : graph_(store.graph()) {
     for_each_live_node(graph_, [&](NodeIndex n) {
       interrupt::poll(1 + graph_.name(n).size() / 64);
-      name_bytes_ += graph_.name(n).size();
       if (is_plain_mermaid_id(graph_.name(n)))
         return;
       if (made_.empty())
@@ -500,17 +494,10 @@ class MermaidIds {
   std::string_view operator[](NodeIndex n) const {
     return made_.empty() || made_[n].empty() ? graph_.name(n) : made_[n];
   }
-  // The length of the text with plain names and no annotations (see DotNames::text_size).
-  std::size_t text_size() const {
-    const std::size_t nodes = graph_.node_count();
-    const std::size_t mean = nodes == 0 ? 0 : name_bytes_ / nodes;
-    return 9 + 2 * name_bytes_ + 10 * nodes + (2 * mean + 10) * graph_.edge_count();
-  }
 
  private:
   const StableGraph& graph_;
   std::vector<std::string> made_;  // by slot; empty for a plain name
-  std::size_t name_bytes_ = 0;
 };
 
 // Whether text[i], a '#', begins what Mermaid would read as an entity code: '#', word
@@ -630,9 +617,8 @@ Status to_bincode_writer(const GraphStore& store, std::span<char> out) {
 std::string to_mermaid(const GraphStore& store) {
   const StableGraph& g = store.graph();
   const MermaidIds ids(store);
-  std::string out;
-  out.reserve(ids.text_size());
-  out.append("graph TD\n"sv);
+  std::string out = "graph TD\n";
+  std::string weight_text;
   for_each_live_node(g, [&](NodeIndex n) {
     interrupt::poll(1 + g.name(n).size() / 64);  // the text is dropped whole on a stop
     out.append("    "sv).append(ids[n]).append("["sv);
@@ -642,7 +628,7 @@ std::string to_mermaid(const GraphStore& store) {
   for_each_live_edge(g, [&](EdgeIndex e) {
     interrupt::poll(1 + (ids[g.edge_source(e)].size() + ids[g.edge_target(e)].size()) / 64);
     out.append("    "sv).append(ids[g.edge_source(e)]);
-    if (auto note = annotation(g, e)) {
+    if (auto note = annotation(g, e, weight_text)) {
       out.append(" -->|"sv);
       append_mermaid_quoted(out, *note);
       out.append("| "sv);
@@ -795,9 +781,8 @@ Status decode_bincode_file(const std::string& path, bool read_payloads, GraphSto
 std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {
   const StableGraph& g = store.graph();
   const DotNames names(store);
-  std::string out;
-  out.reserve(names.text_size());
-  out.append("digraph {\n"sv);
+  std::string out = "digraph {\n";
+  std::string weight_text;
   for_each_live_node(g, [&](NodeIndex n) {
     // Steps by length, so that long names are looked after as often as many short ones. The
     // text is dropped whole on a stop.
@@ -816,7 +801,7 @@ std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {
     names.append(out, g.edge_source(e));
     out.append(" -> "sv);
     names.append(out, g.edge_target(e));
-    if (auto note = annotation(g, e)) {
+    if (auto note = annotation(g, e, weight_text)) {
       out.append(" [label="sv);
       append_dot_label(out, *note);
       out.append("]"sv);
