@@ -311,7 +311,8 @@ def check_dot_reads(dag, names, edges, only=None):
             if dot_carries(name) and not (renamed and name.startswith("%")):
                 assert got == name, (reader, name)
         labels = {(a, b): label for a, b, label in read_edges}
-        assert len(labels) == len(read_edges) and sorted(labels) == sorted((a, b) for a, b, _ in edges)
+        assert len(labels) == len(read_edges)
+        assert sorted(labels) == sorted((a, b) for a, b, _ in edges), reader
         for a, b, label in edges:
             got = labels[a, b]
             if label is None:
