@@ -21,7 +21,7 @@ stamp="$venv/.bootstrap-stamp"
 build_requirements=("scikit-build-core>=0.10" "cmake>=3.26" "ninja>=1.10")
 # mypy is pinned: its stub checks change between releases. paula: a binding of the regex crate
 # 1.12.3 (regex-syntax 0.8.10, Unicode 16.0), the oracle of the regex dialect's differential test.
-test_requirements=(pytest hypothesis "mypy==2.4.1" "paula==1.0.5" numpy)
+test_requirements=(pytest hypothesis "mypy==2.4.1" "paula==1.0.5" numpy "pydot==4.0.1")
 # Reruns after this script changes, so a new requirement reaches existing checkouts.
 fingerprint="$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)"
 

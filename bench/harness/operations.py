@@ -857,6 +857,44 @@ for _lib in ("rustworkx", "igraph"):
     _bind()
 
 
+# --- text forms against the JSON text (torvex alone) -------------------------------------------
+
+# The JSON text writes the same names and edges with more around them: a writer that looks at
+# each name again at every edge end, or a character at a time, shows as a higher ratio.
+TEXT_FORMS = ("to_json", "to_dot", "to_mermaid")
+text_forms = op("text-forms", "DOT and Mermaid text against the JSON text of the same graph",
+                "files", shapes=("random", "layered"), columns=TEXT_FORMS,
+                note="to_dot was 0.30x to_json, and 0.62x while every name was scanned a "
+                "character at a time at each edge end; keep it below 0.4x")
+long_text_forms = op("text-forms-long", "DOT and Mermaid text against the JSON text, names of "
+                     "about 60 characters", "files",
+                     columns=TEXT_FORMS,
+                     note="names fill most of the text: a per-character cost shows here first")
+
+
+def _long_named(ctx):
+    if "long-named" not in ctx._built:
+        names = [f"{name}/build-step-{name}/with-a-long-name" for name in ctx.graph.names]
+        names = [name + "-" * max(0, 60 - len(name)) for name in names]
+        pairs = ctx.graph.index_pairs("sources-first")
+        ctx._built["long-named"] = L.build_torvex(names, [(names[a], names[b]) for a, b in pairs])
+    return ctx._built["long-named"]
+
+
+for _form in TEXT_FORMS:
+    def _bind(form=_form):
+        @text_forms.impl(form)
+        def _(ctx, order):
+            dag = ctx.built("torvex")
+            return getattr(dag, form), lambda text: dag.node_count()
+
+        @long_text_forms.impl(form)
+        def _(ctx, order):
+            dag = _long_named(ctx)
+            return getattr(dag, form), lambda text: dag.node_count()
+    _bind()
+
+
 GROUPS = {
     "construction": "Construction",
     "insertion": "Insertion shapes and name mapping (torvex against itself and plain Python)",

@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <array>
+#include <boost/unordered/unordered_flat_set.hpp>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
 
+#include "hash.hpp"
 #include "interrupt.hpp"
 #include "serialization/bincode.hpp"
 #include "serialization/file_io.hpp"
@@ -19,6 +22,8 @@
 #include "utf8.hpp"
 
 namespace torvex {
+
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -186,95 +191,255 @@ Status decode_edges(BincodeDecoder& in, GraphStore& store) {
 
 // --- DOT and Mermaid --------------------------------------------------------------------------
 
-// The label, else the weight when it is not 1.0 (NaN never is annotated), else nothing.
-std::optional<std::string> annotation(const StableGraph& g, EdgeIndex e) {
+// The label, else the weight when it is not 1.0 (NaN never is annotated), else nothing. A
+// weight's text is written into `buffer`, which one call after another reuses.
+std::optional<std::string_view> annotation(const StableGraph& g, EdgeIndex e, std::string& buffer) {
   if (const std::string* label = g.edge_label(e))
     return *label;
   const double weight = g.edge_weight(e);
-  if (std::fabs(weight - 1.0) > std::numeric_limits<double>::epsilon())
-    return plain_float(weight);
+  if (std::fabs(weight - 1.0) > std::numeric_limits<double>::epsilon()) {
+    buffer.clear();
+    append_plain_float(buffer, weight);
+    return buffer;
+  }
   return std::nullopt;
 }
 
-// DOT reads \" inside a quoted string as a quote and a backslash before a line feed as a line
-// continuation; every other backslash, a pair included, stays as it is. So each quote gets a
-// backslash, and a run of backslashes that meets a quote, a line feed or the closing quote is
-// doubled: DOT then reads the text with just those runs doubled, which keeps distinct texts
-// distinct, and a text with none of them is written as it is.
-void append_dot_string(std::string& out, std::string_view text) {
-  out += '"';
-  const bool plain = text.find('"') == std::string_view::npos &&
-                     text.find("\\\n") == std::string_view::npos &&
-                     (text.empty() || text.back() != '\\');
-  if (plain) {
-    out.append(text);
-  } else {
-    std::size_t i = 0;
-    while (i < text.size()) {
-      const std::size_t run_start = i;
-      while (i < text.size() && text[i] == '\\')
-        ++i;
-      const std::size_t run = i - run_start;
-      const bool meets = i == text.size() || text[i] == '"' || text[i] == '\n';
-      out.append(meets ? 2 * run : run, '\\');
-      if (i == text.size())
-        break;
-      if (text[i] == '"')
-        out += '\\';
-      out += text[i++];
+// Both DOT readers take a quoted string apart as Graphviz's scanner does: \" is a quote, \\ a
+// pair that stays as it is, a backslash before a line feed joins two lines, and every other byte
+// stands for itself. Beyond that, pydot drops a backslash before a line feed or a CR LF even when
+// it ends a pair; Graphviz 2.43 drops a line feed that stands alone between a quote or a
+// backslash (or an end of the string) and a quote or a backslash (or an end); and Graphviz
+// refuses a quoted or angle-bracket run longer than 16,384 bytes. Both read quoted parts joined
+// by '+' as one string, each part scanned on its own, so a part may end where a scan must stop.
+
+// At most 16,000 bytes once each quote has its backslash.
+constexpr std::size_t kDotPartText = 8000;
+
+// Whether a text goes between quotes as it is: no '"', '\\', line feed or NUL, and short enough
+// for one part. Looks at eight bytes at a time: most names are plain.
+bool is_plain_dot_text(std::string_view text) {
+  if (text.size() > kDotPartText)
+    return false;
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  const auto zero_byte = [](std::uint64_t word) { return (word - kOnes) & ~word & (kOnes << 7); };
+  const auto special = [&](std::uint64_t word) {
+    return zero_byte(word) | zero_byte(word ^ (kOnes * '"')) | zero_byte(word ^ (kOnes * '\\')) |
+           zero_byte(word ^ (kOnes * '\n'));
+  };
+  const auto word_at = [&](std::size_t i) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    return word;
+  };
+  if (text.size() < 8) {
+    return std::none_of(text.begin(), text.end(),
+                        [](char c) { return c == '"' || c == '\\' || c == '\n' || c == '\0'; });
+  }
+  std::uint64_t found = special(word_at(text.size() - 8));  // the last eight, overlapping
+  for (std::size_t i = 0; i + 8 < text.size(); i += 8)
+    found |= special(word_at(i));
+  return found == 0;
+}
+
+std::size_t backslashes_before(std::string_view text, std::size_t part_start, std::size_t i) {
+  std::size_t k = i;
+  while (k > part_start && text[k - 1] == '\\')
+    --k;
+  return i - k;
+}
+
+// Whether a part that began at `part_start` may end before text[i]: not inside a character, not
+// beside a line feed, and not after an odd run of backslashes, which would escape the quote.
+bool can_end_part(std::string_view text, std::size_t part_start, std::size_t i) {
+  return (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && text[i] != '\n' &&
+         text[i - 1] != '\n' && backslashes_before(text, part_start, i) % 2 == 0;
+}
+
+// The ends of the parts of a quoted form of `text` (no NUL) that both readers read byte for
+// byte, or nothing when there is none. With `lone_line_feeds_ok`, line feeds that only Graphviz
+// drops are let through.
+std::optional<std::vector<std::size_t>> dot_part_ends(std::string_view text,
+                                                      bool lone_line_feeds_ok) {
+  // Parts must end after a run of backslashes that meets a line feed, so that no part holds a
+  // backslash before it; a run that meets a quote or the end must be even.
+  std::vector<std::size_t> cuts;
+  for (std::size_t i = text.find('\\'); i < text.size(); i = text.find('\\', i)) {
+    std::size_t j = i;
+    while (j < text.size() && text[j] == '\\')
+      ++j;
+    const bool odd = (j - i) % 2 == 1;
+    if (j == text.size() || text[j] == '"' || text[j] == '\n') {
+      if (odd)
+        return std::nullopt;
+      if (j < text.size() && text[j] == '\n')
+        cuts.push_back(j);
+    } else if (text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n') {
+      cuts.push_back(odd ? j + 1 : j);  // an odd run may keep the CR: a backslash before it stays
+    }
+    i = j;
+  }
+  cuts.push_back(text.size());
+
+  // Parts short enough for Graphviz.
+  std::vector<std::size_t> ends;
+  std::size_t start = 0;
+  for (std::size_t cut : cuts) {
+    while (cut - start > kDotPartText) {
+      std::size_t end = start + kDotPartText;
+      while (end > start && !can_end_part(text, start, end))
+        --end;
+      if (end == start)
+        return std::nullopt;
+      ends.push_back(end);
+      start = end;
+    }
+    ends.push_back(cut);
+    start = cut;
+  }
+
+  // No line feed alone between scan stops within a part.
+  if (!lone_line_feeds_ok) {
+    const auto stops = [&](std::size_t k) { return text[k] == '"' || text[k] == '\\'; };
+    start = 0;
+    for (std::size_t end : ends) {
+      for (std::size_t i = text.find('\n', start); i < end; i = text.find('\n', i + 1)) {
+        if ((i == start || stops(i - 1)) && (i + 1 == end || stops(i + 1)))
+          return std::nullopt;
+      }
+      start = end;
     }
   }
-  out += '"';
+  return ends;
 }
 
-// Older DOT scanners drop a line feed that stands alone in a quoted string: between a backslash
-// or a quote (or the opening quote) and a backslash or a quote (or the closing quote).
-bool lone_line_feed(std::string_view text, std::size_t i) {
-  const auto stops = [](char c) { return c == '"' || c == '\\'; };
-  return text[i] == '\n' && (i == 0 || stops(text[i - 1])) &&
-         (i + 1 == text.size() || stops(text[i + 1]));
+void append_dot_parts(std::string& out, std::string_view text,
+                      const std::vector<std::size_t>& ends) {
+  std::size_t start = 0;
+  for (std::size_t end : ends) {
+    if (start > 0)
+      out += " + ";
+    out += '"';
+    for (std::size_t i = start; i < end; ++i) {
+      if (text[i] == '"')
+        out += '\\';
+      out += text[i];
+    }
+    out += '"';
+    start = end;
+  }
 }
 
-// Whether `text` can stand between angle brackets: its own brackets pair up, none closing early.
-bool brackets_pair_up(std::string_view text) {
+// Whether `text` reads back byte for byte between angle brackets: its own brackets pair up,
+// none closing early, and Graphviz's scan stops often enough (at a bracket or a line feed).
+bool fits_angle_brackets(std::string_view text) {
   std::size_t depth = 0;
+  std::size_t run = 0;
   for (char c : text) {
-    if (c == '<')
+    if (c == '<') {
       ++depth;
-    else if (c == '>' && depth-- == 0)
+    } else if (c == '>' && depth-- == 0) {
+      return false;
+    }
+    run = c == '<' || c == '>' || c == '\n' ? 0 : run + 1;
+    if (run > 2 * kDotPartText)
       return false;
   }
   return depth == 0;
 }
 
-// A node name in quotes of either kind. Dropping a lone line feed would merge names: the empty
-// name with a line feed, a backslash with a backslash and a line feed. So such a name is an
-// angle-bracket string, which DOT reads byte for byte. When its brackets do not pair up, only a
-// form outside the DOT grammar is left, though Graphviz reads it: the lone line feeds in
-// angle-bracket parts joined to the quoted rest by "+".
-void append_dot_quoted(std::string& out, std::string_view name) {
-  std::size_t lone = 0;
-  while (lone < name.size() && !lone_line_feed(name, lone))
-    ++lone;
-  if (lone == name.size()) {
-    append_dot_string(out, name);
-  } else if (brackets_pair_up(name)) {
-    out.append("<").append(name).append(">");
+// A text that no DOT form carries, in a form both readers read alike: each backslash doubled, a
+// NUL as \0 and a line feed as \n. Distinct texts stay distinct.
+std::string dot_escaped(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size() + 8);
+  for (char c : text) {
+    if (c == '\\')
+      escaped += "\\\\";
+    else if (c == '\0')
+      escaped += "\\0";
+    else if (c == '\n')
+      escaped += "\\n";
+    else
+      escaped += c;
+  }
+  return escaped;
+}
+
+// The quoted form of an escaped text, whose backslash runs before a quote or the end are even
+// and which holds no line feed, so that it always has one.
+void append_dot_escaped(std::string& out, std::string_view text) {
+  const std::string escaped = dot_escaped(text);
+  append_dot_parts(out, escaped, *dot_part_ends(escaped, true));
+}
+
+// An edge label, always quoted (an angle-bracket one would be HTML): byte for byte where a
+// quoted form carries it, a lone line feed only for pydot; else escaped.
+void append_dot_label(std::string& out, std::string_view label) {
+  if (is_plain_dot_text(label)) {
+    out += '"';
+    out.append(label);
+    out += '"';
+  } else if (label.find('\0') != std::string_view::npos) {
+    append_dot_escaped(out, label);
+  } else if (auto ends = dot_part_ends(label, true)) {
+    append_dot_parts(out, label, *ends);
   } else {
-    std::size_t start = 0;
-    for (std::size_t i = lone; i < name.size(); ++i) {
-      if (!lone_line_feed(name, i))
-        continue;
-      append_dot_string(out, name.substr(start, i - start));
-      out += " + <\n>";
-      if (i + 1 < name.size())
-        out += " + ";
-      start = i + 1;
-    }
-    if (start < name.size())
-      append_dot_string(out, name.substr(start));
+    append_dot_escaped(out, label);
   }
 }
+
+// Node names as DOT writes them: quoted as they are for most, in quoted parts or angle brackets
+// where that reads back byte for byte, else escaped, with '_' appended while that is a name of
+// the graph or of another escaped node, so that distinct nodes stay distinct. Each name is
+// looked at once; only the forms that differ from the quoted name are stored.
+class DotNames {
+ public:
+  explicit DotNames(const GraphStore& store) : graph_(store.graph()) {
+    // Made only when needed: its seed costs a system call.
+    std::optional<boost::unordered_flat_set<std::string, SeededStringHash, std::equal_to<>>>
+        escaped;
+    for_each_live_node(graph_, [&](NodeIndex n) {
+      const std::string_view name = graph_.name(n);
+      interrupt::poll(1 + name.size() / 64);
+      if (is_plain_dot_text(name))
+        return;
+      if (written_.empty())
+        written_.resize(graph_.node_bound());
+      std::string& form = written_[n];
+      if (name.find('\0') == std::string_view::npos) {
+        if (auto ends = dot_part_ends(name, false)) {
+          append_dot_parts(form, name, *ends);
+          return;
+        }
+        if (fits_angle_brackets(name)) {
+          form.append("<").append(name).append(">");
+          return;
+        }
+      }
+      if (!escaped)
+        escaped.emplace();
+      std::string id = dot_escaped(name);
+      while (store.contains(id) || escaped->contains(id))
+        id += '_';
+      append_dot_parts(form, id, *dot_part_ends(id, true));
+      escaped->insert(std::move(id));
+    });
+  }
+  void append(std::string& out, NodeIndex n) const {
+    if (written_.empty() || written_[n].empty()) {
+      out += '"';
+      out.append(graph_.name(n));
+      out += '"';
+    } else {
+      out.append(written_[n]);
+    }
+  }
+
+ private:
+  const StableGraph& graph_;
+  std::vector<std::string> written_;  // by slot; empty for a name written as it is
+};
 
 // Words the Mermaid flowchart lexer reads as keywords where an identifier starts (after any
 // leading digits, which it reads as a number), also when a '-' follows them: it takes the first
@@ -354,6 +519,18 @@ bool unicode_space(char32_t c) {
          c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
 }
 
+// The bytes append_mermaid_quoted looks at: the ASCII ones it may write otherwise, and the first
+// bytes of the code points it may write otherwise (U+00A0 and U+00B6, U+1680, U+2000 to U+205F,
+// U+3000, U+FB02 and U+FEFF).
+constexpr std::array<bool, 256> kMermaidLooksAt = [] {
+  std::array<bool, 256> looks{};
+  for (unsigned char c : std::string_view("\"\n<>&%:\t\v\f\r# `"))
+    looks[c] = true;
+  for (unsigned char c : {0xC2, 0xE1, 0xE2, 0xE3, 0xEF})
+    looks[c] = true;
+  return looks;
+}();
+
 // A Mermaid quoted text that Mermaid shows as exactly `text`. Mermaid rewrites the diagram text
 // before its grammar reads it and shows the result as HTML, so each character one of those steps
 // would touch becomes an entity code "#N;", which it turns into the HTML entity for that
@@ -377,6 +554,14 @@ void append_mermaid_quoted(std::string& out, std::string_view text) {
   };
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
+    // Most bytes stand as they are: copy them a run at a time.
+    std::size_t run_end = i;
+    while (run_end < text.size() && !kMermaidLooksAt[static_cast<unsigned char>(text[run_end])])
+      ++run_end;
+    out.append(text.substr(i, run_end - i));
+    if (run_end == text.size())
+      break;
+    i = run_end;
     const std::size_t at = i;
     const char32_t code = next_code_point(text, i);
     if (code >= 0x80) {
@@ -433,23 +618,24 @@ std::string to_mermaid(const GraphStore& store) {
   const StableGraph& g = store.graph();
   const MermaidIds ids(store);
   std::string out = "graph TD\n";
+  std::string weight_text;
   for_each_live_node(g, [&](NodeIndex n) {
     interrupt::poll(1 + g.name(n).size() / 64);  // the text is dropped whole on a stop
-    out.append("    ").append(ids[n]).append("[");
+    out.append("    "sv).append(ids[n]).append("["sv);
     append_mermaid_quoted(out, g.name(n));
-    out.append("]\n");
+    out.append("]\n"sv);
   });
   for_each_live_edge(g, [&](EdgeIndex e) {
     interrupt::poll(1 + (ids[g.edge_source(e)].size() + ids[g.edge_target(e)].size()) / 64);
-    out.append("    ").append(ids[g.edge_source(e)]);
-    if (auto note = annotation(g, e)) {
-      out.append(" -->|");
+    out.append("    "sv).append(ids[g.edge_source(e)]);
+    if (auto note = annotation(g, e, weight_text)) {
+      out.append(" -->|"sv);
       append_mermaid_quoted(out, *note);
-      out.append("| ");
+      out.append("| "sv);
     } else {
-      out.append(" --> ");
+      out.append(" --> "sv);
     }
-    out.append(ids[g.edge_target(e)]).append("\n");
+    out.append(ids[g.edge_target(e)]).append("\n"sv);
   });
   return out;
 }
@@ -594,35 +780,35 @@ Status decode_bincode_file(const std::string& path, bool read_payloads, GraphSto
 
 std::string to_dot_with(const GraphStore& store, const SlotAttrWriter& attrs) {
   const StableGraph& g = store.graph();
+  const DotNames names(store);
   std::string out = "digraph {\n";
+  std::string weight_text;
   for_each_live_node(g, [&](NodeIndex n) {
     // Steps by length, so that long names are looked after as often as many short ones. The
     // text is dropped whole on a stop.
     interrupt::poll(1 + g.name(n).size() / 64);
-    out.append("    ");
-    append_dot_quoted(out, g.name(n));
+    out.append("    "sv);
+    names.append(out, n);
     if (attrs) {
       if (auto text = attrs(n))
-        out.append(" [").append(*text).append("]");
+        out.append(" ["sv).append(*text).append("]");
     }
-    out.append(";\n");
+    out.append(";\n"sv);
   });
   for_each_live_edge(g, [&](EdgeIndex e) {
     interrupt::poll(1 + (g.name(g.edge_source(e)).size() + g.name(g.edge_target(e)).size()) / 64);
-    out.append("    ");
-    append_dot_quoted(out, g.name(g.edge_source(e)));
-    out.append(" -> ");
-    append_dot_quoted(out, g.name(g.edge_target(e)));
-    if (auto note = annotation(g, e)) {
-      // Quoted even with a lone line feed, which older scanners then leave out of the shown label:
-      // an angle-bracket label would be HTML, a joined one outside the DOT grammar.
-      out.append(" [label=");
-      append_dot_string(out, *note);
-      out.append("]");
+    out.append("    "sv);
+    names.append(out, g.edge_source(e));
+    out.append(" -> "sv);
+    names.append(out, g.edge_target(e));
+    if (auto note = annotation(g, e, weight_text)) {
+      out.append(" [label="sv);
+      append_dot_label(out, *note);
+      out.append("]"sv);
     }
-    out.append(";\n");
+    out.append(";\n"sv);
   });
-  out.append("}");
+  out.append("}"sv);
   return out;
 }
 

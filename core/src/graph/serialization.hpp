@@ -252,10 +252,12 @@ Status from_bincode_file_into(const std::string& path, DAG<Payload>& dag,
 // --- DOT ----------------------------------------------------------------------------------------
 
 // DOT text: "digraph {", a line per node and per edge, and "}" with no newline after it.
-// Names and labels are double-quoted: a '"' is written \", and a run of backslashes that
-// would otherwise escape the closing quote or a line feed is doubled; everything else stands
-// as it is, so distinct names stay distinct nodes. Attribute texts go in verbatim; edges are
-// annotated as in to_mermaid.
+// Names and labels are written so that Graphviz and pydot read them back byte for byte: between
+// double quotes with each '"' written \" where that form carries them (in parts joined by '+'
+// where it must be split), else a name between angle brackets when its own brackets pair up.
+// What no form carries (a NUL, for one) is written with \\, \0 and \n for backslash, NUL and
+// line feed, and such a name gets '_' appended while it would meet another, so distinct names
+// stay distinct nodes. Attribute texts go in verbatim; edges are annotated as in to_mermaid.
 // `hook` is called once per node, in node order, for the text of its bracketed attributes.
 // Never fails. Complexity: O(V + E) plus the hook calls.
 template <class Payload>
