@@ -257,11 +257,11 @@ Status EdgeBatch::finish() {
     // Edges that the old order already placed would have cost no search one by one; even a few
     // that it did not place can cost a search over much of the graph each.
     const bool all_placed = std::all_of(added_.begin(), added_.end(), [&](EdgeIndex e) {
-      return store_.order_.label(g.edge_source(e)) < store_.order_.label(g.edge_target(e));
+      return store_.order_.precedes(g.edge_source(e), g.edge_target(e));
     });
     if (all_placed)
       store_.prefers_batch_ = false;
-    store_.order_.assign(ordered);
+    store_.order_.assign(g, ordered);
     store_.clear_cache();
     // The check's successor array serves the orders of this generation too.
     store_.keep_working_form(&DagCache::successors, std::move(flat));
@@ -297,7 +297,7 @@ Status EdgeBatch::finish() {
   store_.generation_ = start_generation_ + first;
   if (first > 0)
     store_.clear_cache();
-  store_.order_.assign(any_topological_order(g, FlatSuccessors(g)));
+  store_.order_.assign(g, any_topological_order(g, FlatSuccessors(g)));
   const Taken& failing = taken[first];
   auto path = algorithms::would_create_cycle(g, failing.from, failing.to, &store_.scratch_);
   return store_.cycle_error(failing.from, failing.to, path.value());
