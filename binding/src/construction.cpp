@@ -236,19 +236,20 @@ std::optional<EdgeItem> edge_item(PyObject* item) {
 
 constexpr py::Param kAddEdgesParams[] = {py::required("edges")};
 
-// A list this long (against the graph's edges) goes in as one batch checked for cycles once;
-// shorter ones take the per-edge test, so a few edges never cost a pass over a large graph,
-// unless the edges before them came in an order that the per-edge test handles badly.
+// A list this long (against the graph's edges) goes in as one batch checked for cycles once:
+// its pass over the graph costs about what the items do. Shorter ones take the per-edge test,
+// whose searches cost about sqrt(E) per edge at worst, so a few edges never cost a pass over a
+// large graph, however many calls bring them.
 bool worth_a_batch(const CoreDAG& dag, Py_ssize_t items) {
   constexpr Py_ssize_t kMinBatch = 256;
-  return items >= kMinBatch &&
-         (static_cast<std::size_t>(items) * 4 >= dag.edge_count() || dag.prefers_batch());
+  return items >= kMinBatch && static_cast<std::size_t>(items) * 4 >= dag.edge_count();
 }
 
-// Whether converting `item` runs no Python code: no endpoint is a str subclass with a __str__
-// written in Python, and its weight, if any, has no __float__ or __index__ written in Python
-// (floats, ints, NumPy's scalars and their subclasses qualify). An item of no edge form runs
-// none either (it fails at once). Runs no Python code itself.
+// Whether converting `item` surely runs no Python code: no endpoint is a str subclass with a
+// __str__ written in Python, and its weight, if any, is a float, an int or a NumPy real scalar
+// without a __float__ or __index__ written in Python (other numbers written in C may call back
+// into Python). An item of no edge form runs none either (it fails at once). Runs no Python
+// code itself.
 bool converts_without_python(PyObject* item) {
   if (!PyTuple_Check(item))
     return true;
@@ -257,7 +258,7 @@ bool converts_without_python(PyObject* item) {
     return true;
   if (naming_runs_python(PyTuple_GetItem(item, 0)) || naming_runs_python(PyTuple_GetItem(item, 1)))
     return false;
-  return size < 3 || !py::to_double_runs_python(PyTuple_GetItem(item, 2));
+  return size < 3 || py::to_double_is_plain(PyTuple_GetItem(item, 2));
 }
 
 // The index of the first item from `first` on whose conversion may run Python code, or the
@@ -330,6 +331,7 @@ std::optional<PyObject*> add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ss
   EdgeBatch batch(dag);
   bool malformed = false;
   bool interrupted = false;
+  py::Ref stopping;  // a KeyboardInterrupt or the like from an item's conversion
   Status read;
   next = PyList_Size(edges);
   for (Py_ssize_t i = first; i < PyList_Size(edges); ++i) {
@@ -346,6 +348,12 @@ std::optional<PyObject*> add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ss
     }
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {
+      // An error that is no Exception (KeyboardInterrupt, SystemExit) is the call's outcome
+      // unless the items before fail first; it is set aside while they are checked.
+      if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) {
+        stopping = py::Ref::steal(PyErr_GetRaisedException());
+        break;
+      }
       PyErr_Clear();
       malformed = true;
       break;
@@ -368,6 +376,10 @@ std::optional<PyObject*> add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ss
     return nullptr;  // the signal handler's exception wins over what the check found
   if (!checked)
     return into_pyerr(checked.error());
+  if (stopping) {
+    PyErr_SetRaisedException(stopping.release());
+    return nullptr;
+  }
   if (malformed)
     return py::type_error(kEdgeFormError);
   if (!read)
@@ -388,10 +400,10 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     return nullptr;
   PyObject* edges = argv[0];
   dag->reserve(0, static_cast<std::size_t>(PyList_Size(edges)));
-  // Edge by edge the incremental order's searches can cost more than linear time in unlucky
-  // orders: once they have cost about as much as one check of the whole graph would, the rest of
-  // the list goes in as a batch, so no list costs more than about two such checks. (A node or
-  // edge visited by a search costs a few times what it costs the check's sequential passes.)
+  // Edge by edge the incremental order's searches cost more than linear time in unlucky orders:
+  // once they have cost about as much as one check of the whole graph would, the rest of the
+  // list goes in as a batch, so no list costs more than about two such checks. (A node or edge
+  // visited by a search costs a few times what it costs the check's sequential passes.)
   // An item whose conversion may run Python code goes in alone, after the items before it: a
   // batch stops before it and the next one starts after it, when the items up to the next such
   // item are worth one.
@@ -406,10 +418,8 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   // run Python code that changes it.
   for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {
     interrupt::poll();
-    if (!overrun && dag->search_work() - work_before > budget) {
+    if (!overrun && dag->search_work() - work_before > budget)
       overrun = true;
-      dag->note_search_overrun();
-    }
     // No look ahead for a list too short for a batch anyway.
     if (runs_python < i && (overrun || worth_a_batch(*dag, PyList_Size(edges) - i)))
       runs_python = next_item_running_python(edges, i);

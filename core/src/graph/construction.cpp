@@ -251,16 +251,18 @@ Status EdgeBatch::finish() {
   if (added_.empty())
     return {};  // the graph and its order are as they were
   StableGraph& g = store_.graph_;
+  // Edges that the order already places keep it valid and close no cycle: no pass is needed.
+  const bool all_placed = std::all_of(added_.begin(), added_.end(), [&](EdgeIndex e) {
+    return store_.order_.precedes(g.edge_source(e), g.edge_target(e));
+  });
+  if (all_placed) {
+    store_.clear_cache();
+    added_.clear();
+    return {};
+  }
   auto flat = std::make_shared<const FlatSuccessors>(g);
   const std::vector<NodeIndex> ordered = any_topological_order(g, *flat);
   if (ordered.size() == g.node_count()) {
-    // Edges that the old order already placed would have cost no search one by one; even a few
-    // that it did not place can cost a search over much of the graph each.
-    const bool all_placed = std::all_of(added_.begin(), added_.end(), [&](EdgeIndex e) {
-      return store_.order_.precedes(g.edge_source(e), g.edge_target(e));
-    });
-    if (all_placed)
-      store_.prefers_batch_ = false;
     store_.order_.assign(g, ordered);
     store_.clear_cache();
     // The check's successor array serves the orders of this generation too.

@@ -79,11 +79,6 @@ class GraphStore {
                   std::optional<std::string> label, const SearchWrapper& around_search = {});
   // What the incremental order's searches have visited so far (see DynamicTopoOrder).
   std::uint64_t search_work() const noexcept { return order_.search_work(); }
-  // Whether recent edges arrived in an order that makes the incremental order search a lot:
-  // set by a caller whose edge-by-edge insertion ran over its budget, cleared by a batch whose
-  // edges all agreed with the order already. Long lists then go straight to the batch.
-  bool prefers_batch() const noexcept { return prefers_batch_; }
-  void note_search_overrun() noexcept { prefers_batch_ = true; }
   // Bulk loading: edges go in without the cycle test and the batch is checked once at the end,
   // with exactly the outcome of one add_edge per edge (see EdgeBatch).
   friend class EdgeBatch;
@@ -175,7 +170,6 @@ class GraphStore {
   mutable std::uint64_t working_generation_ = 0;  // of the working forms in cache_
   algorithms::CycleScratch scratch_;              // for the cycle test of add_edge
   DynamicTopoOrder order_;
-  bool prefers_batch_ = false;
 };
 
 // Edges added by name, in order, as by add_edge each, but with one cycle check for the whole
@@ -202,8 +196,9 @@ class EdgeBatch {
   // returned.
   // Invalidates: the cache, only when at least one edge stays; the generation counts the edges
   // that stay.
-  // Complexity: O(V + E) when acyclic; with a cycle, O(V + E) plus a binary search over the batch
-  // on the part of the graph that no topological order could place.
+  // Complexity: O(batch) when the incremental order already places every edge of the batch;
+  // otherwise O(V + E) when acyclic, and with a cycle, O(V + E) plus a binary search over the
+  // batch on the part of the graph that no topological order could place.
   Status finish();
 
  private:
