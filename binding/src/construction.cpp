@@ -13,6 +13,7 @@
 //
 // add_edge runs the cycle test with the interpreter lock released; the bulk forms keep the
 // items before a failing one.
+#include <algorithm>
 #include <string>
 
 #include "dag_object.hpp"
@@ -236,13 +237,13 @@ std::optional<EdgeItem> edge_item(PyObject* item) {
 
 constexpr py::Param kAddEdgesParams[] = {py::required("edges")};
 
-// A list this long (against the graph's edges) goes in as one batch checked for cycles once:
+// A stretch of items this long (against the graph's edges) goes in as one batch checked for cycles once:
 // its pass over the graph costs about what the items do. Shorter ones take the per-edge test,
 // whose searches cost about sqrt(E) per edge at worst, so a few edges never cost a pass over a
 // large graph, however many calls bring them.
-bool worth_a_batch(const CoreDAG& dag, Py_ssize_t items) {
+Py_ssize_t batch_length(const CoreDAG& dag) {
   constexpr Py_ssize_t kMinBatch = 256;
-  return items >= kMinBatch && static_cast<std::size_t>(items) * 4 >= dag.edge_count();
+  return std::max(kMinBatch, static_cast<Py_ssize_t>((dag.edge_count() + 3) / 4));
 }
 
 // Whether converting `item` surely runs no Python code: no endpoint is a str subclass with a
@@ -261,11 +262,12 @@ bool converts_without_python(PyObject* item) {
   return size < 3 || py::to_double_is_plain(PyTuple_GetItem(item, 2));
 }
 
-// The index of the first item from `first` on whose conversion may run Python code, or the
-// list's length when there is none.
-Py_ssize_t next_item_running_python(PyObject* edges, Py_ssize_t first) {
+// The index of the first item of the `limit` from `first` on whose conversion may run Python
+// code, or the index after them (at most the list's length) when there is none.
+Py_ssize_t next_item_running_python(PyObject* edges, Py_ssize_t first, Py_ssize_t limit) {
+  const Py_ssize_t end = std::min(PyList_Size(edges), first + limit);
   Py_ssize_t i = first;
-  while (i < PyList_Size(edges) && converts_without_python(PyList_GetItem(edges, i)))
+  while (i < end && converts_without_python(PyList_GetItem(edges, i)))
     ++i;
   return i;
 }
@@ -411,8 +413,8 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
       (dag->node_count() + dag->edge_count() + static_cast<std::uint64_t>(PyList_Size(edges))) / 4;
   const std::uint64_t work_before = dag->search_work();
   bool overrun = false;
-  // The next item from i on that may run Python code; only a hint, as such code may change the
-  // list (the batch looks at each item again).
+  // The next item from i on that may run Python code, or the end of a stretch long enough for a
+  // batch; only a hint, as such code may change the list (the batch looks at each item again).
   Py_ssize_t runs_python = -1;
   // The list is re-measured each step: a str subclass's __str__ or a number's __float__ may
   // run Python code that changes it.
@@ -420,11 +422,12 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     interrupt::poll();
     if (!overrun && dag->search_work() - work_before > budget)
       overrun = true;
-    // No look ahead for a list too short for a batch anyway.
-    if (runs_python < i && (overrun || worth_a_batch(*dag, PyList_Size(edges) - i)))
-      runs_python = next_item_running_python(edges, i);
+    // Looks no further ahead than a batch needs: the batch finds the next such item itself.
+    const Py_ssize_t left = PyList_Size(edges) - i, enough = batch_length(*dag);
+    if (runs_python < i && (overrun || left >= enough))
+      runs_python = next_item_running_python(edges, i, overrun ? left : enough);
     const bool to_the_end = runs_python >= PyList_Size(edges);
-    if (runs_python > i && (worth_a_batch(*dag, runs_python - i) || (overrun && to_the_end))) {
+    if (runs_python > i && (runs_python - i >= enough || (overrun && to_the_end))) {
       Py_ssize_t next = i;
       if (std::optional<PyObject*> done = add_edges_as_batch(*dag, edges, i, next))
         return *done;

@@ -151,15 +151,11 @@ bool DynamicTopoOrder::order_edge(const StableGraph& graph, NodeIndex from, Node
   return true;
 }
 
-void DynamicTopoOrder::assign(const StableGraph& graph, const std::vector<NodeIndex>& order) {
+void DynamicTopoOrder::assign(const std::vector<NodeIndex>& order) {
   min_position_ = 0;
   max_position_ = 0;
   for (NodeIndex n : order)
     key_[n] = {kFirstLevel, ++max_position_};
-  for (NodeIndex n : order) {
-    const std::uint32_t next = key_[n].level + 1;
-    graph.for_each_successor(n, [&](NodeIndex v) { key_[v].level = std::max(key_[v].level, next); });
-  }
 }
 
 }  // namespace torvex

@@ -45,9 +45,8 @@ class DynamicTopoOrder {
   void prefetch(NodeIndex n) const noexcept { __builtin_prefetch(&key_[n]); }
 
   // Places every live node anew along `order`, a topological order of all of them, for edges
-  // that went in without order_edge: each on the level of its longest path from a source.
-  // Complexity: O(V + E).
-  void assign(const StableGraph& graph, const std::vector<NodeIndex>& order);
+  // that went in without order_edge: all on the first level.
+  void assign(const std::vector<NodeIndex>& order);
 
   // Nodes and edges visited by the searches so far: callers that insert many edges compare it
   // with the cost of one check of the whole graph.
