@@ -14,6 +14,7 @@
 // add_edge runs the cycle test with the interpreter lock released; the bulk forms keep the
 // items before a failing one.
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "dag_object.hpp"
@@ -237,13 +238,18 @@ std::optional<EdgeItem> edge_item(PyObject* item) {
 
 constexpr py::Param kAddEdgesParams[] = {py::required("edges")};
 
-// A stretch of items this long (against the graph's edges) goes in as one batch checked for cycles once:
-// its pass over the graph costs about what the items do. Shorter ones take the per-edge test,
-// whose searches cost about sqrt(E) per edge at worst, so a few edges never cost a pass over a
-// large graph, however many calls bring them.
+// A stretch of items this long goes in as one batch checked for cycles once: its pass over the
+// graph costs about what that many items cost edge by edge, at the searches' recent cost per edge
+// (a search visits a node or edge at about twice what the pass pays for it), and a quarter of the
+// graph's edges pays for it in any case. Shorter ones take the per-edge test, so a few edges
+// never cost a pass over a large graph, however many calls bring them.
 Py_ssize_t batch_length(const CoreDAG& dag) {
-  constexpr Py_ssize_t kMinBatch = 256;
-  return std::max(kMinBatch, static_cast<Py_ssize_t>((dag.edge_count() + 3) / 4));
+  constexpr double kMinBatch = 256;
+  const double pass = static_cast<double>(dag.node_count() + dag.edge_count());
+  double length = static_cast<double>(dag.edge_count()) / 4;
+  if (const double per_edge = 2 * dag.recent_search_work(); per_edge * length > pass)
+    length = pass / per_edge;
+  return static_cast<Py_ssize_t>(std::ceil(std::max(kMinBatch, length)));
 }
 
 // Whether converting `item` surely runs no Python code: no endpoint is a str subclass with a
@@ -290,9 +296,8 @@ std::pair<PyObject*, PyObject*> plain_ends(PyObject* edges, Py_ssize_t i) {
 }
 
 // Memory-level parallelism for long lists: each item's memory is requested a few items before
-// its turn, in stages (the tuple, then its str objects, then their index entries, then the two
-// nodes' list heads), so that the misses of several items overlap. Looks only at exact tuples of
-// str objects; changes nothing.
+// its turn, in stages (the tuple, then its str objects, then their index entries), so that the
+// misses of several items overlap. Looks only at exact tuples of str objects; changes nothing.
 void prefetch_ahead(const CoreDAG& dag, PyObject* edges, Py_ssize_t i) {
   constexpr Py_ssize_t kStep = 4;
   if (i + 4 * kStep < PyList_Size(edges))
@@ -304,33 +309,32 @@ void prefetch_ahead(const CoreDAG& dag, PyObject* edges, Py_ssize_t i) {
       __builtin_prefetch(PyTuple_GetItem(item, 1));
     }
   }
-  for (const Py_ssize_t at : {i + 2 * kStep, i + kStep}) {
-    auto [from, to] = plain_ends(edges, at);
-    if (!from)
+  // The names' index entries. (Looking the names up here, to reach their nodes as well, costs
+  // more than it saves.)
+  auto [from, to] = plain_ends(edges, i + 2 * kStep);
+  if (!from)
+    return;
+  for (PyObject* end : {from, to}) {
+    auto name = py::utf8(end);
+    if (!name) {
+      PyErr_Clear();  // the item's own turn reports it
       continue;
-    for (PyObject* end : {from, to}) {
-      auto name = py::utf8(end);
-      if (!name) {
-        PyErr_Clear();  // the item's own turn reports it
-        continue;
-      }
-      if (at == i + 2 * kStep) {
-        dag.prefetch_name(*name);
-      } else if (auto n = dag.find(*name)) {
-        dag.prefetch_node(*n);
-      }
     }
+    dag.prefetch_name(*name);
   }
 }
 
-// Converts and inserts the items from `first` on, in order, until one fails; the cycle check of
-// the whole batch comes first, so the outcome is that of one add_edge per item. The batch
-// converts every item before it checks any, so it ends before an item whose conversion may run
-// Python code (which must run after the items ahead of it went in): nothing is returned then,
-// and `next` is that item. Otherwise the method's result (null with the error set).
+constexpr std::uint64_t kUnlimitedSearch = ~std::uint64_t{0};
+
+// Converts and inserts the items from `first` on, in order, until one fails, each checked on its
+// own until the searches have visited `searches` nodes and edges, the rest at once at the end;
+// the outcome is that of one add_edge per item. Items after the first unchecked one are converted
+// before it is checked, so the batch ends before an item whose conversion may run Python code
+// (which must run after the items ahead of it went in): nothing is returned then, and `next` is
+// that item. Otherwise the method's result (null with the error set).
 std::optional<PyObject*> add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first,
-                                            Py_ssize_t& next) {
-  EdgeBatch batch(dag);
+                                            std::uint64_t searches, Py_ssize_t& next) {
+  EdgeBatch batch(dag, searches);
   bool malformed = false;
   bool interrupted = false;
   py::Ref stopping;  // a KeyboardInterrupt or the like from an item's conversion
@@ -402,39 +406,33 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     return nullptr;
   PyObject* edges = argv[0];
   dag->reserve(0, static_cast<std::size_t>(PyList_Size(edges)));
-  // Edge by edge the incremental order's searches cost more than linear time in unlucky orders:
-  // once they have cost about as much as one check of the whole graph would, the rest of the
-  // list goes in as a batch, so no list costs more than about two such checks. (A node or edge
-  // visited by a search costs a few times what it costs the check's sequential passes.)
-  // An item whose conversion may run Python code goes in alone, after the items before it: a
-  // batch stops before it and the next one starts after it, when the items up to the next such
-  // item are worth one.
+  // Stretches of items whose conversion runs no Python code go in as batches, each edge checked
+  // on its own by the incremental order. Its searches cost more than linear time in unlucky
+  // orders: once they have cost about as much as one check of the whole graph would, the rest of
+  // a stretch long enough to pay for that check is left to it, so no list costs more than about
+  // two such checks. (A node or edge visited by a search costs a few times what it costs the
+  // check's sequential passes.) An item whose conversion may run Python code goes in alone,
+  // after the items before it.
   const std::uint64_t budget =
       (dag->node_count() + dag->edge_count() + static_cast<std::uint64_t>(PyList_Size(edges))) / 4;
   const std::uint64_t work_before = dag->search_work();
-  bool overrun = false;
-  // The next item from i on that may run Python code, or the end of a stretch long enough for a
-  // batch; only a hint, as such code may change the list (the batch looks at each item again).
-  Py_ssize_t runs_python = -1;
   // The list is re-measured each step: a str subclass's __str__ or a number's __float__ may
   // run Python code that changes it.
   for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {
     interrupt::poll();
-    if (!overrun && dag->search_work() - work_before > budget)
-      overrun = true;
-    // Looks no further ahead than a batch needs: the batch finds the next such item itself.
-    const Py_ssize_t left = PyList_Size(edges) - i, enough = batch_length(*dag);
-    if (runs_python < i && (overrun || left >= enough))
-      runs_python = next_item_running_python(edges, i, overrun ? left : enough);
-    const bool to_the_end = runs_python >= PyList_Size(edges);
-    if (runs_python > i && (runs_python - i >= enough || (overrun && to_the_end))) {
+    if (converts_without_python(PyList_GetItem(edges, i))) {
+      // Looks no further ahead than a pass needs: the batch finds the next such item itself.
+      const Py_ssize_t enough = batch_length(*dag);
+      const bool pays_for_a_pass = next_item_running_python(edges, i, enough) - i >= enough;
+      const std::uint64_t spent = dag->search_work() - work_before;
+      const std::uint64_t searches = !pays_for_a_pass ? kUnlimitedSearch
+                                     : spent < budget ? budget - spent
+                                                      : 0;
       Py_ssize_t next = i;
-      if (std::optional<PyObject*> done = add_edges_as_batch(*dag, edges, i, next))
+      if (std::optional<PyObject*> done = add_edges_as_batch(*dag, edges, i, searches, next))
         return *done;
       i = next;  // the items before it went in
-      runs_python = i;
     }
-    prefetch_ahead(*dag, edges, i);
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {

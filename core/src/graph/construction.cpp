@@ -142,10 +142,23 @@ std::vector<NodeId> GraphStore::node_ids(const IndexList& indices) const {
   return out;
 }
 
+bool EdgeBatch::checked_alone(NodeIndex from, NodeIndex to) {
+  DynamicTopoOrder& order = store_.order_;
+  if (all_checked_ && order.search_work() - work_start_ >= search_budget_)
+    all_checked_ = false;
+  if (!all_checked_)
+    return true;
+  return order.order_edge(store_.graph_, from, to);
+}
+
 Status EdgeBatch::add(std::string_view from, std::string_view to, std::optional<double> weight,
                       std::optional<std::string> label) {
   TORVEX_TRY(a, store_.resolve_name(from));
   TORVEX_TRY(b, store_.resolve_name(to));
+  if (!checked_alone(a, b)) {
+    auto path = algorithms::would_create_cycle(store_.graph_, a, b, &store_.scratch_);
+    return store_.cycle_error(a, b, path.value());
+  }
   auto owned_label = label ? std::make_unique<std::string>(std::move(*label)) : nullptr;
   // Room first (geometric), so the push_back below cannot fail after the edge is in.
   if (added_.size() == added_.capacity())
@@ -252,10 +265,13 @@ Status EdgeBatch::finish() {
     return {};  // the graph and its order are as they were
   StableGraph& g = store_.graph_;
   // Edges that the order already places keep it valid and close no cycle: no pass is needed.
-  const bool all_placed = std::all_of(added_.begin(), added_.end(), [&](EdgeIndex e) {
-    return store_.order_.precedes(g.edge_source(e), g.edge_target(e));
-  });
-  if (all_placed) {
+  const bool all_placed =
+      !all_checked_ && std::all_of(added_.begin(), added_.end(), [&](EdgeIndex e) {
+        return store_.order_.precedes(g.edge_source(e), g.edge_target(e));
+      });
+  if (all_placed)
+    store_.order_.note_placed_edges();
+  if (all_checked_ || all_placed) {
     store_.clear_cache();
     added_.clear();
     return {};

@@ -33,6 +33,14 @@ void DynamicTopoOrder::begin_search(NodeIndex bound) {
 
 bool DynamicTopoOrder::order_edge_without_search(const StableGraph& graph, NodeIndex from,
                                                  NodeIndex to) {
+  if (!place_without_search(graph, from, to))
+    return false;
+  note_work(0);
+  return true;
+}
+
+bool DynamicTopoOrder::place_without_search(const StableGraph& graph, NodeIndex from,
+                                            NodeIndex to) {
   if (from == to)
     return false;
   if (key_[from] < key_[to])
@@ -130,6 +138,13 @@ bool DynamicTopoOrder::order_edge(const StableGraph& graph, NodeIndex from, Node
     return false;
   if (order_edge_without_search(graph, from, to))
     return true;
+  const std::uint64_t work_before = work_;
+  const bool placed = search_and_place(graph, from, to);
+  note_work(work_ - work_before);
+  return placed;
+}
+
+bool DynamicTopoOrder::search_and_place(const StableGraph& graph, NodeIndex from, NodeIndex to) {
   begin_search(graph.node_bound());
   const std::uint32_t level = key_[from].level;
   bool complete = false;

@@ -51,6 +51,11 @@ class DynamicTopoOrder {
   // Nodes and edges visited by the searches so far: callers that insert many edges compare it
   // with the cost of one check of the whole graph.
   std::uint64_t search_work() const noexcept { return work_; }
+  // What the searches of the latest edges cost per edge, on a running average (0 for edges that
+  // needed none): callers weigh a batch's pass over the whole graph against it.
+  double recent_work_per_edge() const noexcept { return recent_work_; }
+  // Edges that arrived otherwise, all placed by the order already: searches are not expected.
+  void note_placed_edges() noexcept { recent_work_ = 0; }
 
  private:
   static constexpr std::uint32_t kFirstLevel = 1;
@@ -62,6 +67,13 @@ class DynamicTopoOrder {
     }
   };
 
+  // The constant-time cases of order_edge_without_search, without the bookkeeping.
+  bool place_without_search(const StableGraph& graph, NodeIndex from, NodeIndex to);
+  // The searches of order_edge, once the constant-time cases did not apply.
+  bool search_and_place(const StableGraph& graph, NodeIndex from, NodeIndex to);
+  void note_work(std::uint64_t work) noexcept {
+    recent_work_ += (static_cast<double>(work) - recent_work_) / 256;
+  }
   // Collects `from` and the nodes of its level that reach it into backward_, scanning at most
   // `limit` edges. False when `to` reaches `from`; `complete` says whether the search ended
   // within the limit.
@@ -81,6 +93,7 @@ class DynamicTopoOrder {
   std::vector<std::uint32_t> mark_;  // stamp_: found by the backward search
   std::uint32_t stamp_ = 0;
   std::uint64_t work_ = 0;
+  double recent_work_ = 0;
   std::vector<NodeIndex> stack_, backward_, forward_;
   std::vector<EdgeIndex> edge_stack_;
   std::vector<std::pair<NodeIndex, std::uint32_t>> lifted_;  // node, level before
