@@ -306,8 +306,9 @@ insert_split = op("insert-split", "add_edges in short calls, or with Python-runn
 
 
 # One list of exact (str, str) items against reading the same graph from bytes, which does the
-# same core work without Python items: at 1cb666a the list cost 0.82x from_bytes on layered 100k
-# (the round after it, 1.0x).
+# same core work without Python items: on layered 100k the list cost 1.49x from_bytes at 1cb666a,
+# 1.76x one round later (a look-ahead over every item and a name lookup for prefetching), 1.40x
+# since.
 insert_exact = op("insert-exact", "one exact add_edges list against from_bytes of the same graph",
                   "insertion", shapes=("layered",), columns=("from_bytes", ONE_LIST),
                   note="the list into a graph holding all nodes in random order; a rise of the "

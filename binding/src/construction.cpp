@@ -238,18 +238,26 @@ std::optional<EdgeItem> edge_item(PyObject* item) {
 
 constexpr py::Param kAddEdgesParams[] = {py::required("edges")};
 
-// A stretch of items this long goes in as one batch checked for cycles once: its pass over the
-// graph costs about what that many items cost edge by edge, at the searches' recent cost per edge
-// (a search visits a node or edge at about twice what the pass pays for it), and a quarter of the
-// graph's edges pays for it in any case. Shorter ones take the per-edge test, so a few edges
-// never cost a pass over a large graph, however many calls bring them.
-Py_ssize_t batch_length(const CoreDAG& dag) {
+// How many plain items in a row pay for a pass over the whole graph, and whether their searches
+// are expected to cost more than that pass: at the searches' recent cost per edge (a search
+// visits a node or edge at about twice what the pass pays for it), or, when that is low, at a
+// quarter of the graph's edges, which pays for the pass whatever the searches cost. Shorter
+// stretches are checked edge by edge, so a few edges never cost a pass over a large graph,
+// however many calls bring them.
+struct PassWorth {
+  Py_ssize_t items;
+  bool searches_cost_more;
+};
+
+PassWorth pass_worth(const CoreDAG& dag) {
   constexpr double kMinBatch = 256;
   const double pass = static_cast<double>(dag.node_count() + dag.edge_count());
-  double length = static_cast<double>(dag.edge_count()) / 4;
-  if (const double per_edge = 2 * dag.recent_search_work(); per_edge * length > pass)
-    length = pass / per_edge;
-  return static_cast<Py_ssize_t>(std::ceil(std::max(kMinBatch, length)));
+  double items = static_cast<double>(dag.edge_count()) / 4;
+  const double per_edge = 2 * dag.recent_search_work();
+  const bool searches_cost_more = per_edge * items > pass;
+  if (searches_cost_more)
+    items = pass / per_edge;
+  return {static_cast<Py_ssize_t>(std::ceil(std::max(kMinBatch, items))), searches_cost_more};
 }
 
 // Whether converting `item` surely runs no Python code: no endpoint is a str subclass with a
@@ -422,12 +430,12 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     interrupt::poll();
     if (converts_without_python(PyList_GetItem(edges, i))) {
       // Looks no further ahead than a pass needs: the batch finds the next such item itself.
-      const Py_ssize_t enough = batch_length(*dag);
-      const bool pays_for_a_pass = next_item_running_python(edges, i, enough) - i >= enough;
+      const PassWorth worth = pass_worth(*dag);
+      const bool pays_for_a_pass = next_item_running_python(edges, i, worth.items) - i >= worth.items;
       const std::uint64_t spent = dag->search_work() - work_before;
-      const std::uint64_t searches = !pays_for_a_pass ? kUnlimitedSearch
-                                     : spent < budget ? budget - spent
-                                                      : 0;
+      std::uint64_t searches = kUnlimitedSearch;
+      if (pays_for_a_pass)
+        searches = worth.searches_cost_more || spent >= budget ? 0 : budget - spent;
       Py_ssize_t next = i;
       if (std::optional<PyObject*> done = add_edges_as_batch(*dag, edges, i, searches, next))
         return *done;

@@ -279,7 +279,7 @@ Status EdgeBatch::finish() {
   auto flat = std::make_shared<const FlatSuccessors>(g);
   const std::vector<NodeIndex> ordered = any_topological_order(g, *flat);
   if (ordered.size() == g.node_count()) {
-    store_.order_.assign(ordered);
+    store_.order_.assign(ordered, *flat);
     store_.clear_cache();
     // The check's successor array serves the orders of this generation too.
     store_.keep_working_form(&DagCache::successors, std::move(flat));
@@ -315,7 +315,8 @@ Status EdgeBatch::finish() {
   store_.generation_ = start_generation_ + first;
   if (first > 0)
     store_.clear_cache();
-  store_.order_.assign(any_topological_order(g, FlatSuccessors(g)));
+  const FlatSuccessors successors(g);
+  store_.order_.assign(any_topological_order(g, successors), successors);
   const Taken& failing = taken[first];
   auto path = algorithms::would_create_cycle(g, failing.from, failing.to, &store_.scratch_);
   return store_.cycle_error(failing.from, failing.to, path.value());

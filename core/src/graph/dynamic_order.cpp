@@ -166,11 +166,17 @@ bool DynamicTopoOrder::search_and_place(const StableGraph& graph, NodeIndex from
   return true;
 }
 
-void DynamicTopoOrder::assign(const std::vector<NodeIndex>& order) {
+void DynamicTopoOrder::assign(const std::vector<NodeIndex>& order,
+                              const FlatSuccessors& successors) {
   min_position_ = 0;
   max_position_ = 0;
   for (NodeIndex n : order)
     key_[n] = {kFirstLevel, ++max_position_};
+  for (NodeIndex n : order) {
+    const std::uint32_t next = key_[n].level + 1;
+    for (const NodeIndex* v = successors.begin(n); v != successors.end(n); ++v)
+      key_[*v].level = std::max(key_[*v].level, next);
+  }
 }
 
 }  // namespace torvex

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "graph/flat_successors.hpp"
 #include "graph/stable_graph.hpp"
 
 namespace torvex {
@@ -45,8 +46,10 @@ class DynamicTopoOrder {
   void prefetch(NodeIndex n) const noexcept { __builtin_prefetch(&key_[n]); }
 
   // Places every live node anew along `order`, a topological order of all of them, for edges
-  // that went in without order_edge: all on the first level.
-  void assign(const std::vector<NodeIndex>& order);
+  // that went in without order_edge: each on the level of its longest path from a source, so
+  // that later searches stay within few nodes of a level.
+  // Complexity: O(V + E).
+  void assign(const std::vector<NodeIndex>& order, const FlatSuccessors& successors);
 
   // Nodes and edges visited by the searches so far: callers that insert many edges compare it
   // with the cost of one check of the whole graph.
