@@ -431,7 +431,8 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     if (converts_without_python(PyList_GetItem(edges, i))) {
       // Looks no further ahead than a pass needs: the batch finds the next such item itself.
       const PassWorth worth = pass_worth(*dag);
-      const bool pays_for_a_pass = next_item_running_python(edges, i, worth.items) - i >= worth.items;
+      const bool pays_for_a_pass =
+          next_item_running_python(edges, i, worth.items) - i >= worth.items;
       const std::uint64_t spent = dag->search_work() - work_before;
       std::uint64_t searches = kUnlimitedSearch;
       if (pays_for_a_pass)
