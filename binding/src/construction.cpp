@@ -11,8 +11,9 @@
 //       @staticmethod
 //       def builder() -> "torvex.builder.DAGBuilder": ...
 //
-// add_edge runs the cycle test with the interpreter lock released; the bulk forms keep the
-// items before a failing one.
+// add_edge runs the cycle test with the interpreter lock released; add_edges does so for items
+// whose conversion may run Python code, and checks the others in batches with the lock held. The
+// bulk forms keep the items before a failing one.
 #include <algorithm>
 #include <cmath>
 #include <string>
