@@ -232,12 +232,13 @@ def _(ctx, order):
 # --- insertion shapes (torvex alone) ---------------------------------------------------------
 
 ONE_LIST, CHUNKED, EDGE_BY_EDGE = "one list", "chunks of 25k", "add_edge each"
+RX_EDGE_BY_EDGE = "rustworkx add_edge each"
 insert = op("insert", "checked insertion: one add_edges list, chunks, one add_edge per edge",
             "insertion", shapes=("random", "layered"),
             orders=("random", "sources-first", "sinks-first"),
-            columns=(ONE_LIST, CHUNKED, EDGE_BY_EDGE),
+            columns=(ONE_LIST, CHUNKED, EDGE_BY_EDGE, RX_EDGE_BY_EDGE), extra_sizes=(20_000,),
             note="the same edges into a graph holding all nodes; layered in random order is the "
-            "adversarial case for edge-by-edge ordering")
+            "adversarial case for edge-by-edge ordering; rustworkx: PyDiGraph(check_cycle=True)")
 names_dict = op("names-dict", "build from name pairs vs mapping the same pairs to ints in Python",
                 "insertion", columns=("torvex", "dict mapping"),
                 note="dict mapping: {name: i} over the nodes, then one (int, int) tuple per pair")
@@ -277,6 +278,86 @@ def _(ctx, order):
                 return L.Partial(done + 1, len(pairs))
         return dag
     return run, lambda d: None if isinstance(d, L.Partial) else d.edge_count()
+
+
+@insert.impl(RX_EDGE_BY_EDGE, needs="add_edge" if L.available("rustworkx") else "-")
+def _(ctx, order):
+    pairs, names = ctx.inputs(order)[1], ctx.graph.names
+    graph = rx.PyDiGraph(check_cycle=True)
+    graph.add_nodes_from(names)
+
+    def run():
+        deadline, add = time.perf_counter() + ctx.budget, graph.add_edge
+        for done, (a, b) in enumerate(pairs):
+            add(a, b, None)
+            if done % 4096 == 4095 and time.perf_counter() > deadline:
+                return L.Partial(done + 1, len(pairs))
+        return graph
+    return run, lambda g: None if isinstance(g, L.Partial) else g.num_edges()
+
+
+# Calls of a few hundred items, and lists with an item now and then whose conversion is Python
+# code, each against the cheaper of one list and one add_edge per edge.
+SPLIT_COLUMNS = (ONE_LIST, EDGE_BY_EDGE, "chunks of 256", "chunks of 1,000", "chunks of 5,000",
+                 "Fraction every 257", "Fraction every 1,000")
+insert_split = op("insert-split", "add_edges in short calls, or with Python-running items spaced",
+                  "insertion", shapes=("random",), columns=SPLIT_COLUMNS,
+                  note="nodes added in the order the edges name them, edges in random order")
+
+
+# One list of exact (str, str) items against reading the same graph from bytes, which does the
+# same core work without Python items: on layered 100k the list cost 1.49x from_bytes at 1cb666a,
+# 1.76x one round later (a look-ahead over every item and a name lookup for prefetching), 1.40x
+# since.
+insert_exact = op("insert-exact", "one exact add_edges list against from_bytes of the same graph",
+                  "insertion", shapes=("layered",), columns=("from_bytes", ONE_LIST),
+                  note="the list into a graph holding all nodes in random order; a rise of the "
+                  "ratio is a slower path for exact items")
+
+
+@insert_exact.impl("from_bytes")
+def _(ctx, order):
+    blob = ctx.built("torvex").to_bytes()
+    return lambda: torvex.DAG.from_bytes(blob), lambda d: d.edge_count()
+
+
+@insert_exact.impl(ONE_LIST)
+def _(ctx, order):
+    pairs = ctx.inputs(order)[0]
+    dag = _fresh_dag(ctx.graph.names)
+    return lambda: (dag.add_edges(pairs), dag)[1], lambda d: d.edge_count()
+
+
+def _nodes_in_edge_order(pairs):
+    return list(dict.fromkeys(name for pair in pairs for name in pair))
+
+
+for _column in SPLIT_COLUMNS:
+    @insert_split.impl(_column)
+    def _(ctx, order, column=_column):
+        pairs = ctx.inputs(order)[0]
+        dag = torvex.DAG()
+        dag.add_nodes(_nodes_in_edge_order(pairs))
+        every = int(column.split()[-1].replace(",", "")) if column[0] in "cF" else 0
+        if column.startswith("Fraction"):
+            third = fractions.Fraction(1, 3)
+            items = [(a, b, third) if k % every == every - 1 else (a, b)
+                     for k, (a, b) in enumerate(pairs)]
+        else:
+            items = pairs
+
+        def run():
+            if column == EDGE_BY_EDGE:
+                add = dag.add_edge
+                for a, b in pairs:
+                    add(a, b)
+            elif column.startswith("chunks"):
+                for at in range(0, len(pairs), every):
+                    dag.add_edges(pairs[at:at + every])
+            else:
+                dag.add_edges(items)
+            return dag
+        return run, lambda d: d.edge_count()
 
 
 @names_dict.impl("torvex")

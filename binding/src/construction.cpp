@@ -11,8 +11,11 @@
 //       @staticmethod
 //       def builder() -> "torvex.builder.DAGBuilder": ...
 //
-// add_edge runs the cycle test with the interpreter lock released; the bulk forms keep the
-// items before a failing one.
+// add_edge runs the cycle test with the interpreter lock released; add_edges does so for items
+// whose conversion may run Python code, and checks the others in batches with the lock held. The
+// bulk forms keep the items before a failing one.
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "dag_object.hpp"
@@ -236,19 +239,33 @@ std::optional<EdgeItem> edge_item(PyObject* item) {
 
 constexpr py::Param kAddEdgesParams[] = {py::required("edges")};
 
-// A list this long (against the graph's edges) goes in as one batch checked for cycles once;
-// shorter ones take the per-edge test, so a few edges never cost a pass over a large graph,
-// unless the edges before them came in an order that the per-edge test handles badly.
-bool worth_a_batch(const CoreDAG& dag, Py_ssize_t items) {
-  constexpr Py_ssize_t kMinBatch = 256;
-  return items >= kMinBatch &&
-         (static_cast<std::size_t>(items) * 4 >= dag.edge_count() || dag.prefers_batch());
+// How many plain items in a row pay for a pass over the whole graph, and whether their searches
+// are expected to cost more than that pass: at the searches' recent cost per edge (a search
+// visits a node or edge at about twice what the pass pays for it), or, when that is low, at a
+// quarter of the graph's edges, which pays for the pass whatever the searches cost. Shorter
+// stretches are checked edge by edge, so a few edges never cost a pass over a large graph,
+// however many calls bring them.
+struct PassWorth {
+  Py_ssize_t items;
+  bool searches_cost_more;
+};
+
+PassWorth pass_worth(const CoreDAG& dag) {
+  constexpr double kMinBatch = 256;
+  const double pass = static_cast<double>(dag.node_count() + dag.edge_count());
+  double items = static_cast<double>(dag.edge_count()) / 4;
+  const double per_edge = 2 * dag.recent_search_work();
+  const bool searches_cost_more = per_edge * items > pass;
+  if (searches_cost_more)
+    items = pass / per_edge;
+  return {static_cast<Py_ssize_t>(std::ceil(std::max(kMinBatch, items))), searches_cost_more};
 }
 
-// Whether converting `item` runs no Python code: no endpoint is a str subclass with a __str__
-// written in Python, and its weight, if any, has no __float__ or __index__ written in Python
-// (floats, ints, NumPy's scalars and their subclasses qualify). An item of no edge form runs
-// none either (it fails at once). Runs no Python code itself.
+// Whether converting `item` surely runs no Python code: no endpoint is a str subclass with a
+// __str__ written in Python, and its weight, if any, is a float, an int or a NumPy real scalar
+// without a __float__ or __index__ written in Python (other numbers written in C may call back
+// into Python). An item of no edge form runs none either (it fails at once). Runs no Python
+// code itself.
 bool converts_without_python(PyObject* item) {
   if (!PyTuple_Check(item))
     return true;
@@ -257,14 +274,15 @@ bool converts_without_python(PyObject* item) {
     return true;
   if (naming_runs_python(PyTuple_GetItem(item, 0)) || naming_runs_python(PyTuple_GetItem(item, 1)))
     return false;
-  return size < 3 || !py::to_double_runs_python(PyTuple_GetItem(item, 2));
+  return size < 3 || py::to_double_is_plain(PyTuple_GetItem(item, 2));
 }
 
-// The index of the first item from `first` on whose conversion may run Python code, or the
-// list's length when there is none.
-Py_ssize_t next_item_running_python(PyObject* edges, Py_ssize_t first) {
+// The index of the first item of the `limit` from `first` on whose conversion may run Python
+// code, or the index after them (at most the list's length) when there is none.
+Py_ssize_t next_item_running_python(PyObject* edges, Py_ssize_t first, Py_ssize_t limit) {
+  const Py_ssize_t end = std::min(PyList_Size(edges), first + limit);
   Py_ssize_t i = first;
-  while (i < PyList_Size(edges) && converts_without_python(PyList_GetItem(edges, i)))
+  while (i < end && converts_without_python(PyList_GetItem(edges, i)))
     ++i;
   return i;
 }
@@ -287,9 +305,8 @@ std::pair<PyObject*, PyObject*> plain_ends(PyObject* edges, Py_ssize_t i) {
 }
 
 // Memory-level parallelism for long lists: each item's memory is requested a few items before
-// its turn, in stages (the tuple, then its str objects, then their index entries, then the two
-// nodes' list heads), so that the misses of several items overlap. Looks only at exact tuples of
-// str objects; changes nothing.
+// its turn, in stages (the tuple, then its str objects, then their index entries), so that the
+// misses of several items overlap. Looks only at exact tuples of str objects; changes nothing.
 void prefetch_ahead(const CoreDAG& dag, PyObject* edges, Py_ssize_t i) {
   constexpr Py_ssize_t kStep = 4;
   if (i + 4 * kStep < PyList_Size(edges))
@@ -301,35 +318,35 @@ void prefetch_ahead(const CoreDAG& dag, PyObject* edges, Py_ssize_t i) {
       __builtin_prefetch(PyTuple_GetItem(item, 1));
     }
   }
-  for (const Py_ssize_t at : {i + 2 * kStep, i + kStep}) {
-    auto [from, to] = plain_ends(edges, at);
-    if (!from)
+  // The names' index entries. (Looking the names up here, to reach their nodes as well, costs
+  // more than it saves.)
+  auto [from, to] = plain_ends(edges, i + 2 * kStep);
+  if (!from)
+    return;
+  for (PyObject* end : {from, to}) {
+    auto name = py::utf8(end);
+    if (!name) {
+      PyErr_Clear();  // the item's own turn reports it
       continue;
-    for (PyObject* end : {from, to}) {
-      auto name = py::utf8(end);
-      if (!name) {
-        PyErr_Clear();  // the item's own turn reports it
-        continue;
-      }
-      if (at == i + 2 * kStep) {
-        dag.prefetch_name(*name);
-      } else if (auto n = dag.find(*name)) {
-        dag.prefetch_node(*n);
-      }
     }
+    dag.prefetch_name(*name);
   }
 }
 
-// Converts and inserts the items from `first` on, in order, until one fails; the cycle check of
-// the whole batch comes first, so the outcome is that of one add_edge per item. The batch
-// converts every item before it checks any, so it ends before an item whose conversion may run
-// Python code (which must run after the items ahead of it went in): nothing is returned then,
-// and `next` is that item. Otherwise the method's result (null with the error set).
+constexpr std::uint64_t kUnlimitedSearch = ~std::uint64_t{0};
+
+// Converts and inserts the items from `first` on, in order, until one fails, each checked on its
+// own until the searches have visited `searches` nodes and edges, the rest at once at the end;
+// the outcome is that of one add_edge per item. Items after the first unchecked one are converted
+// before it is checked, so the batch ends before an item whose conversion may run Python code
+// (which must run after the items ahead of it went in): nothing is returned then, and `next` is
+// that item. Otherwise the method's result (null with the error set).
 std::optional<PyObject*> add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first,
-                                            Py_ssize_t& next) {
-  EdgeBatch batch(dag);
+                                            std::uint64_t searches, Py_ssize_t& next) {
+  EdgeBatch batch(dag, searches);
   bool malformed = false;
   bool interrupted = false;
+  py::Ref stopping;  // a KeyboardInterrupt or the like from an item's conversion
   Status read;
   next = PyList_Size(edges);
   for (Py_ssize_t i = first; i < PyList_Size(edges); ++i) {
@@ -346,6 +363,12 @@ std::optional<PyObject*> add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ss
     }
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {
+      // An error that is no Exception (KeyboardInterrupt, SystemExit) is the call's outcome
+      // unless the items before fail first; it is set aside while they are checked.
+      if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) {
+        stopping = py::Ref::steal(PyErr_GetRaisedException());
+        break;
+      }
       PyErr_Clear();
       malformed = true;
       break;
@@ -368,6 +391,10 @@ std::optional<PyObject*> add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ss
     return nullptr;  // the signal handler's exception wins over what the check found
   if (!checked)
     return into_pyerr(checked.error());
+  if (stopping) {
+    PyErr_SetRaisedException(stopping.release());
+    return nullptr;
+  }
   if (malformed)
     return py::type_error(kEdgeFormError);
   if (!read)
@@ -388,40 +415,34 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     return nullptr;
   PyObject* edges = argv[0];
   dag->reserve(0, static_cast<std::size_t>(PyList_Size(edges)));
-  // Edge by edge the incremental order's searches can cost more than linear time in unlucky
+  // Stretches of items whose conversion runs no Python code go in as batches, each edge checked
+  // on its own by the incremental order. Its searches cost more than linear time in unlucky
   // orders: once they have cost about as much as one check of the whole graph would, the rest of
-  // the list goes in as a batch, so no list costs more than about two such checks. (A node or
-  // edge visited by a search costs a few times what it costs the check's sequential passes.)
-  // An item whose conversion may run Python code goes in alone, after the items before it: a
-  // batch stops before it and the next one starts after it, when the items up to the next such
-  // item are worth one.
+  // a stretch long enough to pay for that check is left to it, so no list costs more than about
+  // two such checks. (A node or edge visited by a search costs a few times what it costs the
+  // check's sequential passes.) An item whose conversion may run Python code goes in alone,
+  // after the items before it.
   const std::uint64_t budget =
       (dag->node_count() + dag->edge_count() + static_cast<std::uint64_t>(PyList_Size(edges))) / 4;
   const std::uint64_t work_before = dag->search_work();
-  bool overrun = false;
-  // The next item from i on that may run Python code; only a hint, as such code may change the
-  // list (the batch looks at each item again).
-  Py_ssize_t runs_python = -1;
   // The list is re-measured each step: a str subclass's __str__ or a number's __float__ may
   // run Python code that changes it.
   for (Py_ssize_t i = 0; i < PyList_Size(edges); ++i) {
     interrupt::poll();
-    if (!overrun && dag->search_work() - work_before > budget) {
-      overrun = true;
-      dag->note_search_overrun();
-    }
-    // No look ahead for a list too short for a batch anyway.
-    if (runs_python < i && (overrun || worth_a_batch(*dag, PyList_Size(edges) - i)))
-      runs_python = next_item_running_python(edges, i);
-    const bool to_the_end = runs_python >= PyList_Size(edges);
-    if (runs_python > i && (worth_a_batch(*dag, runs_python - i) || (overrun && to_the_end))) {
+    if (converts_without_python(PyList_GetItem(edges, i))) {
+      // Looks no further ahead than a pass needs: the batch finds the next such item itself.
+      const PassWorth worth = pass_worth(*dag);
+      const bool pays_for_a_pass =
+          next_item_running_python(edges, i, worth.items) - i >= worth.items;
+      const std::uint64_t spent = dag->search_work() - work_before;
+      std::uint64_t searches = kUnlimitedSearch;
+      if (pays_for_a_pass)
+        searches = worth.searches_cost_more || spent >= budget ? 0 : budget - spent;
       Py_ssize_t next = i;
-      if (std::optional<PyObject*> done = add_edges_as_batch(*dag, edges, i, next))
+      if (std::optional<PyObject*> done = add_edges_as_batch(*dag, edges, i, searches, next))
         return *done;
       i = next;  // the items before it went in
-      runs_python = i;
     }
-    prefetch_ahead(*dag, edges, i);
     const py::Ref item = py::Ref::borrow(PyList_GetItem(edges, i));
     std::optional<EdgeItem> edge = edge_item(item.get());
     if (!edge) {

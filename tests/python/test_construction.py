@@ -327,3 +327,120 @@ def test_add_edges_takes_scalars_and_subclasses_in_batches(numpy, seed):
             runs.append((got, list(calls), snapshot(dag), dag.to_bytes()))
         assert runs[0] == runs[1], kind
         assert runs[0][1][:2] == [("name", pairs[0][0]), ("weight", 0.0)], kind
+
+
+def _bfs_cycle_path(succ, a, b):
+    """The path the refusal names: breadth-first from b along the newest edges first, to a."""
+    if a == b:
+        return [a]
+    parent, queue = {b: None}, [b]
+    for u in queue:
+        for v in reversed(succ[u]):
+            if v == a:
+                path = [a, u]
+                while parent[path[-1]] is not None:
+                    path.append(parent[path[-1]])
+                return path[::-1]
+            if v not in parent:
+                parent[v] = u
+                queue.append(v)
+    return None
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_edge_by_edge_insertion_in_any_order_refuses_as_a_plain_search(seed):
+    """Layered edges in random order, one add_edge each, with edges against the stages and
+    removals mixed in: every refusal, and its path, is the plain search's."""
+    rng = random.Random(seed)
+    width, stages = 12, 50
+    names = [f"s{i // width}-{i}" for i in range(width * stages)]
+    order = names[:]
+    rng.shuffle(order)  # node order unrelated to the stages
+    dag = DAG()
+    dag.add_nodes(order)
+    succ = {name: [] for name in names}
+    pairs = [(names[i], names[(i // width + 1) * width + rng.randrange(width)])
+             for i in range(width * (stages - 1)) for _ in range(4)]
+    rng.shuffle(pairs)
+    refused = 0
+    for a, b in pairs:
+        if rng.random() < 0.1:
+            a, b = b, a
+        if rng.random() < 0.02 and dag.edge_count():
+            x, y = rng.choice([(u, v) for u in succ for v in succ[u]])
+            dag.remove_edge(x, y)
+            succ[x].reverse()
+            succ[x].remove(y)  # the newest such edge goes first
+            succ[x].reverse()
+        path = _bfs_cycle_path(succ, a, b)
+        if path is None:
+            dag.add_edge(a, b)
+            succ[a].append(b)
+            continue
+        refused += 1
+        with pytest.raises(CycleError) as refusal:
+            dag.add_edge(a, b)
+        assert str(refusal.value) == f"Edge {a} -> {b} would create a cycle: {' -> '.join(path)}"
+    assert refused > 20
+    assert sorted(dag.edges()) == sorted((u, v) for u in succ for v in succ[u])
+
+
+def _weights_running_python(error, numpy):
+    """Weights whose conversion is C code that calls Python code raising `error`."""
+    import weakref
+
+    class Float:
+        def __float__(self):
+            raise error()
+
+    held = Float()
+    made = {"weak proxy": lambda: weakref.proxy(held)}
+    if numpy:
+        np = pytest.importorskip("numpy")
+        made = {"0-d object array": lambda: np.array(Float(), dtype=object),
+                "complex scalar": lambda: np.complex128(1 + 2j)}
+    return held, made
+
+
+@pytest.mark.parametrize("numpy", [False, True], ids=["builtins", "numpy"])
+@pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit])
+def test_an_interrupt_in_a_weight_conversion_written_in_c_propagates(monkeypatch, numpy, error):
+    """A long list's items go in as a batch; an item whose weight conversion runs Python code
+    through C code (a weak proxy, a 0-d object array, a complex scalar's warning) must not hide
+    a KeyboardInterrupt or SystemExit behind the edge-form TypeError: the items before stay."""
+    import warnings
+
+    def show(*args, **kwargs):
+        raise error()
+
+    monkeypatch.setattr(warnings, "showwarning", show)
+    _held, made = _weights_running_python(error, numpy)
+    pairs = [(f"n{i}", f"n{i + 1}") for i in range(600)]
+    for kind, weight in made.items():
+        dag = DAG()
+        dag.add_nodes([f"n{i}" for i in range(601)])
+        items = pairs[:300] + [(*pairs[300], weight())] + pairs[301:]
+        with warnings.catch_warnings():
+            warnings.simplefilter("always")
+            with pytest.raises(error):
+                dag.add_edges(items)
+        assert dag.edge_count() == 300, kind
+
+
+def test_no_python_code_runs_for_items_after_a_refused_one(monkeypatch):
+    """One add_edge per item stops at a cycle-closing item; a batch must not convert the items
+    after it either, when their conversion calls Python code (here warnings.showwarning)."""
+    np = pytest.importorskip("numpy")
+    import warnings
+
+    shown = []
+    monkeypatch.setattr(warnings, "showwarning", lambda *args, **kwargs: shown.append(args))
+    dag = DAG()
+    dag.add_nodes([f"n{i}" for i in range(601)])
+    items = ([(f"n{i}", f"n{i + 1}") for i in range(300)] + [("n300", "n0")]
+             + [(f"n{i}", f"n{i + 1}", np.complex128(1j)) for i in range(300, 599)])
+    with warnings.catch_warnings():
+        warnings.simplefilter("always")
+        with pytest.raises(CycleError):
+            dag.add_edges(items)
+    assert shown == [] and dag.edge_count() == 300

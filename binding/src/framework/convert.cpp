@@ -1,6 +1,9 @@
 // Argument conversions and result builders.
 #include "framework/convert.hpp"
 
+#include <algorithm>
+#include <vector>
+
 namespace torvex::py {
 
 std::optional<std::string_view> utf8(PyObject* str) {
@@ -73,6 +76,48 @@ bool to_double_runs_python(PyObject* obj) {
     return to_float == g_python_float;
   // Without __float__, an int (or subclass) is taken as it is and anything else through __index__.
   return !PyLong_Check(obj) && PyType_GetSlot(type, Py_nb_index) == g_python_index;
+}
+
+namespace {
+
+// Whether `type` derives from NumPy's floating or integer scalar types, NumPy being imported (an
+// object of such a type exists only then). Only static types count, whose addresses stay theirs,
+// so the ones found are remembered.
+bool is_numpy_real_scalar(PyTypeObject* type) {
+  if (PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE)
+    return false;
+  static std::vector<PyTypeObject*> known;
+  if (std::find(known.begin(), known.end(), type) != known.end())
+    return true;
+  static PyObject* const numpy_name = PyUnicode_InternFromString("numpy");  // kept for good
+  if (numpy_name == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  Ref numpy = Ref::steal(PyImport_GetModule(numpy_name));
+  bool real = false;
+  for (const char* base : {"floating", "integer"}) {
+    // Plain module attributes: found in the module's dictionary, no Python code runs.
+    Ref kind = numpy ? Ref::steal(PyObject_GetAttrString(numpy.get(), base)) : Ref();
+    if (kind && PyType_Check(kind.get()) &&
+        PyType_IsSubtype(type, reinterpret_cast<PyTypeObject*>(kind.get()))) {
+      real = true;
+    }
+  }
+  PyErr_Clear();
+  if (real && known.size() < 64)
+    known.push_back(type);
+  return real;
+}
+
+}  // namespace
+
+bool to_double_is_plain(PyObject* obj) {
+  if (PyFloat_Check(obj))
+    return true;
+  if (to_double_runs_python(obj))
+    return false;
+  return PyLong_Check(obj) || is_numpy_real_scalar(Py_TYPE(obj));
 }
 
 std::optional<std::string_view> str_arg(PyObject* obj, const char* param) {

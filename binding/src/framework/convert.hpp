@@ -47,6 +47,11 @@ bool str_is_own_text(PyObject* obj);
 // Whether PyFloat_AsDouble(obj) runs Python code: a __float__ or, without one, an __index__
 // written in Python. A float (or subclass) is read directly.
 bool to_double_runs_python(PyObject* obj);
+// Whether PyFloat_AsDouble(obj) surely runs no Python code: a float, an int, or a NumPy real
+// scalar, none with a __float__ or __index__ written in Python. Other numbers implemented in C
+// may still call back into Python (a weak proxy, a 0-d object array, a complex scalar's warning).
+// Runs no Python code itself.
+bool to_double_is_plain(PyObject* obj);
 
 // New Python objects (null with an error set on failure).
 Ref str(std::string_view text);

@@ -142,6 +142,15 @@ std::vector<NodeId> GraphStore::node_ids(const IndexList& indices) const {
   return out;
 }
 
+bool EdgeBatch::checked_alone(NodeIndex from, NodeIndex to) {
+  DynamicTopoOrder& order = store_.order_;
+  if (all_checked_ && order.search_work() - work_start_ >= search_budget_)
+    all_checked_ = false;
+  if (!all_checked_)
+    return true;
+  return order.order_edge(store_.graph_, from, to);
+}
+
 Status EdgeBatch::add(std::string_view from, std::string_view to, std::optional<double> weight,
                       std::optional<std::string> label) {
   TORVEX_TRY(a, store_.resolve_name(from));
@@ -151,6 +160,10 @@ Status EdgeBatch::add(std::string_view from, std::string_view to, std::optional<
 
 Status EdgeBatch::add(NodeIndex from, NodeIndex to, std::optional<double> weight,
                       std::optional<std::string> label) {
+  if (!checked_alone(from, to)) {
+    auto path = algorithms::would_create_cycle(store_.graph_, from, to, &store_.scratch_);
+    return store_.cycle_error(from, to, path.value());
+  }
   auto owned_label = label ? std::make_unique<std::string>(std::move(*label)) : nullptr;
   // Room first (geometric), so the push_back below cannot fail after the edge is in.
   if (added_.size() == added_.capacity())
@@ -256,17 +269,22 @@ Status EdgeBatch::finish() {
   if (added_.empty())
     return {};  // the graph and its order are as they were
   StableGraph& g = store_.graph_;
+  // Edges that the order already places keep it valid and close no cycle: no pass is needed.
+  const bool all_placed =
+      !all_checked_ && std::all_of(added_.begin(), added_.end(), [&](EdgeIndex e) {
+        return store_.order_.precedes(g.edge_source(e), g.edge_target(e));
+      });
+  if (all_placed)
+    store_.order_.note_placed_edges();
+  if (all_checked_ || all_placed) {
+    store_.clear_cache();
+    added_.clear();
+    return {};
+  }
   auto flat = std::make_shared<const FlatSuccessors>(g);
   const std::vector<NodeIndex> ordered = any_topological_order(g, *flat);
   if (ordered.size() == g.node_count()) {
-    // Edges that the old order already placed would have cost no search one by one; even a few
-    // that it did not place can cost a search over much of the graph each.
-    const bool all_placed = std::all_of(added_.begin(), added_.end(), [&](EdgeIndex e) {
-      return store_.order_.label(g.edge_source(e)) < store_.order_.label(g.edge_target(e));
-    });
-    if (all_placed)
-      store_.prefers_batch_ = false;
-    store_.order_.assign(ordered);
+    store_.order_.assign(ordered, *flat);
     store_.clear_cache();
     // The check's successor array serves the orders of this generation too.
     store_.keep_working_form(&DagCache::successors, std::move(flat));
@@ -302,7 +320,8 @@ Status EdgeBatch::finish() {
   store_.generation_ = start_generation_ + first;
   if (first > 0)
     store_.clear_cache();
-  store_.order_.assign(any_topological_order(g, FlatSuccessors(g)));
+  const FlatSuccessors successors(g);
+  store_.order_.assign(any_topological_order(g, successors), successors);
   const Taken& failing = taken[first];
   auto path = algorithms::would_create_cycle(g, failing.from, failing.to, &store_.scratch_);
   return store_.cycle_error(failing.from, failing.to, path.value());

@@ -79,11 +79,8 @@ class GraphStore {
                   std::optional<std::string> label, const SearchWrapper& around_search = {});
   // What the incremental order's searches have visited so far (see DynamicTopoOrder).
   std::uint64_t search_work() const noexcept { return order_.search_work(); }
-  // Whether recent edges arrived in an order that makes the incremental order search a lot:
-  // set by a caller whose edge-by-edge insertion ran over its budget, cleared by a batch whose
-  // edges all agreed with the order already. Long lists then go straight to the batch.
-  bool prefers_batch() const noexcept { return prefers_batch_; }
-  void note_search_overrun() noexcept { prefers_batch_ = true; }
+  // The latest edges' search cost per edge, on a running average (see DynamicTopoOrder).
+  double recent_search_work() const noexcept { return order_.recent_work_per_edge(); }
   // Bulk loading: edges go in without the cycle test and the batch is checked once at the end,
   // with exactly the outcome of one add_edge per edge (see EdgeBatch).
   friend class EdgeBatch;
@@ -175,27 +172,35 @@ class GraphStore {
   mutable std::uint64_t working_generation_ = 0;  // of the working forms in cache_
   algorithms::CycleScratch scratch_;              // for the cycle test of add_edge
   DynamicTopoOrder order_;
-  bool prefers_batch_ = false;
 };
 
 // Edges added by name, in order, as by add_edge each, but with one cycle check for the whole
 // batch in finish(): loaders of whole graphs use it. Until finish() the store may hold a cycle
 // and must not be used otherwise. Exclusive access to the store throughout.
+//
+// With a search budget, each edge is first checked on its own by the incremental order, as
+// add_edge checks it, until the searches have visited that many nodes and edges; the edges after
+// that are left to finish(). A short batch then costs no pass over the whole graph.
 class EdgeBatch {
  public:
-  explicit EdgeBatch(GraphStore& store) noexcept
-      : store_(store), start_generation_(store.generation()) {}
+  explicit EdgeBatch(GraphStore& store, std::uint64_t search_budget = 0) noexcept
+      : store_(store),
+        start_generation_(store.generation()),
+        search_budget_(search_budget),
+        work_start_(store.search_work()) {}
   // A batch left unfinished (an exception passed through its owner) is taken out again, so the
   // store never keeps a cycle or an order that is out of date.
   ~EdgeBatch();
   EdgeBatch(const EdgeBatch&) = delete;
   EdgeBatch& operator=(const EdgeBatch&) = delete;
 
-  // Errors: NodeNotFound (source first); Graph when the edge slot space is exhausted.
+  // Errors: NodeNotFound (source first); Graph when the edge slot space is exhausted; Cycle, as
+  // add_edge words it, for an edge checked on its own (nothing is added then).
   Status add(std::string_view from, std::string_view to, std::optional<double> weight,
              std::optional<std::string> label);
   // The same on resolved nodes, for copies that know their endpoints' slots.
-  // Requires: both are live slots. Errors: Graph when the edge slot space is exhausted.
+  // Requires: both are live slots. Errors: Graph when the edge slot space is exhausted; Cycle as
+  // above.
   Status add(NodeIndex from, NodeIndex to, std::optional<double> weight,
              std::optional<std::string> label);
 
@@ -206,13 +211,21 @@ class EdgeBatch {
   // returned.
   // Invalidates: the cache, only when at least one edge stays; the generation counts the edges
   // that stay.
-  // Complexity: O(V + E) when acyclic; with a cycle, O(V + E) plus a binary search over the batch
-  // on the part of the graph that no topological order could place.
+  // Complexity: O(batch) when the incremental order already places every edge of the batch;
+  // otherwise O(V + E) when acyclic, and with a cycle, O(V + E) plus a binary search over the
+  // batch on the part of the graph that no topological order could place.
   Status finish();
 
  private:
+  // Whether the edge from -> to may go in: true once the budget is spent (finish() decides),
+  // else the incremental order's answer, the order updated.
+  bool checked_alone(NodeIndex from, NodeIndex to);
+
   GraphStore& store_;
   std::uint64_t start_generation_;
+  std::uint64_t search_budget_;
+  std::uint64_t work_start_;
+  bool all_checked_ = true;  // every edge added so far was checked on its own
   std::vector<EdgeIndex> added_;
 };
 

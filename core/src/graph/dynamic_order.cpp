@@ -1,12 +1,25 @@
 #include "graph/dynamic_order.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace torvex {
 
+namespace {
+
+// The backward search's edge limit: a fixed share of sqrt(E), where the two searches' costs
+// balance. The share was measured: smaller ones lift more nodes, larger ones search longer.
+std::size_t backward_limit(const StableGraph& graph) {
+  constexpr std::size_t kLeast = 32;
+  const double root = std::sqrt(static_cast<double>(graph.edge_count()));
+  return std::max(kLeast, static_cast<std::size_t>(root / 8));
+}
+
+}  // namespace
+
 void DynamicTopoOrder::reserve_for(NodeIndex n) {
-  if (label_.size() <= n)
-    label_.resize(std::size_t{n} + 1, 0);
+  if (key_.size() <= n)
+    key_.resize(std::size_t{n} + 1, Key{kFirstLevel, 0});
 }
 
 void DynamicTopoOrder::begin_search(NodeIndex bound) {
@@ -18,48 +31,106 @@ void DynamicTopoOrder::begin_search(NodeIndex bound) {
   }
 }
 
-bool DynamicTopoOrder::collect(const StableGraph& graph, NodeIndex start, Direction d,
-                               std::int64_t low, std::int64_t high, NodeIndex target,
-                               std::vector<NodeIndex>& out) {
-  out.clear();
+bool DynamicTopoOrder::order_edge_without_search(const StableGraph& graph, NodeIndex from,
+                                                 NodeIndex to) {
+  if (!place_without_search(graph, from, to))
+    return false;
+  note_work(0);
+  return true;
+}
+
+bool DynamicTopoOrder::place_without_search(const StableGraph& graph, NodeIndex from,
+                                            NodeIndex to) {
+  if (from == to)
+    return false;
+  if (key_[from] < key_[to])
+    return true;
+  // A node without predecessors can go first, a node without successors last.
+  if (graph.first_edge(from, Direction::Incoming) == kEnd) {
+    key_[from] = {std::min(key_[from].level, key_[to].level), --min_position_};
+    return true;
+  }
+  if (graph.first_edge(to, Direction::Outgoing) == kEnd) {
+    key_[to] = {key_[from].level, ++max_position_};
+    return true;
+  }
+  return false;
+}
+
+bool DynamicTopoOrder::search_backward(const StableGraph& graph, NodeIndex from, NodeIndex to,
+                                       std::size_t limit, bool& complete) {
+  const std::uint32_t level = key_[from].level;
+  backward_.clear();
   stack_.clear();
-  mark_[start] = stamp_;
-  stack_.push_back(start);
+  mark_[from] = stamp_;
+  backward_.push_back(from);
+  stack_.push_back(from);
+  std::size_t scanned = 0;
+  complete = false;
   while (!stack_.empty()) {
     const NodeIndex u = stack_.back();
     stack_.pop_back();
-    out.push_back(u);
     ++work_;
-    for (EdgeIndex e = graph.first_edge(u, d); e != kEnd; e = graph.next_edge(e, d)) {
+    for (EdgeIndex e = graph.first_edge(u, Direction::Incoming); e != kEnd;
+         e = graph.next_edge(e, Direction::Incoming)) {
+      if (++scanned > limit)
+        return true;
       ++work_;
-      const NodeIndex w = graph.edge_endpoint(e, d);
-      if (w == target)
+      const NodeIndex w = graph.edge_source(e);
+      if (w == to)
         return false;
-      if (mark_[w] == stamp_ || label_[w] <= low || label_[w] >= high)
+      if (mark_[w] == stamp_ || key_[w].level != level)
         continue;
       mark_[w] = stamp_;
+      backward_.push_back(w);
       stack_.push_back(w);
     }
+  }
+  complete = true;
+  return true;
+}
+
+bool DynamicTopoOrder::lift_forward(const StableGraph& graph, NodeIndex to, std::uint32_t level) {
+  forward_.clear();
+  lifted_.clear();
+  stack_.clear();
+  edge_stack_.clear();
+  auto lift = [&](NodeIndex n) {
+    lifted_.emplace_back(n, key_[n].level);
+    key_[n].level = level;
+    stack_.push_back(n);
+    edge_stack_.push_back(graph.first_edge(n, Direction::Outgoing));
+    ++work_;
+  };
+  lift(to);
+  // Depth first, so that the finishing order, reversed, orders the lifted nodes.
+  while (!stack_.empty()) {
+    const EdgeIndex e = edge_stack_.back();
+    if (e == kEnd) {
+      forward_.push_back(stack_.back());
+      stack_.pop_back();
+      edge_stack_.pop_back();
+      continue;
+    }
+    edge_stack_.back() = graph.next_edge(e, Direction::Outgoing);
+    ++work_;
+    const NodeIndex w = graph.edge_target(e);
+    if (mark_[w] == stamp_) {  // w reaches `from`: a cycle
+      for (auto it = lifted_.rbegin(); it != lifted_.rend(); ++it)
+        key_[it->first].level = it->second;
+      return false;
+    }
+    if (key_[w].level < level)
+      lift(w);
   }
   return true;
 }
 
-bool DynamicTopoOrder::order_edge_without_search(const StableGraph& graph, NodeIndex from,
-                                                 NodeIndex to) {
-  if (from == to)
-    return false;
-  if (label_[from] < label_[to])
-    return true;
-  // A node without predecessors can go first, a node without successors last.
-  if (graph.first_edge(from, Direction::Incoming) == kEnd) {
-    label_[from] = --min_label_;
-    return true;
-  }
-  if (graph.first_edge(to, Direction::Outgoing) == kEnd) {
-    label_[to] = ++max_label_;
-    return true;
-  }
-  return false;
+void DynamicTopoOrder::move_to_front(std::vector<NodeIndex>& nodes) {
+  std::sort(nodes.begin(), nodes.end(),
+            [&](NodeIndex a, NodeIndex b) { return key_[a].position < key_[b].position; });
+  for (auto it = nodes.rbegin(); it != nodes.rend(); ++it)
+    key_[*it].position = --min_position_;
 }
 
 bool DynamicTopoOrder::order_edge(const StableGraph& graph, NodeIndex from, NodeIndex to) {
@@ -67,37 +138,45 @@ bool DynamicTopoOrder::order_edge(const StableGraph& graph, NodeIndex from, Node
     return false;
   if (order_edge_without_search(graph, from, to))
     return true;
-  const std::int64_t low = label_[to], high = label_[from];
-  // Forward from `to` inside the region: meeting `from` means the edge closes a cycle.
-  begin_search(graph.node_bound());
-  if (!collect(graph, to, Direction::Outgoing, low - 1, high, from, forward_))
-    return false;
-  begin_search(graph.node_bound());
-  (void)collect(graph, from, Direction::Incoming, low, high + 1, kEnd, backward_);
+  const std::uint64_t work_before = work_;
+  const bool placed = search_and_place(graph, from, to);
+  note_work(work_ - work_before);
+  return placed;
+}
 
-  // Everything that reaches `from` goes before everything `to` reaches, in the same label slots.
-  auto by_label = [&](NodeIndex a, NodeIndex b) { return label_[a] < label_[b]; };
-  std::sort(backward_.begin(), backward_.end(), by_label);
-  std::sort(forward_.begin(), forward_.end(), by_label);
-  labels_scratch_.clear();
-  for (NodeIndex n : backward_)
-    labels_scratch_.push_back(label_[n]);
+bool DynamicTopoOrder::search_and_place(const StableGraph& graph, NodeIndex from, NodeIndex to) {
+  begin_search(graph.node_bound());
+  const std::uint32_t level = key_[from].level;
+  bool complete = false;
+  if (!search_backward(graph, from, to, backward_limit(graph), complete))
+    return false;
+  if (complete && key_[to].level == level) {
+    // Everything of the level that reaches `from` goes before the rest of the level.
+    move_to_front(backward_);
+    return true;
+  }
+  // `to` and what it reaches below the new level go up to it, before the nodes already there;
+  // after the nodes of the level that reach `from`, when all of those were found.
+  if (!lift_forward(graph, to, complete ? level : level + 1))
+    return false;
   for (NodeIndex n : forward_)
-    labels_scratch_.push_back(label_[n]);
-  std::sort(labels_scratch_.begin(), labels_scratch_.end());
-  std::size_t i = 0;
-  for (NodeIndex n : backward_)
-    label_[n] = labels_scratch_[i++];
-  for (NodeIndex n : forward_)
-    label_[n] = labels_scratch_[i++];
+    key_[n].position = --min_position_;
+  if (complete)
+    move_to_front(backward_);
   return true;
 }
 
-void DynamicTopoOrder::assign(const std::vector<NodeIndex>& order) {
-  min_label_ = 0;
-  max_label_ = 0;
+void DynamicTopoOrder::assign(const std::vector<NodeIndex>& order,
+                              const FlatSuccessors& successors) {
+  min_position_ = 0;
+  max_position_ = 0;
   for (NodeIndex n : order)
-    label_[n] = ++max_label_;
+    key_[n] = {kFirstLevel, ++max_position_};
+  for (NodeIndex n : order) {
+    const std::uint32_t next = key_[n].level + 1;
+    for (const NodeIndex* v = successors.begin(n); v != successors.end(n); ++v)
+      key_[*v].level = std::max(key_[*v].level, next);
+  }
 }
 
 }  // namespace torvex
