@@ -529,3 +529,212 @@ def test_a_killed_in_place_save_leaves_the_old_graph_the_new_one_or_a_refused_fi
     assert done.returncode == 0, done.stderr[-2000:]
     outcomes = dict(item.split("=") for item in done.stdout.split())
     assert set(outcomes) <= {"old", "new", "refused"}, outcomes
+
+
+# -- files shared between processes --------------------------------------------------------------
+
+SHARED_SCRIPT = textwrap.dedent(r'''
+    import os, sys
+    from torvex import DAG
+
+    path, nodes, rounds = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    twin = path + ".twin"
+    same = lambda p: p
+
+    def graph(tag):
+        dag = DAG()
+        dag.add_nodes([(f"{tag}{i:06d}", tag * 8) for i in range(nodes)])
+        dag.add_edges([(f"{tag}{i:06d}", f"{tag}{i + 1:06d}", 0.5, tag)
+                       for i in range(0, nodes - 1, 2)])
+        return dag
+
+    graphs = [graph(tag) for tag in "AB"]
+    saved = {dag.to_bytes(same) for dag in graphs}
+    graphs[0].save(path, same)
+    os.link(path, twin)  # a file with two names is rewritten in place
+
+    def child(work):
+        pid = os.fork()
+        if pid == 0:
+            try:
+                work()
+            finally:
+                os._exit(0)
+        return pid
+
+    def wait(pids):
+        assert all(os.waitpid(pid, 0)[1] == 0 for pid in pids)
+
+    # Two writers let go at the same moment.
+    mixed = 0
+    for _ in range(rounds):
+        go, let_go = os.pipe()
+        pids = [child(lambda dag=dag: (os.read(go, 1), dag.save(twin, same))) for dag in graphs]
+        os.write(let_go, b"go")
+        wait(pids)
+        os.close(go)
+        os.close(let_go)
+        with open(path, "rb") as f:
+            mixed += f.read() not in saved
+
+    # Readers while a writer saves in place again and again; each tells what it saw.
+    done = path + ".done"
+
+    def reader(number):
+        seen = {"saved": 0, "other": 0, "refused": 0}
+        while not os.path.exists(done):
+            try:
+                seen["saved" if DAG.load(twin, same).to_bytes(same) in saved else "other"] += 1
+            except Exception:
+                seen["refused"] += 1
+        with open(f"{path}.reader{number}", "w") as f:
+            f.write(repr(seen))
+
+    readers = [child(lambda n=n: reader(n)) for n in range(3)]
+    wait([child(lambda: [graphs[i % 2].save(path, same) for i in range(rounds)])])
+    open(done, "w").close()
+    wait(readers)
+    seen = {"saved": 0, "other": 0, "refused": 0}
+    for n in range(3):
+        with open(f"{path}.reader{n}") as f:
+            for key, count in eval(f.read()).items():
+                seen[key] += count
+    print(mixed, seen["saved"] > 0, seen["other"], seen["refused"])
+''')
+
+
+def test_concurrent_in_place_saves_and_loads_see_only_saved_graphs(tmp_path):
+    """Rewrites in place exclude each other and loads: two writers leave one of their graphs,
+    and a load during a rewrite waits for it."""
+    done = subprocess.run([sys.executable, "-c", SHARED_SCRIPT, str(tmp_path / "g.bin"),
+                           "5000", "40"], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.split() == ["0", "True", "0", "0"]
+
+
+LOCK_WAIT_SCRIPT = textwrap.dedent(r'''
+    import sys
+    from torvex import DAG
+
+    path, what = sys.argv[1], sys.argv[2]
+    dag = DAG()
+    dag.add_node("new")
+    print("waiting", flush=True)
+    try:
+        DAG.load(path) if what == "load" else dag.save(path)
+        print("done")
+    except KeyboardInterrupt:
+        print("interrupted")
+''')
+
+
+@pytest.mark.parametrize("what", ["load", "save"])
+def test_a_wait_for_the_lock_answers_ctrl_c(tmp_path, what):
+    """A load waits while a rewrite in place holds the file, and such a rewrite while a load
+    reads it; Ctrl-C ends the wait with KeyboardInterrupt, the file as it was."""
+    import fcntl
+    import signal
+    import time
+
+    path = tmp_path / "g.bin"
+    old = DAG()
+    old.add_node("old")
+    old.save(str(path))
+    os.link(path, tmp_path / "twin")
+    with open(path, "rb") as holder:
+        fcntl.flock(holder, fcntl.LOCK_EX if what == "load" else fcntl.LOCK_SH)
+        child = subprocess.Popen([sys.executable, "-c", LOCK_WAIT_SCRIPT, str(path), what],
+                                 stdout=subprocess.PIPE, text=True)
+        assert child.stdout.readline() == "waiting\n"
+        time.sleep(0.3)
+        assert child.poll() is None  # still waiting
+        child.send_signal(signal.SIGINT)
+        out, _ = child.communicate(timeout=30)
+    assert out == "interrupted\n"
+    assert path.read_bytes() == old.to_bytes()
+    done = subprocess.run([sys.executable, "-c", LOCK_WAIT_SCRIPT, str(path), what],
+                          capture_output=True, text=True, timeout=60)
+    assert done.stdout == "waiting\ndone\n", done.stderr[-2000:]
+
+
+def test_a_load_waits_for_the_lock_without_the_interpreter_lock(tmp_path):
+    """The holder of the lock may need the interpreter lock to let go of it."""
+    path = tmp_path / "g.bin"
+    DAG().save(str(path))
+    script = textwrap.dedent(r'''
+        import fcntl, sys, threading, time
+        from torvex import DAG
+        with open(sys.argv[1], "rb") as holder:
+            fcntl.flock(holder, fcntl.LOCK_EX)  # as a rewrite in place holds it
+            loader = threading.Thread(target=lambda: print(DAG.load(sys.argv[1]).node_count()))
+            loader.start()
+            time.sleep(0.2)
+            print("released", flush=True)
+        loader.join()
+    ''')
+    done = subprocess.run([sys.executable, "-c", script, str(path)], capture_output=True,
+                          text=True, timeout=60)
+    assert done.stdout == "released\n0\n", done.stderr[-2000:]
+
+
+KILLED_ORDINARY_SCRIPT = textwrap.dedent(r'''
+    import os, random, signal, sys, time
+    from torvex import DAG
+
+    path, rounds = sys.argv[1], int(sys.argv[2])
+    old, new = DAG(), DAG()
+    old.add_nodes([f"old{i:06d}" for i in range(200_000)])
+    new.add_nodes([f"new{i:06d}" for i in range(200_000)])
+    saved = {old.to_bytes(), new.to_bytes()}
+
+    def save_new():
+        pid = os.fork()
+        if pid == 0:
+            try:
+                new.save(path)
+            finally:
+                os._exit(0)
+        return pid
+
+    old.save(path)
+    started = time.monotonic()
+    os.waitpid(save_new(), 0)
+    took = time.monotonic() - started  # only to spread the kills over a whole save
+    rng = random.Random(11)
+    partial, whole, wrong = 0, 0, 0
+    folder = os.path.dirname(path)
+    for _ in range(rounds):
+        old.save(path)
+        pid = save_new()
+        time.sleep(rng.uniform(0, 1.2 * took))
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+        for name in set(os.listdir(folder)) - {"g.bin"}:
+            with open(os.path.join(folder, name), "rb") as f:
+                if f.read() == new.to_bytes():
+                    whole += 1
+                else:
+                    partial += 1
+            os.unlink(os.path.join(folder, name))
+        with open(path, "rb") as f:
+            wrong += f.read() not in saved
+    print(partial, whole <= 1, wrong)
+''')
+
+
+@pytest.mark.parametrize("where", ["tmp_path", "/dev/shm"])
+def test_a_killed_save_leaves_no_temporary_file(tmp_path, where):
+    if where != "tmp_path" and not os.path.isdir(where):
+        pytest.skip(f"no {where}")
+    folder = tmp_path if where == "tmp_path" else pathlib.Path(tempfile.mkdtemp(dir=where))
+    try:
+        done = subprocess.run([sys.executable, "-c", KILLED_ORDINARY_SCRIPT,
+                               str(folder / "g.bin"), "30"],
+                              capture_output=True, text=True, timeout=300)
+        assert done.returncode == 0, done.stderr[-2000:]
+        # No stray file, never a graph nobody saved. Only a kill in the instant between giving
+        # the whole new file a name and renaming it over the old one leaves that name.
+        assert done.stdout.split() == ["0", "True", "0"]
+    finally:
+        if folder != tmp_path:
+            shutil.rmtree(folder)

@@ -120,20 +120,32 @@ std::string random_hex() {
 // process dies. The wait polls rather than blocks, so that the handler is also asked when a
 // signal came just before a wait began. A file system without locks goes on unlocked.
 // Errors: false with errno EINTR when the handler gave up.
-bool wait_for_lock(int fd, int operation, const InterruptHandler& interrupted) {
-  constexpr std::chrono::milliseconds kLongestPause{20};
-  std::chrono::microseconds pause{250};
-  while (::flock(fd, operation | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR)
-      return true;  // ENOLCK, EOPNOTSUPP, EINVAL: no locks here
-    std::this_thread::sleep_for(pause);
-    if (interrupted && !interrupted()) {
-      errno = EINTR;
-      return false;
-    }
-    pause = std::min<std::chrono::microseconds>(pause * 2, kLongestPause);
-  }
-  return true;
+bool wait_for_lock(int fd, int operation, const InterruptHandler& interrupted,
+                   const WaitRunner& waiting = {}) {
+  if (::flock(fd, operation | LOCK_NB) == 0)
+    return true;
+  // ENOLCK, EOPNOTSUPP, EINVAL: no locks here.
+  if (errno != EWOULDBLOCK && errno != EINTR)
+    return true;
+  bool locked = true;
+  const auto wait = [&] {
+    constexpr std::chrono::milliseconds kLongestPause{20};
+    std::chrono::microseconds pause{250};
+    do {
+      std::this_thread::sleep_for(pause);
+      if (interrupted && !interrupted()) {
+        locked = false;
+        return;
+      }
+      pause = std::min<std::chrono::microseconds>(pause * 2, kLongestPause);
+    } while (::flock(fd, operation | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR));
+  };
+  if (waiting)
+    waiting(wait);
+  else
+    wait();
+  errno = locked ? 0 : EINTR;
+  return locked;
 }
 
 }  // namespace
@@ -145,7 +157,8 @@ std::string os_error_text(int error_number) {
 
 // --- reading ----------------------------------------------------------------------------------
 
-Result<FileBytes> read_file(const std::string& path, const InterruptHandler& interrupted) {
+Result<FileBytes> read_file(const std::string& path, const InterruptHandler& interrupted,
+                            const WaitRunner& waiting) {
   if (has_nul(path))
     return file_error(kOpenFailed, path, kNulInPath);
   // O_NONBLOCK: opening a pipe must not wait for a writer; it then reads as empty.
@@ -165,7 +178,7 @@ Result<FileBytes> read_file(const std::string& path, const InterruptHandler& int
     return failed(ENODEV);
   // A rewrite in place under way is waited for, and its length taken once it is done.
   if (S_ISREG(st.st_mode) &&
-      (!wait_for_lock(fd, LOCK_SH, interrupted) || ::fstat(fd, &st) != 0)) {
+      (!wait_for_lock(fd, LOCK_SH, interrupted, waiting) || ::fstat(fd, &st) != 0)) {
     return failed(errno);
   }
   const auto length = static_cast<std::size_t>(st.st_size);

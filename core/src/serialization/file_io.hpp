@@ -20,6 +20,9 @@ std::string os_error_text(int error_number);
 // true retries the call or waits on, false gives it up, which fails it with EINTR. An empty
 // handler always retries.
 using InterruptHandler = std::function<bool()>;
+// Runs a wait for a lock that another process or thread holds (the interpreter lock of the
+// program around the core may be released meanwhile). An empty runner waits in place.
+using WaitRunner = std::function<void(const std::function<void()>&)>;
 
 // Bytes read from a file, in memory of their own.
 struct FileBytes {
@@ -36,7 +39,8 @@ struct FileBytes {
 // rewrite in place (FileOutput) under way is waited for.
 // Errors: Graph "Failed to open file {}: {}" or "Failed to mmap file {}: {}" (no length, a
 // directory, a failed read), naming `path` as given (a path with a NUL byte cannot be opened).
-Result<FileBytes> read_file(const std::string& path, const InterruptHandler& interrupted = {});
+Result<FileBytes> read_file(const std::string& path, const InterruptHandler& interrupted = {},
+                            const WaitRunner& waiting = {});
 
 // Writes through an 8192-byte buffer. A regular file (or a missing one) is written to a fresh
 // temporary file beside it, flushed to disk and renamed over the path by commit(); until then,
