@@ -220,9 +220,8 @@ std::string temporary_name(const std::string& base) {
 // The destination's directory, for the calls relative to it: names within it stay short
 // whatever the length of the path. A directory that may not be read may still be searched.
 int open_directory(const std::string& directory, const InterruptHandler& interrupted) {
-  const int fd = retry_interrupted(interrupted, [&] {
-    return ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  });
+  const int fd = retry_interrupted(
+      interrupted, [&] { return ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (fd >= 0 || errno != EACCES)
     return fd;
   return ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -240,8 +239,9 @@ bool can_name_unnamed_files() {
 int create_unnamed(int directory, const InterruptHandler& interrupted) {
 #ifdef O_TMPFILE
   if (can_name_unnamed_files()) {
-    return retry_interrupted(
-        interrupted, [&] { return ::openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); });
+    return retry_interrupted(interrupted, [&] {
+      return ::openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    });
   }
 #endif
   (void)directory;

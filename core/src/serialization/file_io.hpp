@@ -103,11 +103,11 @@ class FileOutput {
 
   int fd_ = -1;
   InterruptHandler interrupted_;
-  int directory_ = -1;          // the target's directory; -1 when writing in place
-  std::string target_;          // the name in it that the temporary file replaces
-  std::string temporary_;       // its name there, if any; removed by the destructor unless committed
-  bool in_place_ = false;       // a regular file rewritten where it is
-  std::uint64_t written_ = 0;   // bytes written through the descriptor
+  int directory_ = -1;         // the target's directory; -1 when writing in place
+  std::string target_;         // the name in it that the temporary file replaces
+  std::string temporary_;      // its name there, if any; removed by the destructor unless committed
+  bool in_place_ = false;      // a regular file rewritten where it is
+  std::uint64_t written_ = 0;  // bytes written through the descriptor
   std::uint64_t reserved_ = 0;  // the length claimed by begin(), until commit() succeeds
   std::size_t held_back_ = 0;   // bytes of the output's start that commit() writes last
   std::string head_;            // those bytes, as they arrive
