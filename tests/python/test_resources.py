@@ -473,20 +473,22 @@ KILLED_SCRIPT = textwrap.dedent(r'''
     import os, random, signal, sys, time
     from torvex import DAG, TorvexError
 
-    path, rounds = sys.argv[1], int(sys.argv[2])
-    twin = path + ".twin"
+    path, rounds, mode, nodes = sys.argv[1], int(sys.argv[2]), sys.argv[3], int(sys.argv[4])
+    in_place = mode == "in-place"
+    folder, twin = os.path.dirname(path), path + ".twin" if in_place else path
 
     def graph(payload):
         dag = DAG()
-        dag.add_nodes([(f"node{i:06d}", payload) for i in range(200_000)])
-        dag.add_edges([(f"node{i:06d}", f"node{i + 1:06d}") for i in range(0, 199_999, 2)])
+        dag.add_nodes([(f"node{i:06d}", payload) for i in range(nodes)])
+        dag.add_edges([(f"node{i:06d}", f"node{i + 1:06d}") for i in range(0, nodes - 1, 2)])
         return dag
 
     same = lambda p: p
     old, new = graph("AAAAAAAA"), graph("BBBBBBBB")
     old_bytes, new_bytes = old.to_bytes(same), new.to_bytes(same)
     old.save(path, same)
-    os.link(path, twin)  # a file with two names is rewritten in place
+    if in_place:
+        os.link(path, twin)  # a file with two names is rewritten in place
 
     def save_new():
         pid = os.fork()
@@ -501,7 +503,7 @@ KILLED_SCRIPT = textwrap.dedent(r'''
     os.waitpid(save_new(), 0)
     took = time.monotonic() - started  # only to spread the kills over a whole save
     rng = random.Random(7)
-    outcomes = {}
+    outcomes, stray = {}, {"partial": 0, "whole": 0}
     for _ in range(rounds):
         with open(path, "r+b") as f:
             f.write(old_bytes)
@@ -510,6 +512,10 @@ KILLED_SCRIPT = textwrap.dedent(r'''
         time.sleep(rng.uniform(0, 1.2 * took))
         os.kill(pid, signal.SIGKILL)
         os.waitpid(pid, 0)
+        for name in set(os.listdir(folder)) - {os.path.basename(path), os.path.basename(twin)}:
+            with open(os.path.join(folder, name), "rb") as f:
+                stray["whole" if f.read() == new_bytes else "partial"] += 1
+            os.unlink(os.path.join(folder, name))
         with open(twin, "rb") as f:
             outcome = {old_bytes: "old", new_bytes: "new"}.get(f.read())
         if outcome is None:
@@ -520,15 +526,17 @@ KILLED_SCRIPT = textwrap.dedent(r'''
                 outcome = "refused"
         outcomes[outcome] = outcomes.get(outcome, 0) + 1
     print(" ".join(f"{k}={n}" for k, n in sorted(outcomes.items())))
+    print(stray["partial"], stray["whole"] <= 1)
 ''')
 
 
 def test_a_killed_in_place_save_leaves_the_old_graph_the_new_one_or_a_refused_file(tmp_path):
-    done = subprocess.run([sys.executable, "-c", KILLED_SCRIPT, str(tmp_path / "g.bin"), "40"],
-                          capture_output=True, text=True, timeout=300)
+    done = subprocess.run([sys.executable, "-c", KILLED_SCRIPT, str(tmp_path / "g.bin"), "40",
+                           "in-place", "200000"], capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr[-2000:]
-    outcomes = dict(item.split("=") for item in done.stdout.split())
+    outcomes = dict(item.split("=") for item in done.stdout.splitlines()[0].split())
     assert set(outcomes) <= {"old", "new", "refused"}, outcomes
+    assert done.stdout.splitlines()[1] == "0 True"
 
 
 # -- files shared between processes --------------------------------------------------------------
@@ -677,64 +685,20 @@ def test_a_load_waits_for_the_lock_without_the_interpreter_lock(tmp_path):
     assert done.stdout == "released\n0\n", done.stderr[-2000:]
 
 
-KILLED_ORDINARY_SCRIPT = textwrap.dedent(r'''
-    import os, random, signal, sys, time
-    from torvex import DAG
-
-    path, rounds = sys.argv[1], int(sys.argv[2])
-    old, new = DAG(), DAG()
-    old.add_nodes([f"old{i:06d}" for i in range(200_000)])
-    new.add_nodes([f"new{i:06d}" for i in range(200_000)])
-    saved = {old.to_bytes(), new.to_bytes()}
-
-    def save_new():
-        pid = os.fork()
-        if pid == 0:
-            try:
-                new.save(path)
-            finally:
-                os._exit(0)
-        return pid
-
-    old.save(path)
-    started = time.monotonic()
-    os.waitpid(save_new(), 0)
-    took = time.monotonic() - started  # only to spread the kills over a whole save
-    rng = random.Random(11)
-    partial, whole, wrong = 0, 0, 0
-    folder = os.path.dirname(path)
-    for _ in range(rounds):
-        old.save(path)
-        pid = save_new()
-        time.sleep(rng.uniform(0, 1.2 * took))
-        os.kill(pid, signal.SIGKILL)
-        os.waitpid(pid, 0)
-        for name in set(os.listdir(folder)) - {"g.bin"}:
-            with open(os.path.join(folder, name), "rb") as f:
-                if f.read() == new.to_bytes():
-                    whole += 1
-                else:
-                    partial += 1
-            os.unlink(os.path.join(folder, name))
-        with open(path, "rb") as f:
-            wrong += f.read() not in saved
-    print(partial, whole <= 1, wrong)
-''')
-
-
 @pytest.mark.parametrize("where", ["tmp_path", "/dev/shm"])
 def test_a_killed_save_leaves_no_temporary_file(tmp_path, where):
     if where != "tmp_path" and not os.path.isdir(where):
         pytest.skip(f"no {where}")
     folder = tmp_path if where == "tmp_path" else pathlib.Path(tempfile.mkdtemp(dir=where))
     try:
-        done = subprocess.run([sys.executable, "-c", KILLED_ORDINARY_SCRIPT,
-                               str(folder / "g.bin"), "30"],
-                              capture_output=True, text=True, timeout=300)
+        done = subprocess.run([sys.executable, "-c", KILLED_SCRIPT, str(folder / "g.bin"), "30",
+                               "ordinary", "50000"], capture_output=True, text=True, timeout=300)
         assert done.returncode == 0, done.stderr[-2000:]
-        # No stray file, never a graph nobody saved. Only a kill in the instant between giving
-        # the whole new file a name and renaming it over the old one leaves that name.
-        assert done.stdout.split() == ["0", "True", "0"]
+        outcomes, strays = done.stdout.splitlines()
+        assert {item.split("=")[0] for item in outcomes.split()} <= {"old", "new"}
+        # No stray file. Only a kill in the instant between giving the whole new file a name
+        # and renaming it over the old one leaves that name.
+        assert strays == "0 True"
     finally:
         if folder != tmp_path:
             shutil.rmtree(folder)
