@@ -685,6 +685,19 @@ def test_a_load_waits_for_the_lock_without_the_interpreter_lock(tmp_path):
     assert done.stdout == "released\n0\n", done.stderr[-2000:]
 
 
+def test_a_serializer_may_load_the_file_it_is_saved_over(tmp_path):
+    path = str(tmp_path / "g.bin")
+    script = "\n".join([
+        "import os, sys; from torvex import DAG",
+        "path = sys.argv[1]; dag = DAG(); dag.add_node('a', 1); dag.save(path)",
+        "os.link(path, path + '.twin')  # rewritten in place",
+        "dag.save(path, lambda p: DAG.load(path).node_count())",
+        "print(DAG.load(path, lambda v: v).get_payload('a'))"])
+    done = subprocess.run([sys.executable, "-c", script, path], capture_output=True, text=True,
+                          timeout=60)
+    assert done.stdout == "1\n", done.stderr[-2000:]
+
+
 @pytest.mark.parametrize("where", ["tmp_path", "/dev/shm"])
 def test_a_killed_save_leaves_no_temporary_file(tmp_path, where):
     if where != "tmp_path" and not os.path.isdir(where):

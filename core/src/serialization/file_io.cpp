@@ -358,9 +358,6 @@ Result<std::unique_ptr<FileOutput>> FileOutput::create(const std::string& path,
     return file_error(kCreateFailed, path, os_error_text(errno));
   struct stat opened {};
   out->in_place_ = ::fstat(out->fd_, &opened) == 0 && S_ISREG(opened.st_mode);
-  // Another rewrite of the same file, or a reader of it, is waited for.
-  if (out->in_place_ && !wait_for_lock(out->fd_, LOCK_EX, interrupted))
-    return file_error(kCreateFailed, path, os_error_text(errno));
   return out;
 }
 
@@ -433,7 +430,13 @@ bool FileOutput::begin(std::size_t length, std::span<const std::uint8_t> unreada
   // does not ignore it).
   if (const auto limit = file_size_limit(); limit && length > *limit)
     return fail(EFBIG);
-  if (!in_place_ || length == 0)
+  if (!in_place_)
+    return true;
+  // Another rewrite of the same file, or a reader of it, is waited for. Not before: the
+  // payloads, converted between create() and begin(), may read this very file.
+  if (!wait_for_lock(fd_, LOCK_EX, interrupted_))
+    return fail(errno);
+  if (length == 0)
     return true;
   if (retry_interrupted(interrupted_, [&] { return reserve_space(fd_, length); }) != 0) {
     const int error = errno;

@@ -55,14 +55,13 @@ Result<FileBytes> read_file(const std::string& path, const InterruptHandler& int
 // given. A regular file written in place is overwritten from the start and cut to the new
 // length by commit(); begin() first makes a full disk fail before the old bytes are touched,
 // and keeps the file unreadable until it is whole. Such a file is held under an exclusive lock
-// from create() until commit() succeeds or the object dies: other rewrites and read_file()
-// wait for it, and create() waits for them.
+// from begin() until commit() succeeds or the object dies: other rewrites and read_file() wait
+// for it, and begin() waits for them.
 // A new file gets mode 0666 less the umask; a replaced file keeps its mode and owner.
 class FileOutput {
  public:
   // `interrupted` is kept for the later writes.
-  // Errors: Graph "Failed to create file {}: {}" naming `path` as given (EINTR when the handler
-  // gave up the wait for the lock).
+  // Errors: Graph "Failed to create file {}: {}" naming `path` as given.
   static Result<std::unique_ptr<FileOutput>> create(const std::string& path,
                                                     const InterruptHandler& interrupted = {});
   ~FileOutput();
@@ -81,7 +80,8 @@ class FileOutput {
   bool needs_length() const;
   // Before the first write, with the exact `length` to come (any value where !needs_length()):
   // a regular file that a file size limit (RLIMIT_FSIZE) keeps below that length fails here,
-  // before it is touched. Writing in place, the disk space is claimed next (a disk too full
+  // before it is touched. Writing in place, the file's lock is taken next (the wait fails with
+  // EINTR when the handler gives it up), then the disk space is claimed (a disk too full
   // fails here too, the old file as it was); then `unreadable` is written over the start of the
   // file and synced, and as many bytes at the start of the output are held back until commit()
   // writes them last. Until then a killed or failed save leaves a file that its reader refuses,
