@@ -611,31 +611,6 @@ TEST_F(BinaryFile, SavesAndLoadsWithoutLocksOrUnnamedFiles) {
   EXPECT_EQ(entries(), (std::vector<std::string>{"g.bin", "new.bin", "twin"}));
 }
 
-// A rewrite in place waits for a reader's lock, and a reader for a rewrite's; the wait asks the
-// interrupt handler, which may give it up.
-TEST_F(BinaryFile, WaitsForALockAskTheInterruptHandler) {
-  const std::string p = path("g.bin"), twin = path("twin");
-  ASSERT_TRUE(to_bincode_file(dag_, p).ok());
-  ASSERT_EQ(::link(p.c_str(), twin.c_str()), 0);
-  int asked = 0;
-  FileAccess access;
-  access.interrupted = [&] { return ++asked < 5; };
-  const int holder = ::open(p.c_str(), O_RDONLY);
-  for (const int lock : {LOCK_SH, LOCK_EX}) {
-    ASSERT_EQ(::flock(holder, lock), 0);
-    asked = 0;
-    const auto text = [](const auto& r) { return r.ok() ? std::string("(ok)") : r.error().text(); };
-    EXPECT_EQ(
-        lock == LOCK_SH ? text(to_bincode_file(dag_, twin, {}, access)) : text(load(p, {}, access)),
-        (lock == LOCK_SH ? std::string("Bincode write error: io error")
-                         : "Failed to mmap file " + p) +
-            ": Interrupted system call (os error 4)");
-    EXPECT_EQ(asked, 5);
-  }
-  ::close(holder);
-  EXPECT_EQ(load_fault(twin), "(loaded)");
-}
-
 // A path as long as the system accepts: the temporary file's name is relative to its directory.
 TEST_F(BinaryFile, SaveToThePathLengthLimit) {
   std::string dir = dir_.string();
