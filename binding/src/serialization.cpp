@@ -16,7 +16,8 @@
 //
 // The callables run with the interpreter lock held and their failures are swallowed, short of
 // a KeyboardInterrupt (json_convert.hpp). Only save releases the lock, around its file work: it
-// opens the file, converts the payloads with the lock, then writes without it. A signal that
+// opens the file, converts the payloads with the lock, then writes without it. load releases it
+// only while it waits for a rewrite in place by another process or thread. A signal that
 // interrupts a file operation of save or load runs the Python signal handlers; the operation is
 // retried unless a handler raised, and then the method ends with that exception alone.
 // Metadata is never written; loaded graphs have none.
@@ -58,10 +59,14 @@ Reader reader_hook(PyObject* deserializer) {
 // them when it was released), and the call is retried unless a handler raised.
 class FileWaits {
  public:
-  // `release_lock`: blocking steps run with the interpreter lock released.
+  // `release_lock`: blocking steps run with the interpreter lock released. Waits for another
+  // process's or thread's file lock release it in any case: the holder may need it to go on.
   explicit FileWaits(bool release_lock) {
+    const auto released = [](const std::function<void()>& step) { py::without_gil(step); };
     if (release_lock)
-      access_.blocking = [](const std::function<void()>& step) { py::without_gil(step); };
+      access_.blocking = released;
+    else
+      access_.waiting = released;
     access_.interrupted = [this] {
       return py::with_gil([&] {
         if (PyErr_CheckSignals() == 0)

@@ -1,9 +1,14 @@
 // The binary form: layout and size, the three writers, decoding faults, and files (reading,
 // replacement that never loses the old file, waiting and interruption).
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -558,6 +563,67 @@ TEST_F(BinaryFile, BlockingStepsAndInterruptedCallsGoThroughTheAccessHooks) {
   ASSERT_TRUE(load(twin, {}, access).ok());
   EXPECT_EQ(steps, 6);
   EXPECT_EQ(entries(), (std::vector<std::string>{"g.bin", "pipe", "twin"}));
+}
+
+// A file system without locks (flock fails with ENOLCK) and without unnamed files (O_TMPFILE
+// fails with EOPNOTSUPP), as a seccomp filter in a child process makes them: saves and loads go
+// on as before, the named temporary file leaves nothing behind.
+TEST_F(BinaryFile, SavesAndLoadsWithoutLocksOrUnnamedFiles) {
+  const std::string p = path("g.bin"), twin = path("twin");
+  ASSERT_TRUE(to_bincode_file(dag_, p).ok());
+  ASSERT_EQ(::link(p.c_str(), twin.c_str()), 0);
+  TextDag other;
+  ASSERT_TRUE(other.add_node("only", "").ok());
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    constexpr auto kFlags = offsetof(seccomp_data, args) + 2 * sizeof(std::uint64_t);
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_flock, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOLCK),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kFlags),  // the low half on little-endian machines
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+      ::_exit(77);
+    }
+    const int probe = ::open(p.c_str(), O_RDONLY);
+    const bool filtered = ::flock(probe, LOCK_SH) != 0 && errno == ENOLCK &&
+                          ::open(dir_.c_str(), O_TMPFILE | O_WRONLY, 0600) < 0 &&
+                          errno == EOPNOTSUPP;
+    const bool ok = filtered && is(save_fault(twin), "(saved)") &&  // in place
+                    is(load_fault(p), "(loaded)") && to_bincode_file(other, path("new.bin")).ok();
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+    GTEST_SKIP() << "no seccomp filters here";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(contents(p), to_bincode(dag_));
+  EXPECT_EQ(contents(path("new.bin")), to_bincode(other));
+  EXPECT_EQ(entries(), (std::vector<std::string>{"g.bin", "new.bin", "twin"}));
+}
+
+// A path as long as the system accepts: the temporary file's name is relative to its directory.
+TEST_F(BinaryFile, SaveToThePathLengthLimit) {
+  std::string dir = dir_.string();
+  while (dir.size() < 3800) {
+    dir += "/" + std::string(200, 'd');
+    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  }
+  const std::string p = dir + "/" + std::string(4095 - dir.size() - 1, 'f');
+  ASSERT_EQ(p.size(), 4095u);
+  ASSERT_TRUE(to_bincode_file(dag_, p).ok());
+  ASSERT_TRUE(to_bincode_file(dag_, p).ok());  // over the old one
+  EXPECT_EQ(contents(p), to_bincode(dag_));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1);
 }
 
 }  // namespace

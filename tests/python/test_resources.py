@@ -473,20 +473,22 @@ KILLED_SCRIPT = textwrap.dedent(r'''
     import os, random, signal, sys, time
     from torvex import DAG, TorvexError
 
-    path, rounds = sys.argv[1], int(sys.argv[2])
-    twin = path + ".twin"
+    path, rounds, mode, nodes = sys.argv[1], int(sys.argv[2]), sys.argv[3], int(sys.argv[4])
+    in_place = mode == "in-place"
+    folder, twin = os.path.dirname(path), path + ".twin" if in_place else path
 
     def graph(payload):
         dag = DAG()
-        dag.add_nodes([(f"node{i:06d}", payload) for i in range(200_000)])
-        dag.add_edges([(f"node{i:06d}", f"node{i + 1:06d}") for i in range(0, 199_999, 2)])
+        dag.add_nodes([(f"node{i:06d}", payload) for i in range(nodes)])
+        dag.add_edges([(f"node{i:06d}", f"node{i + 1:06d}") for i in range(0, nodes - 1, 2)])
         return dag
 
     same = lambda p: p
     old, new = graph("AAAAAAAA"), graph("BBBBBBBB")
     old_bytes, new_bytes = old.to_bytes(same), new.to_bytes(same)
     old.save(path, same)
-    os.link(path, twin)  # a file with two names is rewritten in place
+    if in_place:
+        os.link(path, twin)  # a file with two names is rewritten in place
 
     def save_new():
         pid = os.fork()
@@ -501,7 +503,7 @@ KILLED_SCRIPT = textwrap.dedent(r'''
     os.waitpid(save_new(), 0)
     took = time.monotonic() - started  # only to spread the kills over a whole save
     rng = random.Random(7)
-    outcomes = {}
+    outcomes, stray = {}, {"partial": 0, "whole": 0}
     for _ in range(rounds):
         with open(path, "r+b") as f:
             f.write(old_bytes)
@@ -510,6 +512,10 @@ KILLED_SCRIPT = textwrap.dedent(r'''
         time.sleep(rng.uniform(0, 1.2 * took))
         os.kill(pid, signal.SIGKILL)
         os.waitpid(pid, 0)
+        for name in set(os.listdir(folder)) - {os.path.basename(path), os.path.basename(twin)}:
+            with open(os.path.join(folder, name), "rb") as f:
+                stray["whole" if f.read() == new_bytes else "partial"] += 1
+            os.unlink(os.path.join(folder, name))
         with open(twin, "rb") as f:
             outcome = {old_bytes: "old", new_bytes: "new"}.get(f.read())
         if outcome is None:
@@ -520,12 +526,186 @@ KILLED_SCRIPT = textwrap.dedent(r'''
                 outcome = "refused"
         outcomes[outcome] = outcomes.get(outcome, 0) + 1
     print(" ".join(f"{k}={n}" for k, n in sorted(outcomes.items())))
+    print(stray["partial"], stray["whole"] <= 1)
 ''')
 
 
 def test_a_killed_in_place_save_leaves_the_old_graph_the_new_one_or_a_refused_file(tmp_path):
-    done = subprocess.run([sys.executable, "-c", KILLED_SCRIPT, str(tmp_path / "g.bin"), "40"],
-                          capture_output=True, text=True, timeout=300)
+    done = subprocess.run([sys.executable, "-c", KILLED_SCRIPT, str(tmp_path / "g.bin"), "40",
+                           "in-place", "200000"], capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr[-2000:]
-    outcomes = dict(item.split("=") for item in done.stdout.split())
+    outcomes = dict(item.split("=") for item in done.stdout.splitlines()[0].split())
     assert set(outcomes) <= {"old", "new", "refused"}, outcomes
+    assert done.stdout.splitlines()[1] == "0 True"
+
+
+# -- files shared between processes --------------------------------------------------------------
+
+SHARED_SCRIPT = textwrap.dedent(r'''
+    import os, sys
+    from torvex import DAG
+
+    path, nodes, rounds = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    twin = path + ".twin"
+    same = lambda p: p
+
+    def graph(tag):
+        dag = DAG()
+        dag.add_nodes([(f"{tag}{i:06d}", tag * 8) for i in range(nodes)])
+        dag.add_edges([(f"{tag}{i:06d}", f"{tag}{i + 1:06d}", 0.5, tag)
+                       for i in range(0, nodes - 1, 2)])
+        return dag
+
+    graphs = [graph(tag) for tag in "AB"]
+    saved = {dag.to_bytes(same) for dag in graphs}
+    graphs[0].save(path, same)
+    os.link(path, twin)  # a file with two names is rewritten in place
+
+    def child(work):
+        pid = os.fork()
+        if pid == 0:
+            try:
+                work()
+            finally:
+                os._exit(0)
+        return pid
+
+    def wait(pids):
+        assert all(os.waitpid(pid, 0)[1] == 0 for pid in pids)
+
+    # Two writers let go at the same moment.
+    mixed = 0
+    for _ in range(rounds):
+        go, let_go = os.pipe()
+        pids = [child(lambda dag=dag: (os.read(go, 1), dag.save(twin, same))) for dag in graphs]
+        os.write(let_go, b"go")
+        wait(pids)
+        os.close(go)
+        os.close(let_go)
+        with open(path, "rb") as f:
+            mixed += f.read() not in saved
+
+    # Readers while a writer saves in place again and again; each tells what it saw.
+    print(mixed, flush=True)
+    done = path + ".done"
+
+    def reader():
+        seen = {"saved": 0, "other": 0, "refused": 0}
+        while not seen["saved"] or not os.path.exists(done):
+            try:
+                seen["saved" if DAG.load(twin, same).to_bytes(same) in saved else "other"] += 1
+            except Exception:
+                seen["refused"] += 1
+        os.write(1, f"{seen['other']} {seen['refused']}\n".encode())
+
+    readers = [child(reader) for _ in range(3)]
+    wait([child(lambda: [graphs[i % 2].save(path, same) for i in range(rounds)])])
+    open(done, "w").close()
+    wait(readers)
+''')
+
+
+def test_concurrent_in_place_saves_and_loads_see_only_saved_graphs(tmp_path):
+    """Rewrites in place exclude each other and loads: two writers leave one of their graphs,
+    and a load during a rewrite waits for it."""
+    done = subprocess.run([sys.executable, "-c", SHARED_SCRIPT, str(tmp_path / "g.bin"),
+                           "5000", "40"], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.splitlines() == ["0"] + ["0 0"] * 3
+
+
+LOCK_WAIT_SCRIPT = textwrap.dedent(r'''
+    import sys
+    from torvex import DAG
+
+    path, what = sys.argv[1], sys.argv[2]
+    dag = DAG()
+    dag.add_node("new")
+    print("waiting", flush=True)
+    try:
+        DAG.load(path) if what == "load" else dag.save(path)
+        print("done")
+    except KeyboardInterrupt:
+        print("interrupted")
+''')
+
+
+@pytest.mark.parametrize("what", ["load", "save"])
+def test_a_wait_for_the_lock_answers_ctrl_c(tmp_path, what):
+    """A load waits while a rewrite in place holds the file, and such a rewrite while a load
+    reads it; Ctrl-C ends the wait with KeyboardInterrupt, the file as it was."""
+    import fcntl
+    import signal
+    import time
+
+    path = tmp_path / "g.bin"
+    old = DAG()
+    old.add_node("old")
+    old.save(str(path))
+    os.link(path, tmp_path / "twin")
+    with open(path, "rb") as holder:
+        fcntl.flock(holder, fcntl.LOCK_EX if what == "load" else fcntl.LOCK_SH)
+        child = subprocess.Popen([sys.executable, "-c", LOCK_WAIT_SCRIPT, str(path), what],
+                                 stdout=subprocess.PIPE, text=True)
+        assert child.stdout.readline() == "waiting\n"
+        time.sleep(0.3)
+        assert child.poll() is None  # still waiting
+        child.send_signal(signal.SIGINT)
+        out, _ = child.communicate(timeout=30)
+    assert out == "interrupted\n"
+    assert path.read_bytes() == old.to_bytes()
+    done = subprocess.run([sys.executable, "-c", LOCK_WAIT_SCRIPT, str(path), what],
+                          capture_output=True, text=True, timeout=60)
+    assert done.stdout == "waiting\ndone\n", done.stderr[-2000:]
+
+
+def test_a_load_waits_for_the_lock_without_the_interpreter_lock(tmp_path):
+    """The holder of the lock may need the interpreter lock to let go of it."""
+    path = tmp_path / "g.bin"
+    DAG().save(str(path))
+    script = textwrap.dedent(r'''
+        import fcntl, sys, threading, time
+        from torvex import DAG
+        with open(sys.argv[1], "rb") as holder:
+            fcntl.flock(holder, fcntl.LOCK_EX)  # as a rewrite in place holds it
+            loader = threading.Thread(target=lambda: print(DAG.load(sys.argv[1]).node_count()))
+            loader.start()
+            time.sleep(0.2)
+            print("released", flush=True)
+        loader.join()
+    ''')
+    done = subprocess.run([sys.executable, "-c", script, str(path)], capture_output=True,
+                          text=True, timeout=60)
+    assert done.stdout == "released\n0\n", done.stderr[-2000:]
+
+
+def test_a_serializer_may_load_the_file_it_is_saved_over(tmp_path):
+    path = str(tmp_path / "g.bin")
+    script = "\n".join([
+        "import os, sys; from torvex import DAG",
+        "path = sys.argv[1]; dag = DAG(); dag.add_node('a', 1); dag.save(path)",
+        "os.link(path, path + '.twin')  # rewritten in place",
+        "dag.save(path, lambda p: DAG.load(path).node_count())",
+        "print(DAG.load(path, lambda v: v).get_payload('a'))"])
+    done = subprocess.run([sys.executable, "-c", script, path], capture_output=True, text=True,
+                          timeout=60)
+    assert done.stdout == "1\n", done.stderr[-2000:]
+
+
+@pytest.mark.parametrize("where", ["tmp_path", "/dev/shm"])
+def test_a_killed_save_leaves_no_temporary_file(tmp_path, where):
+    if where != "tmp_path" and not os.path.isdir(where):
+        pytest.skip(f"no {where}")
+    folder = tmp_path if where == "tmp_path" else pathlib.Path(tempfile.mkdtemp(dir=where))
+    try:
+        done = subprocess.run([sys.executable, "-c", KILLED_SCRIPT, str(folder / "g.bin"), "30",
+                               "ordinary", "50000"], capture_output=True, text=True, timeout=300)
+        assert done.returncode == 0, done.stderr[-2000:]
+        outcomes, strays = done.stdout.splitlines()
+        assert {item.split("=")[0] for item in outcomes.split()} <= {"old", "new"}
+        # No stray file. Only a kill in the instant between giving the whole new file a name
+        # and renaming it over the old one leaves that name.
+        assert strays == "0 True"
+    finally:
+        if folder != tmp_path:
+            shutil.rmtree(folder)

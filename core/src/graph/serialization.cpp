@@ -773,7 +773,7 @@ Status decode_bincode(std::span<const std::uint8_t> data, bool read_payloads, Gr
 Status decode_bincode_file(const std::string& path, bool read_payloads, GraphStore& store,
                            const AddNode& add_node, const FileAccess& access) {
   std::optional<Result<FileBytes>> read;
-  run_blocking(access, [&] { read.emplace(read_file(path, access.interrupted)); });
+  run_blocking(access, [&] { read.emplace(read_file(path, access.interrupted, access.waiting)); });
   TORVEX_TRY(file, std::move(*read));
   return decode_bincode(file.bytes(), read_payloads, store, add_node);
 }

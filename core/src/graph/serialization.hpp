@@ -57,6 +57,9 @@ struct FileAccess {
   // Asked after a signal interrupted a system call: true retries the call, false gives it up
   // and fails the operation with EINTR. Empty: retry.
   std::function<bool()> interrupted;
+  // Runs a reader's wait for a rewrite in place by another process or thread, where `blocking`
+  // does not already run the read. Empty: the wait runs in place.
+  std::function<void(const std::function<void()>&)> waiting;
 };
 
 // --- payload-free forms -------------------------------------------------------------------------

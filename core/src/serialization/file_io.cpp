@@ -1,16 +1,19 @@
 #include "serialization/file_io.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "hash.hpp"
@@ -111,6 +114,40 @@ std::string random_hex() {
   return out;
 }
 
+// Takes the advisory lock `operation` (LOCK_SH or LOCK_EX) on a regular file: in-place writers
+// take it exclusively and readers shared, so that a reader never sees a rewrite half done and
+// two rewrites never interleave. The kernel drops it when the descriptor is closed or its
+// process dies. The wait polls rather than blocks, so that the handler is also asked when a
+// signal came just before a wait began. A file system without locks goes on unlocked.
+// Errors: false with errno EINTR when the handler gave up.
+bool wait_for_lock(int fd, int operation, const InterruptHandler& interrupted,
+                   const WaitRunner& waiting = {}) {
+  if (::flock(fd, operation | LOCK_NB) == 0)
+    return true;
+  // ENOLCK, EOPNOTSUPP, EINVAL: no locks here.
+  if (errno != EWOULDBLOCK && errno != EINTR)
+    return true;
+  bool locked = true;
+  const auto wait = [&] {
+    constexpr std::chrono::milliseconds kLongestPause{20};
+    std::chrono::microseconds pause{250};
+    do {
+      std::this_thread::sleep_for(pause);
+      if (interrupted && !interrupted()) {
+        locked = false;
+        return;
+      }
+      pause = std::min<std::chrono::microseconds>(pause * 2, kLongestPause);
+    } while (::flock(fd, operation | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR));
+  };
+  if (waiting)
+    waiting(wait);
+  else
+    wait();
+  errno = locked ? 0 : EINTR;
+  return locked;
+}
+
 }  // namespace
 
 std::string os_error_text(int error_number) {
@@ -120,7 +157,8 @@ std::string os_error_text(int error_number) {
 
 // --- reading ----------------------------------------------------------------------------------
 
-Result<FileBytes> read_file(const std::string& path, const InterruptHandler& interrupted) {
+Result<FileBytes> read_file(const std::string& path, const InterruptHandler& interrupted,
+                            const WaitRunner& waiting) {
   if (has_nul(path))
     return file_error(kOpenFailed, path, kNulInPath);
   // O_NONBLOCK: opening a pipe must not wait for a writer; it then reads as empty.
@@ -138,6 +176,11 @@ Result<FileBytes> read_file(const std::string& path, const InterruptHandler& int
   // A directory has no bytes to read, whatever length it reports.
   if (S_ISDIR(st.st_mode))
     return failed(ENODEV);
+  // A rewrite in place under way is waited for, and its length taken once it is done.
+  if (S_ISREG(st.st_mode) &&
+      (!wait_for_lock(fd, LOCK_SH, interrupted, waiting) || ::fstat(fd, &st) != 0)) {
+    return failed(errno);
+  }
   const auto length = static_cast<std::size_t>(st.st_size);
   FileBytes out;
   out.data = std::make_unique_for_overwrite<std::uint8_t[]>(length);
@@ -161,7 +204,7 @@ namespace {
 // A fresh file beside the destination that can take its place, or why not.
 struct Replacement {
   int fd = -1;
-  std::string name;
+  std::string name;             // empty while the file has no name
   int error = 0;                // errno of a failure that ends the save
   bool write_in_place = false;  // the old file must be rewritten instead
 };
@@ -170,16 +213,52 @@ bool refused_by_directory(int error_number) {
   return error_number == EACCES || error_number == EPERM;
 }
 
-Replacement create_replacement(const Destination& dest, const InterruptHandler& interrupted) {
-  // A fresh name beside the target; the kernel applies the umask to 0666.
+std::string temporary_name(const std::string& base) {
+  return "." + base.substr(0, 200) + "." + random_hex() + ".tmp";
+}
+
+// The destination's directory, for the calls relative to it: names within it stay short
+// whatever the length of the path. A directory that may not be read may still be searched.
+int open_directory(const std::string& directory, const InterruptHandler& interrupted) {
+  const int fd = retry_interrupted(
+      interrupted, [&] { return ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (fd >= 0 || errno != EACCES)
+    return fd;
+  return ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Whether an unnamed file can later be given a name through /proc/self/fd.
+bool can_name_unnamed_files() {
+  static const bool proc_mounted = ::access("/proc/self/fd", X_OK) == 0;
+  return proc_mounted;
+}
+
+// An unnamed file in `directory`: one that a killed save leaves nothing of. -1 where the
+// system or the file system offers none, or refuses it for any other reason; the named road
+// then reports that reason as it always did.
+int create_unnamed(int directory, const InterruptHandler& interrupted) {
+#ifdef O_TMPFILE
+  if (can_name_unnamed_files()) {
+    return retry_interrupted(interrupted, [&] {
+      return ::openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    });
+  }
+#endif
+  (void)directory;
+  (void)interrupted;
+  return -1;
+}
+
+Replacement create_replacement(const Destination& dest, int directory, const std::string& base,
+                               const InterruptHandler& interrupted) {
+  // The kernel applies the umask to 0666.
   Replacement r;
-  const std::string directory = directory_of(dest.target);
-  const std::string base = dest.target.substr(dest.target.rfind('/') + 1);
-  r.error = EEXIST;
+  r.fd = create_unnamed(directory, interrupted);
+  r.error = r.fd >= 0 ? 0 : EEXIST;
   for (int attempt = 0; attempt < 16 && r.error == EEXIST; ++attempt) {
-    std::string name = directory + "/." + base.substr(0, 200) + "." + random_hex() + ".tmp";
+    std::string name = temporary_name(base);
     r.fd = retry_interrupted(interrupted, [&] {
-      return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      return ::openat(directory, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     });
     if (r.fd >= 0) {
       r.name = std::move(name);
@@ -204,13 +283,32 @@ Replacement create_replacement(const Destination& dest, const InterruptHandler& 
       (mine.st_uid != dest.status.st_uid || mine.st_gid != dest.status.st_gid)) {
     if (::fchown(r.fd, dest.status.st_uid, dest.status.st_gid) != 0) {
       (void)close_file(std::exchange(r.fd, -1));
-      ::unlink(r.name.c_str());
+      if (!r.name.empty())
+        ::unlinkat(directory, r.name.c_str(), 0);
       r.write_in_place = true;
       return r;
     }
     (void)::fchmod(r.fd, mode);  // chown may clear set-id bits
   }
   return r;
+}
+
+// Gives the whole unnamed file `fd` a fresh name in `directory`; -1 with errno set.
+int name_unnamed(int fd, int directory, const std::string& base, std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    name = temporary_name(base);
+    if (::linkat(AT_FDCWD, self.c_str(), directory, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+      return 0;
+    if (errno == EEXIST)
+      continue;
+    // Without /proc in reach; newer kernels let the opener link its own descriptor.
+    if (errno != ENOENT || ::linkat(fd, "", directory, name.c_str(), AT_EMPTY_PATH) != 0)
+      break;
+    return 0;
+  }
+  name.clear();
+  return -1;
 }
 
 }  // namespace
@@ -232,13 +330,24 @@ Result<std::unique_ptr<FileOutput>> FileOutput::create(const std::string& path,
     if (dest->exists && ::faccessat(AT_FDCWD, dest->target.c_str(), W_OK, AT_EACCESS) != 0) {
       return file_error(kCreateFailed, path, os_error_text(errno));
     }
-    Replacement r = create_replacement(*dest, interrupted);
+    std::string base = dest->target.substr(dest->target.rfind('/') + 1);
+    const int directory = open_directory(directory_of(dest->target), interrupted);
+    Replacement r;
+    if (directory >= 0) {
+      r = create_replacement(*dest, directory, base, interrupted);
+    } else {
+      r.error = errno;
+      r.write_in_place = dest->exists && refused_by_directory(r.error);
+    }
     if (r.fd >= 0) {
       out->fd_ = r.fd;
+      out->directory_ = directory;
       out->temporary_ = std::move(r.name);
-      out->target_ = dest->target;
+      out->target_ = std::move(base);
       return out;
     }
+    if (directory >= 0)
+      (void)close_file(directory);
     if (!r.write_in_place)
       return file_error(kCreateFailed, path, os_error_text(r.error));
   }
@@ -258,7 +367,9 @@ FileOutput::~FileOutput() {
     (void)close_file(fd_);
   }
   if (!temporary_.empty())
-    ::unlink(temporary_.c_str());
+    ::unlinkat(directory_, temporary_.c_str(), 0);
+  if (directory_ >= 0)
+    (void)close_file(directory_);
 }
 
 bool FileOutput::fail(int error_number) {
@@ -307,19 +418,25 @@ std::optional<std::uint64_t> file_size_limit() {
 }  // namespace
 
 bool FileOutput::needs_length() const {
-  return in_place_ || (!temporary_.empty() && file_size_limit());
+  return in_place_ || (directory_ >= 0 && file_size_limit());
 }
 
 bool FileOutput::begin(std::size_t length, std::span<const std::uint8_t> unreadable) {
   if (failed_)
     return false;
-  if (temporary_.empty() && !in_place_)
+  if (directory_ < 0 && !in_place_)
     return true;  // a pipe or a device: no length to check
   // Over the limit, the write would fail midway (after SIGXFSZ, which ends a process that
   // does not ignore it).
   if (const auto limit = file_size_limit(); limit && length > *limit)
     return fail(EFBIG);
-  if (!in_place_ || length == 0)
+  if (!in_place_)
+    return true;
+  // Another rewrite of the same file, or a reader of it, is waited for. Not before: the
+  // payloads, converted between create() and begin(), may read this very file.
+  if (!wait_for_lock(fd_, LOCK_EX, interrupted_))
+    return fail(errno);
+  if (length == 0)
     return true;
   if (retry_interrupted(interrupted_, [&] { return reserve_space(fd_, length); }) != 0) {
     const int error = errno;
@@ -384,7 +501,7 @@ bool FileOutput::write(const void* data, std::size_t n) {
 bool FileOutput::commit() {
   if (failed_ || !flush_buffer())
     return false;
-  if (temporary_.empty()) {
+  if (directory_ < 0) {
     if (!in_place_)
       return true;  // the destructor closes it
     // Whatever is left of the old bytes goes, and the rest is on disk before the held-back
@@ -407,22 +524,22 @@ bool FileOutput::commit() {
     if (held_back_ > 0 && retry_interrupted({}, [&] { return ::fdatasync(fd_); }) != 0)
       return fail(errno);
     reserved_ = 0;
+    (void)::flock(fd_, LOCK_UN);  // whole: readers and other rewrites need not wait for the close
     return true;
   }
   if (retry_interrupted(interrupted_, [&] { return ::fsync(fd_); }) != 0)
     return fail(errno);
+  // Only a whole file gets a name, just before it takes the target's.
+  if (temporary_.empty() && name_unnamed(fd_, directory_, target_, temporary_) != 0)
+    return fail(errno);
   if (close_file(std::exchange(fd_, -1)) != 0)
     return fail(errno);
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0)
+  if (::renameat(directory_, temporary_.c_str(), directory_, target_.c_str()) != 0)
     return fail(errno);
   temporary_.clear();
   // Make the rename itself durable; a directory that refuses fsync changes nothing above.
-  const int dir = ::open(directory_of(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    // The file is in place: a signal now only delays the call, it cannot end it.
-    (void)retry_interrupted({}, [&] { return ::fsync(dir); });
-    (void)close_file(dir);
-  }
+  // The file is in place: a signal now only delays the call, it cannot end it.
+  (void)retry_interrupted({}, [&] { return ::fsync(directory_); });
   return true;
 }
 
