@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "algorithms/toposort.hpp"
+#include "interrupt.hpp"
 
 namespace torvex {
 
@@ -25,6 +26,7 @@ std::uint64_t count_weak_components(const StableGraph& graph) {
     };
     // Only membership matters, so the queue is drained from the back.
     while (!queue.empty()) {
+      interrupt::poll();
       const NodeIndex u = queue.back();
       queue.pop_back();
       graph.for_each_successor(u, visit);
@@ -52,6 +54,7 @@ Result<GraphStatsResult> stats(const GraphStore& store) {
 
   // Degrees, parallel edges counted each.
   for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+    interrupt::poll();
     if (!graph.is_live(n))
       continue;
     const std::uint64_t in = graph.degree(n, Direction::Incoming);
