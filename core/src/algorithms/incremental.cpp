@@ -30,7 +30,7 @@ IndexList forward_closure(const StableGraph& graph, std::span<const NodeIndex> c
   }
   // The output doubles as the queue.
   for (std::size_t head = 0; head < order.size(); ++head) {
-    interrupt::poll();
+    interrupt::poll_at(head);
     const NodeIndex u = order[head];
     if (u >= graph.node_bound())
       continue;
@@ -202,9 +202,9 @@ std::vector<Provenance> change_provenance(const StableGraph& graph,
 
   std::vector<Provenance> out;
   out.reserve(dirty_nodes.size());
-  for (NodeIndex d : dirty_nodes) {
-    interrupt::poll();
-    out.push_back({d, {}});
+  for (std::size_t i = 0; i < dirty_nodes.size(); ++i) {
+    interrupt::poll_at(i);
+    out.push_back({dirty_nodes[i], {}});
   }
   if (changed_nodes.size() == 1) {
     // Every dirty node descends from the one changed node: nothing to search for.

@@ -19,9 +19,9 @@ Result<IndexList> resolve_all(const GraphStore& store, std::span<const std::stri
 std::vector<std::string> names_of(const StableGraph& graph, const IndexList& nodes) {
   std::vector<std::string> out;
   out.reserve(nodes.size());
-  for (NodeIndex n : nodes) {
-    interrupt::poll();
-    out.emplace_back(graph.name(n));
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    interrupt::poll_at(i);
+    out.emplace_back(graph.name(nodes[i]));
   }
   return out;
 }
