@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "interrupt.hpp"
+
 namespace torvex::binding {
 
 std::optional<CostMap> to_ahash(PyObject* obj, const char* param) {
@@ -26,11 +28,14 @@ std::optional<CostMap> to_ahash(PyObject* obj, const char* param) {
   Py_ssize_t pos = 0;
   PyObject* key = nullptr;
   PyObject* value = nullptr;
-  while (PyDict_Next(obj, &pos, &key, &value))
+  while (PyDict_Next(obj, &pos, &key, &value)) {
+    interrupt::poll();  // a dict may name every node of a large graph
     entries.emplace_back(py::Ref::borrow(key), py::Ref::borrow(value));
+  }
 
   map.reserve(entries.size());
   for (const auto& [k, v] : entries) {
+    interrupt::poll();
     if (!PyUnicode_Check(k.get())) {
       py::conversion_error(k.get(), "PyString");
       py::argument_error(param);

@@ -56,12 +56,16 @@ std::optional<std::vector<NodeArg>> node_args(PyObject* obj, const char* param) 
   }
 
   std::vector<NodeArg> args;
-  // The length is only a hint; a sequence that cannot tell it is still iterated.
+  // The length is only a hint; a sequence that cannot tell it is still iterated. An error that
+  // is no Exception (the KeyboardInterrupt of a signal handler, SystemExit) stops the call.
   const Py_ssize_t size = PySequence_Size(obj);
-  if (size < 0)
+  if (size < 0) {
+    if (!PyErr_ExceptionMatches(PyExc_Exception))
+      return std::nullopt;
     PyErr_Clear();
-  else
+  } else {
     args.reserve(static_cast<std::size_t>(size));
+  }
   py::Ref iterator = py::Ref::steal(PyObject_GetIter(obj));
   if (!iterator)
     return fail(param);

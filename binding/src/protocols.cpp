@@ -16,6 +16,7 @@
 
 #include "dag_object.hpp"
 #include "exceptions.hpp"
+#include "interrupt.hpp"
 #include "node_objects.hpp"
 
 namespace torvex::binding {
@@ -28,6 +29,7 @@ py::Ref node_name_list(const CoreDAG& dag) {
     return {};
   std::size_t position = 0;
   for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+    interrupt::poll();
     if (!graph.is_live(n))
       continue;
     py::Ref name = py::str(graph.name(n));
@@ -56,6 +58,7 @@ PyObject* edges(const CoreDAG& dag) {
     return nullptr;
   std::size_t position = 0;
   for (EdgeIndex e = 0; e < graph.edge_bound(); ++e) {
+    interrupt::poll();  // millions of tuples: a signal is seen while they are made
     if (!graph.is_edge_live(e))
       continue;
     const py::Ref& source = name_of(graph.edge_source(e));

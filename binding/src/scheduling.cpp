@@ -190,6 +190,7 @@ py::Ref step_object(ExecutionStepResult& step) {
   if (!nodes)
     return {};
   for (std::size_t i = 0; i < step.nodes.size(); ++i) {
+    interrupt::poll();
     ScheduledNodeId& s = step.nodes[i];
     py::Ref node = py::Ref::steal(py::make<PyScheduledNode>(
         ScheduledNodeValue{std::move(s.node.name), s.node.index, s.start_time, s.duration}));
@@ -343,6 +344,7 @@ PyObject* bottom_levels(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         if (!dict)
           return nullptr;
         for (const auto& [name, value] : levels) {
+          interrupt::poll();
           py::Ref key = py::str(name);
           py::Ref number = py::float_object(value);
           if (!key || !number || PyDict_SetItem(dict.get(), key.get(), number.get()) < 0)

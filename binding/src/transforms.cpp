@@ -215,6 +215,7 @@ PyObject* dominator_tree(PyObject* self, PyObject* const* args, Py_ssize_t nargs
   if (!list)
     return nullptr;
   for (std::size_t i = 0; i < tree->size(); ++i) {
+    interrupt::poll();
     py::Ref node = py::str((*tree)[i].first);
     py::Ref dominator = py::str((*tree)[i].second);
     py::Ref pair = py::new_tuple(2);

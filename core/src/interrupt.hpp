@@ -73,6 +73,14 @@ inline void poll(std::size_t steps = 1) {
     detail::stop();
 }
 
+// For loops whose steps cost a few instructions: counts step `i` of a loop, touching the
+// countdown only once per kStride steps, so the loop keeps its state in registers.
+inline constexpr std::size_t kStride = 256;
+inline void poll_at(std::size_t i) {
+  if (i % kStride == 0) [[unlikely]]
+    poll(kStride);
+}
+
 // `less` that polls once per comparison, for sorts of millions of items. A stop inside a sort
 // leaves the range in no defined state (an item may be lost to a copy of another), so sort
 // this way only what the caller drops when it unwinds.

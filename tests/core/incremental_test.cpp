@@ -99,16 +99,24 @@ std::map<NodeIndex, IndexList> plain_provenance(const StableGraph& g, const Inde
   return out;
 }
 
+// Lists built from the predecessors' lists must equal one full search per dirty node: at every
+// density, with parallel edges and edges in no node order, and from one changed node to most.
 TEST(IncrementalTest, MatchesFullSearchesOnRandomGraphs) {
   std::mt19937 rng(5);
-  std::bernoulli_distribution edge(0.15);
-  for (int round = 0; round < 40; ++round) {
-    const int n = 6 + round;
+  for (int round = 0; round < 160; ++round) {
+    const int n = 6 + round % 40;
+    std::bernoulli_distribution edge(0.05 + 0.1 * (round % 5));
+    std::bernoulli_distribution parallel(0.2);
     std::vector<std::pair<int, int>> edges;
-    for (int i = 0; i < n; ++i)
-      for (int j = i + 1; j < n; ++j)
-        if (edge(rng))
+    for (int i = 0; i < n; ++i) {
+      for (int j = i + 1; j < n; ++j) {
+        if (edge(rng)) {
           edges.emplace_back(i, j);
+          if (parallel(rng))
+            edges.emplace_back(i, j);
+        }
+      }
+    }
     std::shuffle(edges.begin(), edges.end(), rng);  // neighbour order is not node order
     TestDag dag;
     for (int i = 0; i < n; ++i)
@@ -118,7 +126,8 @@ TEST(IncrementalTest, MatchesFullSearchesOnRandomGraphs) {
 
     IndexList changed;
     std::uniform_int_distribution<NodeIndex> pick(0, n - 1);
-    for (int k = 0; k <= round % 4; ++k)
+    const int count = round < 80 ? 1 + round % 4 : 1 + static_cast<int>(pick(rng));
+    for (int k = 0; k < count; ++k)
       changed.push_back(pick(rng));
     const IndexList dirty = algorithms::dirty_set(dag.graph(), changed);
     ASSERT_EQ(std::set<NodeIndex>(dirty.begin(), dirty.end()), closure(dag.graph(), changed));
@@ -128,6 +137,33 @@ TEST(IncrementalTest, MatchesFullSearchesOnRandomGraphs) {
       got[entry.node] = entry.sources;
     ASSERT_EQ(got, plain_provenance(dag.graph(), changed)) << "round " << round;
   }
+}
+
+// A layered graph where every node of a layer feeds every node of the next: the search from a
+// node meets whole layers at equal distance, so the order within a layer decides every list.
+TEST(IncrementalTest, MatchesFullSearchesOnWideLayers) {
+  std::mt19937 rng(9);
+  TestDag dag;
+  constexpr int kLayers = 6, kWidth = 7;
+  std::vector<std::pair<int, int>> edges;
+  for (int i = 0; i < kLayers * kWidth; ++i)
+    ASSERT_TRUE(dag.add_node(std::to_string(i), 0).ok());
+  for (int layer = 0; layer + 1 < kLayers; ++layer) {
+    for (int a = 0; a < kWidth; ++a)
+      for (int b = 0; b < kWidth; ++b)
+        edges.emplace_back(layer * kWidth + a, (layer + 1) * kWidth + b);
+  }
+  std::shuffle(edges.begin(), edges.end(), rng);
+  for (auto [i, j] : edges)
+    ASSERT_TRUE(dag.add_edge(i, j, std::nullopt, std::nullopt).ok());
+  IndexList changed;
+  for (NodeIndex c = 0; c < kLayers * kWidth; c += 3)
+    changed.push_back(c);
+  std::shuffle(changed.begin(), changed.end(), rng);
+  std::map<NodeIndex, IndexList> got;
+  for (auto& entry : algorithms::change_provenance(dag.graph(), changed))
+    got[entry.node] = entry.sources;
+  EXPECT_EQ(got, plain_provenance(dag.graph(), changed));
 }
 
 }  // namespace

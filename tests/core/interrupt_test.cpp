@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <span>
 #include <string>
 
 #include "algorithms/diff.hpp"
+#include "algorithms/incremental.hpp"
 #include "algorithms/toposort.hpp"
 #include "graph/paths.hpp"
+#include "graph/scheduling.hpp"
 #include "graph/serialization.hpp"
+#include "graph/stats.hpp"
+#include "graph/transforms.hpp"
 #include "test_support.hpp"
 
 namespace torvex {
@@ -134,6 +139,34 @@ TEST(Interrupt, DiffSortAndDotTextStopMidway) {
   interrupt::detail::t_state.countdown = kManySteps + 1;
   EXPECT_THROW(algorithms::sort_by_name(many.graph(), slots), interrupt::Interrupted);
   EXPECT_EQ(slots, unsorted);
+}
+
+// Every pass over a whole graph looks for the signal: the dependency lists of a change, the
+// statistics, the dominator tree, the encoders and the cost map by name.
+TEST(Interrupt, WholeGraphPassesStopMidway) {
+  TestDag chain;  // more nodes than steps between two looks
+  std::string line = "n0";
+  for (std::size_t i = 1; i < kManySteps; ++i)
+    line += ">n" + std::to_string(i);
+  testing::build(chain, line);
+  const IndexList changed{0, 1};
+  CostMap costs;
+  for (std::size_t i = 0; i < kManySteps; ++i)
+    costs.emplace("n" + std::to_string(i), 2.0);
+  const std::vector<std::function<void()>> passes = {
+      [&] { (void)algorithms::change_provenance(chain.graph(), changed); },
+      [&] { (void)stats(chain); },
+      [&] { (void)dominator_tree(chain, "n0"); },
+      [&] { (void)to_json(chain); },
+      [&] { (void)to_bincode(chain); },
+      [&] { (void)bottom_levels(chain, costs); },
+      [&] { (void)execution_plan_constrained(chain, 2, costs); },
+  };
+  interrupt::Scope scope(&stop_check);
+  for (std::size_t i = 0; i < passes.size(); ++i) {
+    make_check_due();
+    EXPECT_THROW(passes[i](), interrupt::Interrupted) << "pass " << i;
+  }
 }
 
 }  // namespace

@@ -240,7 +240,7 @@ elif case.endswith((" result", " copy")):
         dag.add_nodes(names)
         dag.add_edges(list(zip(names, names[1:])) + list(zip(names, names[2:])))
         args = {"collapse": [names[1000:2000], "summary"], "subgraph": [names],
-                "diff": [dag.snapshot()], "to_dot": [], "to_mermaid": []}[method]
+                "diff": [dag.snapshot()], "to_dot": [], "to_mermaid": [], "edges": []}[method]
         return dag, args, 0.05
 
     # " result": the signal comes while a computed result becomes objects; " copy": while the
@@ -254,6 +254,12 @@ elif case.endswith((" result", " copy")):
         "diff copy": lambda: copying("diff"),
         "to_dot copy": lambda: copying("to_dot"),
         "to_mermaid copy": lambda: copying("to_mermaid"),
+        "edges copy": lambda: copying("edges"),
+        # every node changed: the lists hold millions of names
+        "change_provenance result": lambda: (chain(2500), [[f"n{i}" for i in range(2500)]], 0.1),
+        # the signal comes while the costs are read
+        "bottom_levels result": lambda: (chain(1), [{f"k{i}": 1.0 for i in range(2_000_000)}],
+                                         0.05),
     }[case]()
     got = []
     import itertools
@@ -338,7 +344,8 @@ print("cut short" if case.startswith("add_") and added < len(items) else "consis
                                   "nodes_matching_glob", "all_topological_orderings result",
                                   "all_paths result", "transitive_reduction result",
                                   "collapse copy", "subgraph copy", "diff copy", "to_dot copy",
-                                  "to_mermaid copy"])
+                                  "to_mermaid copy", "edges copy", "change_provenance result",
+                                  "bottom_levels result"])
 def test_sigint_stops_a_long_call(case):
     done = run_python(INTERRUPT_SCRIPT, args=[case])
     assert done.returncode == 0, done.stderr[-2000:]

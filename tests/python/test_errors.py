@@ -205,3 +205,30 @@ def test_missing_and_stale_nodes(call):
     dag.add_node("a")
     with pytest.raises(StaleNodeRefError, match="^a$"):
         call(dag, old)
+
+
+class Unsized(Names):
+    """A sequence whose length raises; only the items tell what it holds."""
+
+    def __init__(self, error, *items):
+        super().__init__(*items)
+        self.error = error
+
+    def __len__(self):
+        raise self.error
+
+
+# The length of a node sequence is a hint: an Exception from it is dropped, but an interrupt
+# or an exit stops the call.
+@pytest.mark.parametrize("method, rest", [("dirty_set", []), ("change_provenance", []),
+                                          ("subgraph", []), ("collapse", ["summary"])])
+def test_node_sequence_length_that_raises(method, rest):
+    dag = DAG()
+    dag.add_nodes(["a", "b"])
+    dag.add_edge("a", "b")
+    call = getattr(dag, method)
+    for error in (KeyboardInterrupt, SystemExit):
+        with pytest.raises(error):
+            call(Unsized(error, "a"), *rest)
+    assert call(Unsized(LookupError, "a"), *rest) is not None
+    assert (len(dag), dag.edge_count(), dag.generation) == (2, 1, 3)

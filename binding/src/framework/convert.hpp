@@ -72,6 +72,7 @@ Ref list_of(const Items& items, Make&& make) {
     return {};
   std::size_t i = 0;
   for (const auto& item : items) {
+    interrupt::poll_at(i);  // results run to millions of objects: a signal is seen as they are made
     Ref element = make(item);
     if (!element)
       return {};

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hash.hpp"
+#include "interrupt.hpp"
 #include "types.hpp"
 
 namespace torvex {
@@ -80,6 +81,7 @@ algorithms::NodeValues names_to_indices(const Store& store, const CostMap& value
                                         double fallback = 1.0) {
   algorithms::NodeValues out(fallback);
   for (const auto& [name, value] : values) {
+    interrupt::poll();
     if (std::optional<NodeIndex> n = store.find(name))
       out.set(*n, value);
   }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "algorithms/node_set.hpp"
+#include "interrupt.hpp"
 
 namespace torvex::algorithms {
 namespace {
@@ -44,6 +45,7 @@ Result<DominatorList> immediate_dominators(const StableGraph& graph, NodeIndex r
   };
   std::vector<Frame> frames{{0, graph.first_edge(root, Direction::Outgoing)}};
   while (!frames.empty()) {
+    interrupt::poll();
     Frame& top = frames.back();
     if (top.next == kEnd) {
       order.push_back(top.local);
@@ -75,6 +77,7 @@ Result<DominatorList> immediate_dominators(const StableGraph& graph, NodeIndex r
   IndexList idom(count, kEnd);
   idom[0] = 0;
   for (const NodeIndex u : order) {
+    interrupt::poll();
     graph.for_each_successor(reached[u], [&](NodeIndex v) {
       NodeIndex& candidate = idom[number.find(v)];
       candidate = candidate == kEnd ? u : intersect(idom, position, candidate, u);
@@ -82,8 +85,10 @@ Result<DominatorList> immediate_dominators(const StableGraph& graph, NodeIndex r
   }
 
   out.reserve(count);
-  for (std::size_t n = 0; n < count; ++n)
+  for (std::size_t n = 0; n < count; ++n) {
+    interrupt::poll();
     out.emplace_back(reached[n], reached[idom[n]]);
+  }
   return out;
 }
 

@@ -27,9 +27,10 @@ struct Provenance {
 };
 
 // One entry per dirty node, in the order of dirty_set; every list is non-empty.
-// Complexity: O(D * (D + E_D)) for D dirty nodes and E_D edges among them: an ancestor outside
-// the dirty set has no changed ancestor, so each backward search stays inside the dirty set,
-// and it stops once every changed node has been found. A single changed node needs no search.
+// Complexity: O(E_D * K + D * K log K) time and O(D * K) space for D dirty nodes, E_D edges
+// among them and K changed nodes: each list follows from the predecessors' lists (an ancestor
+// outside the dirty set has no changed ancestor), so the result equals one backward search per
+// dirty node without any search.
 std::vector<Provenance> change_provenance(const StableGraph& graph,
                                           std::span<const NodeIndex> changed);
 

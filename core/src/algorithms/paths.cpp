@@ -21,6 +21,7 @@ NodeSet nodes_reaching(const StableGraph& graph, NodeIndex target) {
   IndexList stack{target};
   reaches.insert(target);
   while (!stack.empty()) {
+    interrupt::poll();
     const NodeIndex v = stack.back();
     stack.pop_back();
     graph.for_each_predecessor(v, [&](NodeIndex u) {
@@ -104,6 +105,7 @@ std::vector<IndexList> all_paths(const StableGraph& graph, NodeIndex source, Nod
       continue;
     path.push_back(s);
     if (s == target) {
+      interrupt::poll(path.size());
       results.push_back(path);
       path.pop_back();
       continue;
@@ -123,6 +125,7 @@ std::optional<IndexList> shortest_path(const StableGraph& graph, NodeIndex sourc
   parent.try_emplace(source, source);
   IndexList queue{source};
   for (std::size_t head = 0; head < queue.size(); ++head) {
+    interrupt::poll();
     const NodeIndex u = queue[head];
     for (EdgeIndex e = graph.first_edge(u, Direction::Outgoing); e != kEnd;
          e = graph.next_edge(e, Direction::Outgoing)) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "algorithms/toposort.hpp"
+#include "interrupt.hpp"
 
 namespace torvex::algorithms {
 
@@ -19,6 +20,7 @@ TorvexError cycle() {
 std::vector<std::uint64_t> in_degrees(const StableGraph& graph) {
   std::vector<std::uint64_t> degree(graph.node_bound(), 0);
   for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+    interrupt::poll();
     if (graph.is_live(n))
       graph.for_each_successor(n, [&](NodeIndex v) { ++degree[v]; });
   }
@@ -36,6 +38,7 @@ std::optional<IndexList> any_topological_order(const StableGraph& graph) {
       order.push_back(n);
   }
   for (std::size_t head = 0; head < order.size(); ++head) {
+    interrupt::poll();
     graph.for_each_successor(order[head], [&](NodeIndex v) {
       if (--degree[v] == 0)
         order.push_back(v);
@@ -80,6 +83,7 @@ class ListScheduler {
     std::size_t scheduled = 0;
     double now = 0.0;
     while (scheduled < graph_.node_count()) {
+      interrupt::poll();
       // Fill the free workers from the ready heap.
       while (!ready_.empty() && running_.size() < workers_) {
         const NodeIndex n = pop_ready();
@@ -180,6 +184,7 @@ BottomLevels compute_bottom_levels(const StableGraph& graph, const NodeValues& c
   BottomLevels bottom(graph.node_bound(), 0.0);
   // Successors come later in a topological order, so a backward walk sees them first.
   for (auto it = order->rbegin(); it != order->rend(); ++it) {
+    interrupt::poll();
     const NodeIndex n = *it;
     double m = 0.0;
     graph.for_each_successor(n, [&](NodeIndex v) { m = max_num(m, bottom[v]); });
@@ -235,6 +240,7 @@ Result<IndexedExecutionPlan> max_parallelism_schedule(const StableGraph& graph,
     double level_duration = 0.0;
     // Levels come in name order, which is the order of a step.
     for (NodeIndex n : levels[i]) {
+      interrupt::poll();
       step.nodes.push_back({n, t, costs[n]});
       level_duration = max_num(level_duration, costs[n]);
     }
@@ -268,13 +274,13 @@ Result<IndexedExecutionPlan> resource_constrained_schedule(const StableGraph& gr
     if (graph.is_live(n))
       nodes.push_back(n);
   }
-  std::sort(nodes.begin(), nodes.end(), [&](NodeIndex a, NodeIndex b) {
-    const std::int64_t ka = total_order_key(scheduler.start_time(a));
-    const std::int64_t kb = total_order_key(scheduler.start_time(b));
-    if (ka != kb)
-      return ka < kb;
-    return name_less(graph.name(a), graph.name(b));
-  });
+  std::sort(nodes.begin(), nodes.end(), interrupt::polling([&](NodeIndex a, NodeIndex b) {
+              const std::int64_t ka = total_order_key(scheduler.start_time(a));
+              const std::int64_t kb = total_order_key(scheduler.start_time(b));
+              if (ka != kb)
+                return ka < kb;
+              return name_less(graph.name(a), graph.name(b));
+            }));
 
   IndexedExecutionPlan plan;
   for (std::size_t begin = 0; begin < nodes.size();) {
@@ -285,6 +291,7 @@ Result<IndexedExecutionPlan> resource_constrained_schedule(const StableGraph& gr
     for (; end < nodes.size() &&
            total_order_key(scheduler.start_time(nodes[end])) == total_order_key(start);
          ++end) {
+      interrupt::poll();
       step.nodes.push_back({nodes[end], start, costs[nodes[end]]});
     }
     plan.max_parallelism = std::max(plan.max_parallelism, step.nodes.size());

@@ -295,6 +295,7 @@ Result<Levels> topological_levels(const StableGraph& graph, const FlatSuccessors
     processed += current.size();
     IndexList next;
     for (NodeIndex u : current) {
+      interrupt::poll();
       for (const NodeIndex* v = successors.begin(u); v != successors.end(u); ++v) {
         if (--degree[*v] == 0)
           next.push_back(*v);
@@ -343,6 +344,7 @@ Result<std::vector<IndexList>> all_topological_orderings(const StableGraph& grap
     });
   };
   auto unplace = [&]() {
+    interrupt::poll();
     const NodeIndex u = current.back();
     current.pop_back();
     graph.for_each_successor(u, [&](NodeIndex v) {
@@ -357,8 +359,10 @@ Result<std::vector<IndexList>> all_topological_orderings(const StableGraph& grap
     // Descend taking the smallest ready name, then record the ordering.
     for (std::size_t r = ready.first(); r != RankSet::kNone; r = ready.first())
       place(r);
-    if (!current.empty())
+    if (!current.empty()) {
+      interrupt::poll(current.size());
       results.push_back(current);
+    }
     // A partial ordering means a cycle; nothing after it can change the answer.
     if (current.size() != graph.node_count() || limit_reached())
       break;

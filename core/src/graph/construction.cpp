@@ -4,6 +4,7 @@
 #include "algorithms/cycle.hpp"
 #include "graph/dag.hpp"
 #include "graph/flat_successors.hpp"
+#include "interrupt.hpp"
 
 namespace torvex {
 
@@ -137,8 +138,10 @@ Result<bool> GraphStore::has_edge(std::string_view from, std::string_view to) co
 std::vector<NodeId> GraphStore::node_ids(const IndexList& indices) const {
   std::vector<NodeId> out;
   out.reserve(indices.size());
-  for (NodeIndex n : indices)
+  for (NodeIndex n : indices) {
+    interrupt::poll();
     out.push_back(NodeId{std::string(graph_.name(n)), n});
+  }
   return out;
 }
 

@@ -1,6 +1,7 @@
 #include "graph/incremental.hpp"
 
 #include "algorithms/incremental.hpp"
+#include "interrupt.hpp"
 
 namespace torvex {
 namespace {
@@ -18,8 +19,10 @@ Result<IndexList> resolve_all(const GraphStore& store, std::span<const std::stri
 std::vector<std::string> names_of(const StableGraph& graph, const IndexList& nodes) {
   std::vector<std::string> out;
   out.reserve(nodes.size());
-  for (NodeIndex n : nodes)
-    out.emplace_back(graph.name(n));
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    interrupt::poll_at(i);
+    out.emplace_back(graph.name(nodes[i]));
+  }
   return out;
 }
 
@@ -39,6 +42,7 @@ Result<std::vector<NamedProvenance>> change_provenance(const GraphStore& store,
   std::vector<NamedProvenance> out;
   out.reserve(provenance.size());
   for (const auto& entry : provenance) {
+    interrupt::poll();
     out.push_back({std::string(graph.name(entry.node)), names_of(graph, entry.sources)});
   }
   return out;

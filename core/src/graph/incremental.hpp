@@ -27,7 +27,7 @@ struct NamedProvenance {
 
 // One entry per dirty node, in no defined order.
 // Errors: NodeNotFound with the first missing name.
-// Complexity: see algorithms::change_provenance; O(D * (D + E)) for D dirty nodes at worst.
+// Complexity: see algorithms::change_provenance; O(E * K) for K changed nodes at worst.
 Result<std::vector<NamedProvenance>> change_provenance(const GraphStore& store,
                                                        std::span<const std::string> changed);
 

@@ -2,6 +2,7 @@
 #include "graph/scheduling.hpp"
 
 #include "algorithms/priority_toposort.hpp"
+#include "interrupt.hpp"
 
 namespace torvex {
 
@@ -15,6 +16,7 @@ std::vector<std::pair<std::string, double>> bottom_levels(const GraphStore& stor
     return out;
   out.reserve(graph.node_count());
   for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+    interrupt::poll();
     if (graph.is_live(n))
       out.emplace_back(std::string(graph.name(n)), bottom[n]);
   }
@@ -67,6 +69,7 @@ ExecutionPlanResult convert_plan(const GraphStore& store, algorithms::IndexedExe
     converted.step_index = step.step_index;
     converted.nodes.reserve(step.nodes.size());
     for (const algorithms::IndexedScheduledNode& s : step.nodes) {
+      interrupt::poll();
       converted.nodes.push_back(
           {NodeId{std::string(graph.name(s.node)), s.node}, s.start_time, s.duration});
     }

@@ -52,9 +52,12 @@ TorvexError bincode_payload_too_deep(std::string_view name) {
 
 // --- walks ------------------------------------------------------------------------------------
 
+// Every encoder and every pass that sizes or checks a form walks the graph through these, so a
+// signal is seen in all of them; what they build is dropped whole on a stop.
 template <class F>
 void for_each_live_node(const StableGraph& g, F&& f) {
   for (NodeIndex n = 0; n < g.node_bound(); ++n) {
+    interrupt::poll_at(n);
     if (g.is_live(n))
       f(n);
   }
@@ -63,6 +66,7 @@ void for_each_live_node(const StableGraph& g, F&& f) {
 template <class F>
 void for_each_live_edge(const StableGraph& g, F&& f) {
   for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
+    interrupt::poll_at(e);
     if (g.is_edge_live(e))
       f(e);
   }
@@ -646,6 +650,7 @@ Result<std::string> to_json(const GraphStore& store, const SlotPayloadWriter& pa
   const StableGraph& g = store.graph();
   // Before any payload hook runs: a refused graph calls no foreign code.
   for (EdgeIndex e = 0; e < g.edge_bound(); ++e) {
+    interrupt::poll_at(e);
     if (g.is_edge_live(e) && !std::isfinite(g.edge_weight(e)))
       return weight_without_json_form(g.name(g.edge_source(e)), g.name(g.edge_target(e)),
                                       g.edge_weight(e));

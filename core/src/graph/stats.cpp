@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "algorithms/toposort.hpp"
+#include "interrupt.hpp"
 
 namespace torvex {
 
@@ -11,6 +12,7 @@ std::uint64_t count_weak_components(const StableGraph& graph) {
   std::vector<char> visited(graph.node_bound(), 0);
   IndexList queue;
   std::uint64_t count = 0;
+  std::size_t steps = 0;
   for (NodeIndex s = 0; s < graph.node_bound(); ++s) {
     if (!graph.is_live(s) || visited[s])
       continue;
@@ -25,6 +27,7 @@ std::uint64_t count_weak_components(const StableGraph& graph) {
     };
     // Only membership matters, so the queue is drained from the back.
     while (!queue.empty()) {
+      interrupt::poll_at(++steps);
       const NodeIndex u = queue.back();
       queue.pop_back();
       graph.for_each_successor(u, visit);
@@ -52,6 +55,7 @@ Result<GraphStatsResult> stats(const GraphStore& store) {
 
   // Degrees, parallel edges counted each.
   for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+    interrupt::poll_at(n);
     if (!graph.is_live(n))
       continue;
     const std::uint64_t in = graph.degree(n, Direction::Incoming);

@@ -3,6 +3,7 @@
 #include "algorithms/dominators.hpp"
 #include "algorithms/node_set.hpp"
 #include "algorithms/toposort.hpp"
+#include "interrupt.hpp"
 
 namespace torvex {
 
@@ -19,6 +20,7 @@ Result<std::vector<std::pair<std::string, std::string>>> dominator_tree(const Gr
   algorithms::NodeIndexMap dominator_of(graph.node_bound());
   dominated.reserve(idom->size());
   for (const auto& [node, dominator] : *idom) {
+    interrupt::poll();
     dominated.push_back(node);
     dominator_of.try_emplace(node, dominator);
   }
@@ -26,8 +28,10 @@ Result<std::vector<std::pair<std::string, std::string>>> dominator_tree(const Gr
 
   std::vector<std::pair<std::string, std::string>> out;
   out.reserve(dominated.size());
-  for (NodeIndex n : dominated)
+  for (NodeIndex n : dominated) {
+    interrupt::poll();
     out.emplace_back(graph.name(n), graph.name(dominator_of.find(n)));
+  }
   return out;
 }
 
