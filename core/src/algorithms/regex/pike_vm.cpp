@@ -1,5 +1,6 @@
 #include "algorithms/regex/pike_vm.hpp"
 
+#include <limits>
 #include <utility>
 
 #include "interrupt.hpp"
@@ -257,6 +258,12 @@ std::optional<PikeProgram> PikeProgram::compile(const Syntax& syntax) {
 }
 
 bool PikeProgram::search(std::string_view text) const {
+  std::size_t reached = 0;
+  return *search_within(text, std::numeric_limits<std::uint64_t>::max(), reached);
+}
+
+std::optional<bool> PikeProgram::search_within(std::string_view text, std::uint64_t max_steps,
+                                               std::size_t& reached) const {
   thread_local Scratch scratch;
   SparseSet& current = scratch.current;
   SparseSet& next = scratch.next;
@@ -313,7 +320,13 @@ bool PikeProgram::search(std::string_view text) const {
       std::size_t j = after_end;
       return next_char(text, j);
     }() : kNone;
-    interrupt::poll(1 + current.size());  // a long name can take long on its own
+    const std::uint64_t steps = 1 + current.size();
+    interrupt::poll(steps);  // a long name can take long on its own
+    if (steps > max_steps) {
+      reached = i;
+      return std::nullopt;
+    }
+    max_steps -= steps;
     next.clear();
     before = after;
     for (std::uint32_t k = 0; k < current.size(); ++k) {

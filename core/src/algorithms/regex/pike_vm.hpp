@@ -26,6 +26,11 @@ class PikeProgram {
   // Complexity: O(text length x program size) time, O(program size) space.
   bool search(std::string_view text) const;
 
+  // As search, giving up after about `max_steps` steps (a step per character and live thread):
+  // nullopt then, with `reached` the bytes it had read.
+  std::optional<bool> search_within(std::string_view text, std::uint64_t max_steps,
+                                    std::size_t& reached) const;
+
  private:
   enum class Op : std::uint8_t { kClass, kSplit, kJump, kLook, kMatch };
   struct Inst {
