@@ -4,6 +4,7 @@
 #include <re2/re2.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -229,7 +230,10 @@ TEST(Regex, PikeVmAgreesWithTheEmittedRe2Pattern) {
                          "\u3000",
                          "a\xff"
                          "b",
-                         "\xe6\x97"};
+                         "\xe6\x97",
+                         "\xa9\xc3"
+                         "a",
+                         "a\r\nb"};
   const std::string long_names[] = {std::string(1001, 'a'), std::string(1001, 'a') + "b",
                                     std::string(2000, 'a'), "x" + std::string(1500, 'a') + "b"};
   for (const char* pattern :
@@ -238,21 +242,36 @@ TEST(Regex, PikeVmAgreesWithTheEmittedRe2Pattern) {
         "$", "^$", "a*?$", "[\\x{0}-\\x{10FFFF}]",
         // past RE2's own count limit, also as products of nested counts
         "a{1001}b", "^a{1001}$", "^a{1000,1001}$", "a{0,1500}b", "^(?:a{1,40}){30}b",
-        "^(?:a{2}){500,}$", "^(?:(?:a{10}){10}){11}$", "x{0,2}(?:a{3}|b){400}"}) {
+        "^(?:a{2}){500,}$", "^(?:(?:a{10}){10}){11}$", "x{0,2}(?:a{3}|b){400}",
+        // read from the end: mirrored chains before \z, and the reversed Pike VM
+        "a{0,1500}\\z", "^b?a{0,1500}$", "xa{0,1500}b?$", "\\<a", "a\\>", "\\b{start-half}a",
+        "a\\b{end-half}", "(?m)a$", "(?m)^a", "\\Aa", "(?R)^b$"}) {
     auto syntax = algorithms::regex::parse(pattern);
     ASSERT_TRUE(syntax.ok()) << pattern;
     const auto pike = algorithms::regex::PikeProgram::compile(*syntax);
+    const auto reversed = algorithms::regex::PikeProgram::compile_reversed(*syntax);
+    ASSERT_TRUE(pike) << pattern;
+    // Word starts and ends and CRLF lines have no RE2 form: the Pike VM's alone.
     const auto emitted = algorithms::regex::to_re2(*syntax);
-    ASSERT_TRUE(pike && emitted) << pattern;
-    const RE2 re2(*emitted);
-    ASSERT_TRUE(re2.ok()) << *emitted;
+    const auto mirrored = algorithms::regex::to_re2(*syntax, true);
+    std::optional<RE2> re2, re2_mirrored;
+    if (emitted) {
+      re2.emplace(*emitted);
+      re2_mirrored.emplace(*mirrored);
+      ASSERT_TRUE(re2->ok() && re2_mirrored->ok()) << *emitted;
+    }
     const bool ascii_boundary = algorithms::regex::needs_ascii_text_for_re2(syntax->root);
     std::vector<std::string_view> texts(std::begin(names), std::end(names));
     texts.insert(texts.end(), std::begin(long_names), std::end(long_names));
     for (const std::string_view text : texts) {
-      if (ascii_boundary && std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; }))
+      const bool expected = pike->search(text);
+      if (reversed)
+        EXPECT_EQ(reversed->search(text), expected) << pattern << " on " << text;
+      if (!re2 || (ascii_boundary &&
+                   std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; })))
         continue;
-      EXPECT_EQ(pike->search(text), RE2::PartialMatch(text, re2)) << pattern << " on " << text;
+      EXPECT_EQ(RE2::PartialMatch(text, *re2), expected) << pattern << " on " << text;
+      EXPECT_EQ(RE2::PartialMatch(text, *re2_mirrored), expected) << pattern << " on " << text;
     }
   }
 }

@@ -325,6 +325,10 @@ SIZE_EDGES = [
     ("a{{0,{}}}", 145631), ("^a{{{}}}", 327674), ("(?:a?){{{}}}", 100822), ("(a){{{}}}", 109224),
     ("[a-z]{{0,{}}}", 93620), ("(?:a|b){{0,{}}}", 93620), ("x{{0,{}}}y", 145631),
     ("(?i)k{{{}}}", 44430), (".{{{}}}", 10485), ("([é-ɏ]){{{}}}", 38549), ("(?:a*){{{}}}", 145632),
+    # alternations of literals are a trie of their bytes; nested ones are flattened or merged
+    ("(?:ab|cd){{{}}}", 41609), ("(?:foo|bar|baz){{{}}}", 19709), ("(?:a|bc){{{}}}", 56986),
+    ("(?:ab|a){{{}}}", 56987), ("(?:x|yz|yw|q){{{}}}", 39125), ("(?:日本|é|a){{{}}}", 19709),
+    ("(?:(?i)a|c){{{}}}", 109224), ("(?:(?:b|c)|a){{{}}}", 59577), ("(?:ab|(?:cd|a(?:)b)){{{}}}", 41609),
 ]
 SIZE_REFUSED = ["a{0,160000}", "(?:a?){200000}", "(?:a{0,400}){400}", r"\w{0,2000}",
                 "a{5,160000}b"]
@@ -385,6 +389,30 @@ def test_long_optional_runs_match_exactly_their_counts():
         dag.add_nodes(list(names))
         got = set(ours(dag, f"x{body}{{{least},{most}}}y"))
         assert got == {name for name, keep in names.items() if keep}, (body, least, most)
+
+
+def test_counts_before_an_end_and_long_runs_select_exactly():
+    # A count before \z or $ is searched from the end of the name, and a count larger than any
+    # name is fitted to the longest one: every bound must still hold.
+    runs = [999, 1000, 1001, 5000, 5001, 10000, 10001]
+    names = ["a" + "x" * k for k in runs] + ["x" * 50000, "a" + "x" * 50000, "ba" + "x" * 999 + "y"]
+    names += ["/" + "é" * k for k in runs[:5]] + ["_" + "x" * k for k in (900, 1099)]
+    names += ["a" + ("ab" * 1400 + "y") * 9 + "z", "q" + ("ab" * 1501 + "y") * 2 + "z", "b" + "ab" * 1400]
+    dag = DAG()
+    dag.add_nodes(names)
+    cases = {
+        r"ax{0,10000}\z": ["a" + "x" * k for k in runs[:-1]],
+        r"ax{1000,60000}\z": ["a" + "x" * k for k in runs[1:]] + ["a" + "x" * 50000],
+        r"/é{1000,5000}$": ["/" + "é" * k for k in (1000, 1001, 5000)],
+        r"_x{1000,10000}\z": ["_" + "x" * 1099],
+        r"^_x{0,1000}\z": ["_" + "x" * 900],
+        r"[ab](?:(?:ab){0,1500}y){0,10}z": ["a" + ("ab" * 1400 + "y") * 9 + "z",
+                                            "q" + ("ab" * 1501 + "y") * 2 + "z"],
+        r"q(?:(?:ab){0,1500}y){0,10}z": [],
+        r"x{999}y$": ["ba" + "x" * 999 + "y"],
+    }
+    for pattern, expected in cases.items():
+        assert sorted(ours(dag, pattern)) == sorted(expected), pattern
 
 
 # Words that overlap, are prefixes of each other, end inside one another, are non-ASCII or

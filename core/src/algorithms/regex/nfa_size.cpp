@@ -192,8 +192,8 @@ std::uint64_t literal_trie_size(const std::vector<std::string>& literals, bool r
     interrupt::poll(1 + literal.size());
     std::uint32_t at = 0;
     for (std::size_t k = 0; k < literal.size(); ++k) {
-      const auto byte = static_cast<std::uint8_t>(reverse ? literal[literal.size() - 1 - k]
-                                                          : literal[k]);
+      const auto byte =
+          static_cast<std::uint8_t>(reverse ? literal[literal.size() - 1 - k] : literal[k]);
       auto& trans = states[at].trans;
       const auto first = trans.begin() + static_cast<std::ptrdiff_t>(states[at].active());
       const auto it = std::lower_bound(first, trans.end(), byte,
@@ -215,10 +215,12 @@ std::uint64_t literal_trie_size(const std::vector<std::string>& literals, bool r
   for (const TrieState& state : states) {
     if (state.trans.empty())
       continue;  // a leaf: its parents go straight to the end
-    std::uint64_t alternatives = state.chunk_ends.size();  // a way to the end after each frozen chunk
+    std::uint64_t alternatives =
+        state.chunk_ends.size();  // a way to the end after each frozen chunk
     std::size_t begin = 0;
     for (std::size_t c = 0; c <= state.chunk_ends.size(); ++c) {
-      const std::size_t end = c < state.chunk_ends.size() ? state.chunk_ends[c] : state.trans.size();
+      const std::size_t end =
+          c < state.chunk_ends.size() ? state.chunk_ends[c] : state.trans.size();
       const std::size_t n = end - begin;
       if (n > 0) {
         total = add(total, n == 1 ? kState : kState + kRange * n);

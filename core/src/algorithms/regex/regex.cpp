@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <new>
 
 #include "interrupt.hpp"
@@ -413,6 +414,7 @@ Result<Pattern> Pattern::compile(std::string_view text,
     out.pike_ = PikeProgram::compile(syntax);
     if (!out.pike_)
       return invalid_pattern(kTooLarge);
+    out.syntax_ = std::move(syntax);
   } else if (PikeProgram::within_size_limit(syntax)) {
     out.syntax_ = std::move(syntax);
   }
@@ -452,6 +454,8 @@ constexpr double kBlockUnits = 4096;
 constexpr double kMaxRe2Ns = 20e6;
 // The bytes RE2 searches first when it has not been timed yet.
 constexpr double kFirstStart = 64;
+// The first turn of the Pike VM from either end of a long name.
+constexpr std::uint64_t kFirstRaceSteps = 4096;
 // The steps the Pike VM may take on a long name before it has been timed.
 constexpr std::uint64_t kFirstPikeSteps = std::uint64_t{1} << 20;
 // The longest a single name tried on the other engine should take.
@@ -502,7 +506,7 @@ bool Searcher::search(std::string_view name) {
   if (pattern_.ruled_out(name))
     return false;
   if (!pattern_.re2_takes(name))
-    return pike().search(name);
+    return pike_search(name);
   if (!pattern_.pike_ && !pattern_.syntax_) {  // too large for the Pike VM: RE2 alone
     const bool found = pattern_.re2_search(name, 0, name.size());
     interrupt::poll(1 + name.size() / 64);
@@ -521,7 +525,7 @@ bool Searcher::search(std::string_view name) {
     if (block_units_ == 0)
       block_start_ = Clock::now();
     const bool found =
-        preferred_ == Engine::kRe2 ? pattern_.re2_search(name, 0, name.size()) : pike().search(name);
+        preferred_ == Engine::kRe2 ? pattern_.re2_search(name, 0, name.size()) : pike_search(name);
     block_units_ += units;
     if (block_units_ >= kBlockUnits)
       close_block(Clock::now());
@@ -547,12 +551,51 @@ void Searcher::close_block(Clock::time_point now) {
   poll_for(spent);
 }
 
+const PikeProgram* Searcher::reversed_pike() {
+  if (!reversed_tried_) {
+    reversed_tried_ = true;
+    if (pattern_.syntax_)
+      own_reversed_ = PikeProgram::compile_reversed(*pattern_.syntax_);
+  }
+  return own_reversed_ ? &*own_reversed_ : nullptr;
+}
+
+bool Searcher::pike_search(std::string_view name) {
+  return pike_reversed_ ? reversed_pike()->search(name) : pike().search(name);
+}
+
+// The Pike VM from both ends of the name in turn, each with four times the steps of its last
+// turn, until one finishes or `max_steps` are spent; the direction that finished is kept for
+// the names to come. At most a few times the steps of the better direction.
+std::optional<bool> Searcher::pike_race(std::string_view name, std::uint64_t max_steps) {
+  const PikeProgram* reversed = reversed_pike();
+  std::uint64_t spent = 0;
+  for (std::uint64_t budget = kFirstRaceSteps;; budget *= 4) {
+    for (const bool from_end : {false, true}) {
+      if (from_end && !reversed)
+        continue;
+      const std::uint64_t steps = std::min(budget, max_steps - spent);
+      std::size_t reached = 0;
+      const auto found = (from_end ? *reversed : pike()).search_within(name, steps, reached);
+      if (found) {
+        pike_reversed_ = from_end;
+        return found;
+      }
+      spent += steps;
+      if (spent >= max_steps)
+        return std::nullopt;
+    }
+  }
+}
+
 // One name on `engine`, timed on its own.
 bool Searcher::run(Engine engine, std::string_view name) {
   if (engine == Engine::kRe2)
     return re2_bounded(name);
   const auto start = Clock::now();
-  const bool found = pike().search(name);
+  const bool found = static_cast<double>(name.size()) > kFirstStart
+                         ? *pike_race(name, std::numeric_limits<std::uint64_t>::max())
+                         : pike_search(name);
   const double spent = elapsed_ns(start, Clock::now());
   pike_.add(spent, static_cast<double>(name.size()) + kCallUnits);
   if (re2_.known())
@@ -572,11 +615,10 @@ bool Searcher::re2_bounded(std::string_view name) {
   // steps. Where RE2's automaton needs a new state for every byte (a long run inside a large
   // count), it finishes long before RE2 would; where it has many threads, it gives up early.
   if (!pike_.known() && static_cast<double>(name.size()) > kFirstStart) {
-    std::size_t reached = 0;
     const auto start = Clock::now();
-    const auto found = pike().search_within(name, kFirstPikeSteps, reached);
+    const auto found = pike_race(name, kFirstPikeSteps);
     const double spent = elapsed_ns(start, Clock::now());
-    pike_.add(spent, static_cast<double>(found ? name.size() : reached) + kCallUnits);
+    pike_.add(spent, static_cast<double>(name.size()) + kCallUnits);
     poll_for(spent);
     if (found)
       return *found;

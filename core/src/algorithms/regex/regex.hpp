@@ -54,16 +54,16 @@ class Pattern {
   std::string required_first_;       // another such character, when there is one
   bool re2_from_end_ = false;        // RE2 searches backwards from the end of the text
   std::uint64_t re2_size_ = 0;       // RE2's program size, in instructions
-  std::optional<Syntax> syntax_;     // when pike_ is not built: for a Searcher to build it,
-                                     // if the Pike VM would take it
+  std::optional<Syntax> syntax_;     // when the Pike VM would take it: for a Searcher to build
+                                     // it, or its reversed form
 };
 
 // Answers Pattern::search for one name after another, choosing for each name between RE2 and
 // the Pike VM by the time each has taken so far: processor time of this thread, which a busy
-// machine does not stretch as it stretches the time on the wall. RE2's automaton is the fastest while its cache
-// holds the states the names need; when they need ever new states (`.*a.{40}` and its like) it
-// builds one per byte and falls far behind the Pike VM. An RE2 search also cannot be stopped
-// half-way, so RE2 only gets a name whose search it has shown it finishes within a few
+// machine does not stretch as it stretches the time on the wall. RE2's automaton is the fastest
+// while its cache holds the states the names need; when they need ever new states (`.*a.{40}` and
+// its like) it builds one per byte and falls far behind the Pike VM. An RE2 search also cannot be
+// stopped half-way, so RE2 only gets a name whose search it has shown it finishes within a few
 // milliseconds; the rest goes to the Pike VM, which polls for interruption as it goes.
 // Private to one thread, like the thread that uses it.
 class Searcher {
@@ -93,12 +93,18 @@ class Searcher {
   };
 
   bool run(Engine engine, std::string_view name);
+  bool pike_search(std::string_view name);
+  std::optional<bool> pike_race(std::string_view name, std::uint64_t max_steps);
+  const PikeProgram* reversed_pike();
   bool re2_bounded(std::string_view name);
   const PikeProgram& pike();
   void close_block(Clock::time_point now);
 
   const Pattern& pattern_;
   std::optional<PikeProgram> own_pike_;
+  std::optional<PikeProgram> own_reversed_;  // reads names from their end; built on demand
+  bool reversed_tried_ = false;
+  bool pike_reversed_ = false;  // the Pike VM reads names from their end
   Rate re2_, pike_;
   Engine preferred_ = Engine::kRe2;
   // Names run on the preferred engine since the clock was last read, and their work.
