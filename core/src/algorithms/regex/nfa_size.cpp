@@ -22,6 +22,9 @@ namespace {
 constexpr std::uint64_t kState = 32, kAlternative = 4, kRange = 8;
 constexpr std::uint64_t kLimit = 10u << 20;
 constexpr std::uint64_t kOver = kLimit + 1;  // saturates every sum and product
+// The most UTF-8 sequences a range of characters splits into: at the ends of the four encoded
+// lengths and of the surrogates, and two per continuation byte within a length.
+constexpr std::uint64_t kMaxSequences = 24;
 
 std::uint64_t add(std::uint64_t a, std::uint64_t b) {
   return std::min(a + b, kOver);
@@ -235,7 +238,9 @@ std::uint64_t literal_trie_size(const std::vector<std::string>& literals, bool r
 
 class Sizer {
  public:
-  Sizer(const Syntax& syntax, bool reverse) : syntax_(syntax), reverse_(reverse) {
+  // bound: a quick count that is never below the exact one, for classes of many characters.
+  Sizer(const Syntax& syntax, bool reverse, bool bound)
+      : syntax_(syntax), reverse_(reverse), bound_(bound) {
     class_sizes_.resize(syntax.classes.size());
   }
 
@@ -282,7 +287,7 @@ class Sizer {
     } else if (cls.is_ascii()) {  // one sparse state and an end
       cached = 2 * kState + kRange * cls.ranges().size();
     } else {
-      cached = reverse_ ? reverse_class_size(cls) : forward_class_size(cls);
+      cached = unicode_class_size(cls);
     }
     return cached;
   }
@@ -384,7 +389,13 @@ class Sizer {
     }
     if (merged.is_ascii())
       return 2 * kState + kRange * merged.ranges().size();
-    return reverse_ ? reverse_class_size(merged) : forward_class_size(merged);
+    return unicode_class_size(merged);
+  }
+
+  std::uint64_t unicode_class_size(const CharClass& cls) const {
+    if (bound_)  // at most kMaxSequences sequences of four byte ranges per range of characters
+      return times(cls.ranges().size(), kMaxSequences * 4 * (kState + kRange)) + 2 * kState;
+    return reverse_ ? reverse_class_size(cls) : forward_class_size(cls);
   }
 
   // Whether `node` is a run of single characters without captures; appends its UTF-8.
@@ -432,17 +443,20 @@ class Sizer {
 
   const Syntax& syntax_;
   bool reverse_;
+  bool bound_;
   std::vector<std::uint64_t> class_sizes_;
 };
 
 }  // namespace
 
-bool fits_size_limit(const Syntax& syntax) {
+namespace {
+
+bool within_limit(const Syntax& syntax, bool bound) {
   // The unanchored prefix: a lazy loop over any byte (a union, a one-range sparse state and
   // its end), or one empty state when every match is anchored.
   constexpr std::uint64_t kUnanchoredPrefix = 3 * kState + 2 * kAlternative + kRange;
   for (const bool reverse : {false, true}) {
-    Sizer sizer(syntax, reverse);
+    Sizer sizer(syntax, reverse, bound);
     std::uint64_t total = always_anchored(syntax.root, reverse) ? kState : kUnanchoredPrefix;
     if (!reverse)
       total += 2 * kState;  // the whole match's capture
@@ -452,6 +466,14 @@ bool fits_size_limit(const Syntax& syntax) {
       return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool fits_size_limit(const Syntax& syntax) {
+  // The exact automata of large classes take a while to count: most patterns fit even by the
+  // quick bound.
+  return within_limit(syntax, true) || within_limit(syntax, false);
 }
 
 }  // namespace torvex::algorithms::regex

@@ -258,10 +258,9 @@ class Re2Writer {
   bool mirrored_;
 };
 
-// A character every match contains (the last one a concatenation requires, or the first), in
-// UTF-8: a name without it holds no match, which a byte search tells faster than the automaton.
-std::string required_character(const Node& node, const std::vector<CharClass>& classes,
-                               bool first = false) {
+// A character every match contains (the last one a concatenation requires), in UTF-8: a name
+// without it holds no match, which a byte search tells faster than the automaton.
+std::string required_character(const Node& node, const std::vector<CharClass>& classes) {
   switch (node.kind) {
     case Node::Kind::kClass: {
       const auto c = classes[node.class_index].single();
@@ -272,14 +271,13 @@ std::string required_character(const Node& node, const std::vector<CharClass>& c
       return out;
     }
     case Node::Kind::kConcat:
-      for (std::size_t k = 0; k < node.children.size(); ++k) {
-        const Node& child = node.children[first ? k : node.children.size() - 1 - k];
-        if (std::string found = required_character(child, classes, first); !found.empty())
+      for (auto it = node.children.rbegin(); it != node.children.rend(); ++it) {
+        if (std::string found = required_character(*it, classes); !found.empty())
           return found;
       }
       return {};
     case Node::Kind::kRepeat:
-      return node.min > 0 ? required_character(node.children[0], classes, first) : std::string();
+      return node.min > 0 ? required_character(node.children[0], classes) : std::string();
     default:
       return {};
   }
@@ -379,10 +377,6 @@ Result<Pattern> Pattern::compile(std::string_view text,
   if (longest_name && largest_count(syntax.root) > kLargeCount)
     fit_counts(syntax.root, longest_name(), syntax.classes);
   out.required_ = required_character(syntax.root, syntax.classes);
-  if (std::string first = required_character(syntax.root, syntax.classes, true);
-      first != out.required_) {
-    out.required_first_ = std::move(first);
-  }
   trim_edges(syntax.root);
   out.re2_from_end_ = ends_with_end_text(syntax.root);
   if (const auto re2_text = to_re2(syntax, out.re2_from_end_)) {
@@ -421,12 +415,6 @@ Result<Pattern> Pattern::compile(std::string_view text,
   return out;
 }
 
-bool Pattern::ruled_out(std::string_view name) const {
-  return name.size() < min_length_ ||
-         (!required_.empty() && name.find(required_) == std::string_view::npos) ||
-         (!required_first_.empty() && name.find(required_first_) == std::string_view::npos);
-}
-
 bool Pattern::re2_takes(std::string_view name) const {
   return re2_ && (!re2_ascii_only_ || is_ascii(name));
 }
@@ -448,8 +436,10 @@ namespace {
 
 // The work of one call, counted in bytes of name.
 constexpr double kCallUnits = 16;
-// Names run on one engine between two looks at the clock, in units of work.
+// Names run on one engine between two looks at the clock, in units of work: at first, and at
+// most.
 constexpr double kBlockUnits = 4096;
+constexpr double kMaxBlockUnits = 65536;
 // The longest an RE2 search should run: it cannot be interrupted.
 constexpr double kMaxRe2Ns = 20e6;
 // The bytes RE2 searches first when it has not been timed yet.
@@ -463,7 +453,7 @@ constexpr double kMaxTrialNs = 1e6;
 // What a search costs per byte and instruction at worst, before any has been timed.
 constexpr double kWorstNsPerInstruction = 4;
 // The other engine is tried with this share of the time spent on the preferred one.
-constexpr double kTrialShare = 1.0 / 16;
+constexpr double kTrialShare = 1.0 / 32;
 // An interrupt poll step for this much work.
 constexpr double kNsPerPollStep = 50;
 
@@ -489,7 +479,7 @@ void Searcher::Rate::add(double spent_ns, double done_units) {
 }
 
 Searcher::Searcher(const Pattern& pattern)
-    : pattern_(pattern), trial_credit_ns_(-20e3 * kTrialShare) {}
+    : pattern_(pattern), block_size_(kBlockUnits), trial_credit_ns_(-20e3 * kTrialShare) {}
 
 const PikeProgram& Searcher::pike() {
   if (pattern_.pike_)
@@ -502,9 +492,18 @@ const PikeProgram& Searcher::pike() {
   return *own_pike_;
 }
 
-bool Searcher::search(std::string_view name) {
-  if (pattern_.ruled_out(name))
-    return false;
+bool Searcher::search_possible(std::string_view name) {
+  const double units = static_cast<double>(name.size()) + kCallUnits;
+  if (name.size() < fast_limit_ && block_units_ + units < block_size_) {
+    // Within a block that search_slow opened: the preferred engine, counted for the block.
+    block_units_ += units;
+    return preferred_ == Engine::kRe2 ? pattern_.re2_search(name, 0, name.size())
+                                      : pike_search(name);
+  }
+  return search_slow(name, units);
+}
+
+bool Searcher::search_slow(std::string_view name, double units) {
   if (!pattern_.re2_takes(name))
     return pike_search(name);
   if (!pattern_.pike_ && !pattern_.syntax_) {  // too large for the Pike VM: RE2 alone
@@ -512,7 +511,6 @@ bool Searcher::search(std::string_view name) {
     interrupt::poll(1 + name.size() / 64);
     return found;
   }
-  const double units = static_cast<double>(name.size()) + kCallUnits;
   const double worst = kWorstNsPerInstruction * static_cast<double>(pattern_.re2_size_);
   auto estimate = [&](const Rate& rate) {
     return (rate.known() ? rate.per_unit() : worst) * units;
@@ -522,12 +520,22 @@ bool Searcher::search(std::string_view name) {
   const bool trial = trial_credit_ns_ >= 0 && estimate(other_rate) <= kMaxTrialNs;
   if (!trial && (preferred_ == Engine::kPike || estimate(re2_) <= kMaxRe2Ns)) {
     // The usual case: the preferred engine, timed a block of names at a time.
-    if (block_units_ == 0)
+    if (block_units_ == 0) {
       block_start_ = Clock::now();
+      // The names that go on the preferred engine straight away until the block closes: no
+      // trial is due before then, and RE2 takes the name within its time.
+      const double per_unit = re2_.known() ? re2_.per_unit() : worst;
+      if (trial_credit_ns_ < 0 && preferred_ == Engine::kPike) {
+        fast_limit_ = std::numeric_limits<std::size_t>::max();
+      } else if (trial_credit_ns_ < 0 && !pattern_.re2_ascii_only_) {
+        fast_limit_ = static_cast<std::size_t>(
+            std::clamp(kMaxRe2Ns / std::max(per_unit, 1e-3) - kCallUnits, 0.0, 1e15));
+      }
+    }
     const bool found =
         preferred_ == Engine::kRe2 ? pattern_.re2_search(name, 0, name.size()) : pike_search(name);
     block_units_ += units;
-    if (block_units_ >= kBlockUnits)
+    if (block_units_ >= block_size_)
       close_block(Clock::now());
     return found;
   }
@@ -540,14 +548,18 @@ bool Searcher::search(std::string_view name) {
 }
 
 void Searcher::close_block(Clock::time_point now) {
+  fast_limit_ = 0;
   if (block_units_ == 0)
     return;
   const double spent = elapsed_ns(block_start_, now);
   (preferred_ == Engine::kRe2 ? re2_ : pike_).add(spent, block_units_);
   trial_credit_ns_ += spent * kTrialShare;
   block_units_ = 0;
+  const Engine before = preferred_;
   if (re2_.known() && pike_.known())
     preferred_ = pike_.per_unit() < re2_.per_unit() ? Engine::kPike : Engine::kRe2;
+  // Blocks grow while the choice stands: the clock of processor time is slow to read.
+  block_size_ = preferred_ == before ? std::min(2 * block_size_, kMaxBlockUnits) : kBlockUnits;
   poll_for(spent);
 }
 

@@ -41,7 +41,10 @@ class Pattern {
   Pattern() = default;
 
   // Whether the cheap tests already show that `name` holds no match.
-  bool ruled_out(std::string_view name) const;
+  bool ruled_out(std::string_view name) const {
+    return name.size() < min_length_ ||
+           (!required_.empty() && name.find(required_) == std::string_view::npos);
+  }
   // Whether RE2 gives the answer for `name`.
   bool re2_takes(std::string_view name) const;
   bool re2_search(std::string_view name, std::size_t begin, std::size_t end) const;
@@ -51,7 +54,6 @@ class Pattern {
   std::optional<PikeProgram> pike_;  // for the names RE2 does not take
   std::uint64_t min_length_ = 0;     // in bytes: no shorter name holds a match
   std::string required_;             // no name without it holds a match (empty: none known)
-  std::string required_first_;       // another such character, when there is one
   bool re2_from_end_ = false;        // RE2 searches backwards from the end of the text
   std::uint64_t re2_size_ = 0;       // RE2's program size, in instructions
   std::optional<Syntax> syntax_;     // when the Pike VM would take it: for a Searcher to build
@@ -70,7 +72,7 @@ class Searcher {
  public:
   explicit Searcher(const Pattern& pattern);
 
-  bool search(std::string_view name);
+  bool search(std::string_view name) { return !pattern_.ruled_out(name) && search_possible(name); }
 
   // The processor time of the calling thread.
   struct Clock {
@@ -92,6 +94,8 @@ class Searcher {
     void add(double spent_ns, double done_units);
   };
 
+  bool search_possible(std::string_view name);
+  bool search_slow(std::string_view name, double units);
   bool run(Engine engine, std::string_view name);
   bool pike_search(std::string_view name);
   std::optional<bool> pike_race(std::string_view name, std::uint64_t max_steps);
@@ -110,6 +114,9 @@ class Searcher {
   // Names run on the preferred engine since the clock was last read, and their work.
   Clock::time_point block_start_;
   double block_units_ = 0;
+  double block_size_;  // the units after which the block closes
+  // Names shorter than this go straight to the preferred engine until the block closes.
+  std::size_t fast_limit_ = 0;
   // Time earned for trying the other engine: a share of the time spent on the preferred one.
   double trial_credit_ns_ = 0;
 };
