@@ -105,6 +105,29 @@ def compile_cases(n):
     ]
 
 
+# ---- counts before an end, long runs, and a busy processor ----
+
+
+def end_cases(n):
+    rng = random.Random(13)
+    short = list(dict.fromkeys("".join(rng.choice("abcdefghijkUVWXYZ0123456789") for _ in range(12))
+                               for _ in range(1000)))
+    return [
+        (r"ax{0,10000}\z", ["a" + "x" * 10000], r"ax{0,10000}\z, a + 10^4 x"),
+        (r"ax{1000,60000}\z", ["x" * 50000], r"ax{1000,60000}\z, 5*10^4 x"),
+        (r"ax{1000,60000}\z", ["a" + "x" * 50000], r"ax{1000,60000}\z, a + 5*10^4 x"),
+        (r"/é{1000,5000}$", ["/" + "é" * rng.randint(950, 1050) for _ in range(100)],
+         r"/é{1000,5000}$, 100 runs of ~1000"),
+        (r"_x{1000,10000}\z", ["_" + "x" * rng.randint(900, 1099) for _ in range(400)],
+         r"_x{1000,10000}\z, 400 runs of ~1000"),
+        (r"[ab](?:(?:ab){0,1500}y){0,10}z", ["a" + ("ab" * 1400 + "y") * 9 + "z"],
+         "[ab]((ab){0,1500}y){0,10}z, 25 kB"),
+        # The engine is chosen by processor time: the same on a busy machine (run it beside
+        # two busy loops on the same CPU: at most 3x the wall time alone).
+        ("U?{99999}?3", short, "U?{99999}?3, 1000 names of 12"),
+    ]
+
+
 # ---- end of the compile-heavy block ----
 
 
@@ -128,7 +151,7 @@ def main():
     n = int(sys.argv[1]) if len(sys.argv) > 1 else 1_000_000
     print(f"{'pattern':34s} {'torvex (s)':>11s} {'paula (s)':>10s} {'ratio':>7s}  kept")
     graphs = {}
-    for pattern, names, label in cases(n) + compile_cases(n):
+    for pattern, names, label in cases(n) + compile_cases(n) + end_cases(n):
         key = id(names)
         if key not in graphs:
             graphs.clear()
