@@ -394,7 +394,7 @@ class Sizer {
 
   std::uint64_t unicode_class_size(const CharClass& cls) const {
     if (bound_)  // at most kMaxSequences sequences of four byte ranges per range of characters
-      return times(cls.ranges().size(), kMaxSequences * 4 * (kState + kRange)) + 2 * kState;
+      return add(times(cls.ranges().size(), kMaxSequences * 4 * (kState + kRange)), 2 * kState);
     return reverse_ ? reverse_class_size(cls) : forward_class_size(cls);
   }
 
