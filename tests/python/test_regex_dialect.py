@@ -415,6 +415,30 @@ def test_counts_before_an_end_and_long_runs_select_exactly():
         assert sorted(ours(dag, pattern)) == sorted(expected), pattern
 
 
+@needs_oracle
+def test_large_counts_at_the_edges_agree_with_the_oracle():
+    # Counts fitted to the longest name, chains written to be read from the end, and the Pike VM
+    # from either end of long names.
+    rng = random.Random(17)
+    names = [p + c * k + s for p in ["", "a", "_", "é"] for c in "xé"
+             for k in (0, 1, 300, 301, 1000, 3001) for s in ["", "b"]]
+    names = list(dict.fromkeys(names))
+    dag = DAG()
+    dag.add_nodes(names)
+    for _ in range(50):
+        least = rng.choice([0, 1, 300, 1000])
+        body = rng.choice(["x", "é", "[xé]", "(?:xx|é)", "(?:x|é)"])
+        count = f"{{{least},{least + rng.choice([0, 1, 299, 2000, 5000])}}}"
+        pattern = (rng.choice(["", "a", "_", "^", r"\b", "[a_]"]) + body + count
+                   + rng.choice(["", r"\z", "$", "b", "(?m:$)", r"\b", "b?$"]))
+        try:
+            compiled = paula.Regex(pattern)
+        except ValueError:  # over the size limit
+            assert ours(dag, pattern) is None, pattern
+            continue
+        assert ours(dag, pattern) == [n for n in names if compiled.is_match(n)], pattern
+
+
 # Words that overlap, are prefixes of each other, end inside one another, are non-ASCII or
 # empty: an alternation of them must select what the oracle does in any order of the words.
 TRICKY_WORDS = ["ab", "abc", "a", "bc", "abcd", "ba", "é", "éa", "aé", "日本", "日", "本日", "😀x",

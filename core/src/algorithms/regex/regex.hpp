@@ -66,7 +66,10 @@ class Pattern {
 // while its cache holds the states the names need; when they need ever new states (`.*a.{40}` and
 // its like) it builds one per byte and falls far behind the Pike VM. An RE2 search also cannot be
 // stopped half-way, so RE2 only gets a name whose search it has shown it finishes within a few
-// milliseconds; the rest goes to the Pike VM, which polls for interruption as it goes.
+// milliseconds; the rest goes to the Pike VM, which polls for interruption as it goes. On a long
+// name the Pike VM runs from either end in turns (a pattern whose start is common and whose end
+// is rare has few threads from the end), and the first long name goes to it for a bounded
+// number of steps before RE2 is tried.
 // Private to one thread, like the thread that uses it.
 class Searcher {
  public:
