@@ -10,6 +10,7 @@
 
 #include "algorithms/matching.hpp"
 #include "algorithms/regex/regex.hpp"
+#include "interrupt.hpp"
 #include "test_support.hpp"
 
 namespace torvex {
@@ -265,14 +266,67 @@ TEST(Regex, PikeVmAgreesWithTheEmittedRe2Pattern) {
     texts.insert(texts.end(), std::begin(long_names), std::end(long_names));
     for (const std::string_view text : texts) {
       const bool expected = pike->search(text);
-      if (reversed)
+      if (reversed) {
         EXPECT_EQ(reversed->search(text), expected) << pattern << " on " << text;
+      }
       if (!re2 || (ascii_boundary &&
                    std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; })))
         continue;
       EXPECT_EQ(RE2::PartialMatch(text, *re2), expected) << pattern << " on " << text;
       EXPECT_EQ(RE2::PartialMatch(text, *re2_mirrored), expected) << pattern << " on " << text;
     }
+  }
+}
+
+// A Pike VM run with too few steps gives up instead of answering; with enough, it answers.
+TEST(Regex, PikeVmWithinStepsAnswersOrGivesUp) {
+  const auto syntax = algorithms::regex::parse("[ab](?:(?:ab){0,50}y){0,3}z");
+  ASSERT_TRUE(syntax.ok());
+  const std::string name = "a" + repeat(repeat("ab", 40) + "y", 3) + "z";
+  for (const auto& program : {algorithms::regex::PikeProgram::compile(*syntax),
+                              algorithms::regex::PikeProgram::compile_reversed(*syntax)}) {
+    ASSERT_TRUE(program);
+    std::size_t reached = 0;
+    EXPECT_FALSE(program->search_within(name, 10, reached).has_value());
+    EXPECT_LT(reached, name.size());
+    EXPECT_EQ(program->search_within(name, std::uint64_t{1} << 40, reached), true);
+  }
+}
+
+// The longest name is asked for only when a count is large, and what it fits selects the same.
+TEST(Regex, CountsFittedToTheLongestNameKeepTheirBounds) {
+  int asked = 0;
+  auto longest = [&asked] {
+    ++asked;
+    return std::uint64_t{1002};
+  };
+  ASSERT_TRUE(algorithms::regex::Pattern::compile("ax{0,200}b", longest).ok());
+  EXPECT_EQ(asked, 0);
+  const auto fitted = algorithms::regex::Pattern::compile("ax{0,60000}\\z", longest);
+  ASSERT_TRUE(fitted.ok());
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(fitted->search("a" + std::string(1001, 'x')));
+  EXPECT_FALSE(fitted->search("b" + std::string(1001, 'x')));
+  EXPECT_TRUE(fitted->search("ba" + std::string(1000, 'x')));
+}
+
+bool stop_now() {
+  return true;
+}
+
+// Long searches on either engine, from either end, stop when the check says so.
+TEST(Regex, LongSearchesStopWhenAsked) {
+  testing::TestDag dag;
+  const std::string long_runs[] = {"a" + repeat(repeat("ab", 1400) + "y", 9) + "z",
+                                   "a" + std::string(10000, 'x')};
+  for (int copy = 0; copy < 200; ++copy) {
+    for (const auto& name : long_runs)
+      ASSERT_TRUE(dag.add_node(name + std::to_string(copy), 0).ok());
+  }
+  for (const char* pattern : {"[ab](?:(?:ab){0,1500}y){0,10}z", "ax{0,10000}\\d+\\z"}) {
+    interrupt::Scope scope(&stop_now);
+    interrupt::detail::t_state.next_check = {};
+    EXPECT_THROW((void)nodes_matching_regex(dag, pattern), interrupt::Interrupted) << pattern;
   }
 }
 
