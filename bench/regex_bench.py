@@ -8,7 +8,9 @@ is torvex / paula (below 1: torvex is faster). Without paula the torvex timings 
 """
 
 import random
+import signal
 import sys
+import time
 
 import torvex
 from harness.clock import timed
@@ -131,6 +133,49 @@ def end_cases(n):
 # ---- end of the compile-heavy block ----
 
 
+# ---- Ctrl-C inside long searches ----
+
+
+def interrupt_cases():
+    rng = random.Random(17)
+    return [
+        (r"ax{0,10000}\z", ["b" * i + "a" + "x" * rng.randint(9000, 10000) for i in range(1000)]),
+        ("[ab](?:(?:ab){0,1500}y){0,10}z", ["a" + ("ab" * 1400 + "y") * 9 + "z" * i
+                                            for i in range(1, 600)]),
+        ("U?{99999}?3", ["".join(rng.choice("abcUVW0123") for _ in range(12)) for _ in range(300_000)]),
+        ("^.*a.{40}.*$", ["".join(rng.choice("ab") for _ in range(60)) for _ in range(300_000)]),
+    ]
+
+
+def alarm(*_):
+    raise KeyboardInterrupt
+
+
+def interrupt_lateness(tries=10):
+    """Worst time from a timer signal's due moment to the KeyboardInterrupt, at random moments
+    of each call (at most about 100 ms)."""
+    rng = random.Random(5)
+    print(f"\n{'Ctrl-C inside':34s} {'whole (s)':>11s} {'worst (ms)':>10s}")
+    for pattern, names in interrupt_cases():
+        dag = torvex.DAG()
+        dag.add_nodes(list(dict.fromkeys(names)))
+        _, whole = timed(lambda: dag.nodes_matching_regex(pattern))
+        worst = 0.0
+        signal.signal(signal.SIGALRM, alarm)
+        for _ in range(tries):
+            at = rng.uniform(0.001, whole * 0.9)
+            start = time.perf_counter()
+            try:
+                try:
+                    signal.setitimer(signal.ITIMER_REAL, at)
+                    dag.nodes_matching_regex(pattern)
+                finally:
+                    signal.setitimer(signal.ITIMER_REAL, 0)
+            except KeyboardInterrupt:
+                worst = max(worst, time.perf_counter() - start - at)
+        print(f"{pattern[:34]:34s} {whole:11.3f} {worst * 1e3:10.1f}", flush=True)
+
+
 def torvex_run(dag, pattern):
     try:
         return len(dag.nodes_matching_regex(pattern))
@@ -172,3 +217,4 @@ def main():
 
 if __name__ == "__main__":
     main()
+    interrupt_lateness()

@@ -398,6 +398,7 @@ def test_counts_before_an_end_and_long_runs_select_exactly():
     names = ["a" + "x" * k for k in runs] + ["x" * 50000, "a" + "x" * 50000, "ba" + "x" * 999 + "y"]
     names += ["/" + "é" * k for k in runs[:5]] + ["_" + "x" * k for k in (900, 1099)]
     names += ["a" + ("ab" * 1400 + "y") * 9 + "z", "q" + ("ab" * 1501 + "y") * 2 + "z", "b" + "ab" * 1400]
+    names += ["UUU3", "3", "U"]
     dag = DAG()
     dag.add_nodes(names)
     cases = {
@@ -410,6 +411,10 @@ def test_counts_before_an_end_and_long_runs_select_exactly():
                                             "q" + ("ab" * 1501 + "y") * 2 + "z"],
         r"q(?:(?:ab){0,1500}y){0,10}z": [],
         r"x{999}y$": ["ba" + "x" * 999 + "y"],
+        # copies that may be empty: (U{0,k}){n,m} is U{0,k*m}
+        r"U?{99999}?3": ["UUU3", "3"],
+        r"^(?:U{0,2}){2,300}3": ["UUU3", "3"],
+        r"^(?:U?){2}3$": ["3"],
     }
     for pattern, expected in cases.items():
         assert sorted(ours(dag, pattern)) == sorted(expected), pattern

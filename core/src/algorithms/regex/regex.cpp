@@ -16,6 +16,8 @@ namespace {
 
 // Counts above this are fitted to the longest name, when the caller knows it.
 constexpr std::uint64_t kLargeCount = 256;
+// Counts in the pattern go up to this; a product of two stays far from overflowing.
+constexpr std::uint64_t kMaxCount = 0xFFFFFFFF;
 // RE2 refuses counts above this, also as products of nested counts.
 constexpr std::uint64_t kRe2MaxRepeat = 1000;
 // Optional copies nest in parts of at least this many, in at most kMaxChain levels: RE2
@@ -330,7 +332,18 @@ bool ends_with_end_text(const Node& node) {
 void fit_counts(Node& node, std::uint64_t longest, const std::vector<CharClass>& classes) {
   for (Node& child : node.children)
     fit_counts(child, longest, classes);
-  if (node.kind != Node::Kind::kRepeat || node.max == kUnbounded || node.max <= node.min)
+  if (node.kind != Node::Kind::kRepeat || node.max == kUnbounded)
+    return;
+  // (X{0,k}){n,m} matches what X{0,k*m} matches: each copy may be empty.
+  if (Node& inner = node.children[0]; inner.kind == Node::Kind::kRepeat && inner.min == 0 &&
+                                      inner.max != kUnbounded && inner.max <= kMaxCount &&
+                                      node.max <= kMaxCount) {
+    node.min = 0;
+    node.max = inner.max * node.max;
+    Node body = std::move(inner.children[0]);
+    node.children[0] = std::move(body);
+  }
+  if (node.max <= node.min)
     return;
   const std::uint64_t each = min_match_bytes(node.children[0], classes);
   if (each > 0 && each < kNeverMatches)
