@@ -8,7 +8,9 @@ is torvex / paula (below 1: torvex is faster). Without paula the torvex timings 
 """
 
 import random
+import signal
 import sys
+import time
 
 import torvex
 from harness.clock import timed
@@ -105,7 +107,73 @@ def compile_cases(n):
     ]
 
 
+# ---- counts before an end, long runs, and a busy processor ----
+
+
+def end_cases(n):
+    rng = random.Random(13)
+    short = list(dict.fromkeys("".join(rng.choice("abcdefghijkUVWXYZ0123456789") for _ in range(12))
+                               for _ in range(1000)))
+    return [
+        (r"ax{0,10000}\z", ["a" + "x" * 10000], r"ax{0,10000}\z, a + 10^4 x"),
+        (r"ax{1000,60000}\z", ["x" * 50000], r"ax{1000,60000}\z, 5*10^4 x"),
+        (r"ax{1000,60000}\z", ["a" + "x" * 50000], r"ax{1000,60000}\z, a + 5*10^4 x"),
+        (r"/é{1000,5000}$", ["/" + "é" * rng.randint(950, 1050) for _ in range(100)],
+         r"/é{1000,5000}$, 100 runs of ~1000"),
+        (r"_x{1000,10000}\z", ["_" + "x" * rng.randint(900, 1099) for _ in range(400)],
+         r"_x{1000,10000}\z, 400 runs of ~1000"),
+        (r"[ab](?:(?:ab){0,1500}y){0,10}z", ["a" + ("ab" * 1400 + "y") * 9 + "z"],
+         "[ab]((ab){0,1500}y){0,10}z, 25 kB"),
+        # The engine is chosen by processor time: the same on a busy machine (run it beside
+        # two busy loops on the same CPU: at most 3x the wall time alone).
+        ("U?{99999}?3", short, "U?{99999}?3, 1000 names of 12"),
+    ]
+
+
 # ---- end of the compile-heavy block ----
+
+
+# ---- Ctrl-C inside long searches ----
+
+
+def interrupt_cases():
+    rng = random.Random(17)
+    return [
+        (r"ax{0,10000}\z", ["b" * i + "a" + "x" * rng.randint(9000, 10000) for i in range(1000)]),
+        ("[ab](?:(?:ab){0,1500}y){0,10}z", ["a" + ("ab" * 1400 + "y") * 9 + "z" * i
+                                            for i in range(1, 600)]),
+        ("U?{99999}?3", ["".join(rng.choice("abcUVW0123") for _ in range(12)) for _ in range(300_000)]),
+        ("^.*a.{40}.*$", ["".join(rng.choice("ab") for _ in range(60)) for _ in range(300_000)]),
+    ]
+
+
+def alarm(*_):
+    raise KeyboardInterrupt
+
+
+def interrupt_lateness(tries=10):
+    """Worst time from a timer signal's due moment to the KeyboardInterrupt, at random moments
+    of each call (at most about 100 ms)."""
+    rng = random.Random(5)
+    print(f"\n{'Ctrl-C inside':34s} {'whole (s)':>11s} {'worst (ms)':>10s}")
+    for pattern, names in interrupt_cases():
+        dag = torvex.DAG()
+        dag.add_nodes(list(dict.fromkeys(names)))
+        _, whole = timed(lambda: dag.nodes_matching_regex(pattern))
+        worst = 0.0
+        signal.signal(signal.SIGALRM, alarm)
+        for _ in range(tries):
+            at = rng.uniform(0.001, whole * 0.9)
+            start = time.perf_counter()
+            try:
+                try:
+                    signal.setitimer(signal.ITIMER_REAL, at)
+                    dag.nodes_matching_regex(pattern)
+                finally:
+                    signal.setitimer(signal.ITIMER_REAL, 0)
+            except KeyboardInterrupt:
+                worst = max(worst, time.perf_counter() - start - at)
+        print(f"{pattern[:34]:34s} {whole:11.3f} {worst * 1e3:10.1f}", flush=True)
 
 
 def torvex_run(dag, pattern):
@@ -128,7 +196,7 @@ def main():
     n = int(sys.argv[1]) if len(sys.argv) > 1 else 1_000_000
     print(f"{'pattern':34s} {'torvex (s)':>11s} {'paula (s)':>10s} {'ratio':>7s}  kept")
     graphs = {}
-    for pattern, names, label in cases(n) + compile_cases(n):
+    for pattern, names, label in cases(n) + compile_cases(n) + end_cases(n):
         key = id(names)
         if key not in graphs:
             graphs.clear()
@@ -149,3 +217,4 @@ def main():
 
 if __name__ == "__main__":
     main()
+    interrupt_lateness()

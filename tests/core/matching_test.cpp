@@ -4,11 +4,13 @@
 #include <re2/re2.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "algorithms/matching.hpp"
 #include "algorithms/regex/regex.hpp"
+#include "interrupt.hpp"
 #include "test_support.hpp"
 
 namespace torvex {
@@ -229,7 +231,10 @@ TEST(Regex, PikeVmAgreesWithTheEmittedRe2Pattern) {
                          "\u3000",
                          "a\xff"
                          "b",
-                         "\xe6\x97"};
+                         "\xe6\x97",
+                         "\xa9\xc3"
+                         "a",
+                         "a\r\nb"};
   const std::string long_names[] = {std::string(1001, 'a'), std::string(1001, 'a') + "b",
                                     std::string(2000, 'a'), "x" + std::string(1500, 'a') + "b"};
   for (const char* pattern :
@@ -238,22 +243,90 @@ TEST(Regex, PikeVmAgreesWithTheEmittedRe2Pattern) {
         "$", "^$", "a*?$", "[\\x{0}-\\x{10FFFF}]",
         // past RE2's own count limit, also as products of nested counts
         "a{1001}b", "^a{1001}$", "^a{1000,1001}$", "a{0,1500}b", "^(?:a{1,40}){30}b",
-        "^(?:a{2}){500,}$", "^(?:(?:a{10}){10}){11}$", "x{0,2}(?:a{3}|b){400}"}) {
+        "^(?:a{2}){500,}$", "^(?:(?:a{10}){10}){11}$", "x{0,2}(?:a{3}|b){400}",
+        // read from the end: mirrored chains before \z, and the reversed Pike VM
+        "a{0,1500}\\z", "^b?a{0,1500}$", "xa{0,1500}b?$", "\\<a", "a\\>", "\\b{start-half}a",
+        "a\\b{end-half}", "(?m)a$", "(?m)^a", "\\Aa", "(?R)^b$"}) {
     auto syntax = algorithms::regex::parse(pattern);
     ASSERT_TRUE(syntax.ok()) << pattern;
     const auto pike = algorithms::regex::PikeProgram::compile(*syntax);
+    const auto reversed = algorithms::regex::PikeProgram::compile_reversed(*syntax);
+    ASSERT_TRUE(pike) << pattern;
+    // Word starts and ends and CRLF lines have no RE2 form: the Pike VM's alone.
     const auto emitted = algorithms::regex::to_re2(*syntax);
-    ASSERT_TRUE(pike && emitted) << pattern;
-    const RE2 re2(*emitted);
-    ASSERT_TRUE(re2.ok()) << *emitted;
+    const auto mirrored = algorithms::regex::to_re2(*syntax, true);
+    std::optional<RE2> re2, re2_mirrored;
+    if (emitted) {
+      re2.emplace(*emitted);
+      re2_mirrored.emplace(*mirrored);
+      ASSERT_TRUE(re2->ok() && re2_mirrored->ok()) << *emitted;
+    }
     const bool ascii_boundary = algorithms::regex::needs_ascii_text_for_re2(syntax->root);
     std::vector<std::string_view> texts(std::begin(names), std::end(names));
     texts.insert(texts.end(), std::begin(long_names), std::end(long_names));
     for (const std::string_view text : texts) {
-      if (ascii_boundary && std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; }))
+      const bool expected = pike->search(text);
+      if (reversed) {
+        EXPECT_EQ(reversed->search(text), expected) << pattern << " on " << text;
+      }
+      if (!re2 || (ascii_boundary &&
+                   std::any_of(text.begin(), text.end(), [](char c) { return c & 0x80; })))
         continue;
-      EXPECT_EQ(pike->search(text), RE2::PartialMatch(text, re2)) << pattern << " on " << text;
+      EXPECT_EQ(RE2::PartialMatch(text, *re2), expected) << pattern << " on " << text;
+      EXPECT_EQ(RE2::PartialMatch(text, *re2_mirrored), expected) << pattern << " on " << text;
     }
+  }
+}
+
+// A Pike VM run with too few steps gives up instead of answering; with enough, it answers.
+TEST(Regex, PikeVmWithinStepsAnswersOrGivesUp) {
+  const auto syntax = algorithms::regex::parse("[ab](?:(?:ab){0,50}y){0,3}z");
+  ASSERT_TRUE(syntax.ok());
+  const std::string name = "a" + repeat(repeat("ab", 40) + "y", 3) + "z";
+  for (const auto& program : {algorithms::regex::PikeProgram::compile(*syntax),
+                              algorithms::regex::PikeProgram::compile_reversed(*syntax)}) {
+    ASSERT_TRUE(program);
+    std::size_t reached = 0;
+    EXPECT_FALSE(program->search_within(name, 10, reached).has_value());
+    EXPECT_LT(reached, name.size());
+    EXPECT_EQ(program->search_within(name, std::uint64_t{1} << 40, reached), true);
+  }
+}
+
+// The longest name is asked for only when a count is large, and what it fits selects the same.
+TEST(Regex, CountsFittedToTheLongestNameKeepTheirBounds) {
+  int asked = 0;
+  auto longest = [&asked] {
+    ++asked;
+    return std::uint64_t{1002};
+  };
+  ASSERT_TRUE(algorithms::regex::Pattern::compile("ax{0,200}b", longest).ok());
+  EXPECT_EQ(asked, 0);
+  const auto fitted = algorithms::regex::Pattern::compile("ax{0,60000}\\z", longest);
+  ASSERT_TRUE(fitted.ok());
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(fitted->search("a" + std::string(1001, 'x')));
+  EXPECT_FALSE(fitted->search("b" + std::string(1001, 'x')));
+  EXPECT_TRUE(fitted->search("ba" + std::string(1000, 'x')));
+}
+
+bool stop_now() {
+  return true;
+}
+
+// Long searches on either engine, from either end, stop when the check says so.
+TEST(Regex, LongSearchesStopWhenAsked) {
+  testing::TestDag dag;
+  const std::string long_runs[] = {"a" + repeat(repeat("ab", 1400) + "y", 9) + "z",
+                                   "a" + std::string(10000, 'x')};
+  for (int copy = 0; copy < 200; ++copy) {
+    for (const auto& name : long_runs)
+      ASSERT_TRUE(dag.add_node(name + std::to_string(copy), 0).ok());
+  }
+  for (const char* pattern : {"[ab](?:(?:ab){0,1500}y){0,10}z", "ax{0,10000}\\d+\\z"}) {
+    interrupt::Scope scope(&stop_now);
+    interrupt::detail::t_state.next_check = {};
+    EXPECT_THROW((void)nodes_matching_regex(dag, pattern), interrupt::Interrupted) << pattern;
   }
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "algorithms/matching.hpp"
+#include "algorithms/regex/pike_vm.hpp"
 #include "fuzz_support.hpp"
 
 namespace torvex::fuzz {
@@ -94,6 +95,17 @@ void check_regex(const StableGraph& g, std::string_view pattern) {
     return;
   }
   check_index_order(g, *kept);
+  // The Pike VM reading names from their end selects what it selects from their start.
+  if (auto syntax = algorithms::regex::parse(pattern); syntax.ok()) {
+    const auto forward = algorithms::regex::PikeProgram::compile(*syntax);
+    const auto reversed = algorithms::regex::PikeProgram::compile_reversed(*syntax);
+    for (NodeIndex n = 0; forward && reversed && n < g.node_bound(); ++n) {
+      if (g.is_live(n)) {
+        check(forward->search(g.name(n)) == reversed->search(g.name(n)),
+              "the reversed Pike VM differs", pattern);
+      }
+    }
+  }
   if (has_regex_syntax(pattern) || !is_utf8(pattern))
     return;
   // Plain text is a substring test.

@@ -325,6 +325,10 @@ SIZE_EDGES = [
     ("a{{0,{}}}", 145631), ("^a{{{}}}", 327674), ("(?:a?){{{}}}", 100822), ("(a){{{}}}", 109224),
     ("[a-z]{{0,{}}}", 93620), ("(?:a|b){{0,{}}}", 93620), ("x{{0,{}}}y", 145631),
     ("(?i)k{{{}}}", 44430), (".{{{}}}", 10485), ("([é-ɏ]){{{}}}", 38549), ("(?:a*){{{}}}", 145632),
+    # alternations of literals are a trie of their bytes; nested ones are flattened or merged
+    ("(?:ab|cd){{{}}}", 41609), ("(?:foo|bar|baz){{{}}}", 19709), ("(?:a|bc){{{}}}", 56986),
+    ("(?:ab|a){{{}}}", 56987), ("(?:x|yz|yw|q){{{}}}", 39125), ("(?:日本|é|a){{{}}}", 19709),
+    ("(?:(?i)a|c){{{}}}", 109224), ("(?:(?:b|c)|a){{{}}}", 59577), ("(?:ab|(?:cd|a(?:)b)){{{}}}", 41609),
 ]
 SIZE_REFUSED = ["a{0,160000}", "(?:a?){200000}", "(?:a{0,400}){400}", r"\w{0,2000}",
                 "a{5,160000}b"]
@@ -385,6 +389,59 @@ def test_long_optional_runs_match_exactly_their_counts():
         dag.add_nodes(list(names))
         got = set(ours(dag, f"x{body}{{{least},{most}}}y"))
         assert got == {name for name, keep in names.items() if keep}, (body, least, most)
+
+
+def test_counts_before_an_end_and_long_runs_select_exactly():
+    # A count before \z or $ is searched from the end of the name, and a count larger than any
+    # name is fitted to the longest one: every bound must still hold.
+    runs = [999, 1000, 1001, 5000, 5001, 10000, 10001]
+    names = ["a" + "x" * k for k in runs] + ["x" * 50000, "a" + "x" * 50000, "ba" + "x" * 999 + "y"]
+    names += ["/" + "é" * k for k in runs[:5]] + ["_" + "x" * k for k in (900, 1099)]
+    names += ["a" + ("ab" * 1400 + "y") * 9 + "z", "q" + ("ab" * 1501 + "y") * 2 + "z", "b" + "ab" * 1400]
+    names += ["UUU3", "3", "U"]
+    dag = DAG()
+    dag.add_nodes(names)
+    cases = {
+        r"ax{0,10000}\z": ["a" + "x" * k for k in runs[:-1]],
+        r"ax{1000,60000}\z": ["a" + "x" * k for k in runs[1:]] + ["a" + "x" * 50000],
+        r"/é{1000,5000}$": ["/" + "é" * k for k in (1000, 1001, 5000)],
+        r"_x{1000,10000}\z": ["_" + "x" * 1099],
+        r"^_x{0,1000}\z": ["_" + "x" * 900],
+        r"[ab](?:(?:ab){0,1500}y){0,10}z": ["a" + ("ab" * 1400 + "y") * 9 + "z",
+                                            "q" + ("ab" * 1501 + "y") * 2 + "z"],
+        r"q(?:(?:ab){0,1500}y){0,10}z": [],
+        r"x{999}y$": ["ba" + "x" * 999 + "y"],
+        # copies that may be empty: (U{0,k}){n,m} is U{0,k*m}
+        r"U?{99999}?3": ["UUU3", "3"],
+        r"^(?:U{0,2}){2,300}3": ["UUU3", "3"],
+        r"^(?:U?){2}3$": ["3"],
+    }
+    for pattern, expected in cases.items():
+        assert sorted(ours(dag, pattern)) == sorted(expected), pattern
+
+
+@needs_oracle
+def test_large_counts_at_the_edges_agree_with_the_oracle():
+    # Counts fitted to the longest name, chains written to be read from the end, and the Pike VM
+    # from either end of long names.
+    rng = random.Random(17)
+    names = [p + c * k + s for p in ["", "a", "_", "é"] for c in "xé"
+             for k in (0, 1, 300, 301, 1000, 3001) for s in ["", "b"]]
+    names = list(dict.fromkeys(names))
+    dag = DAG()
+    dag.add_nodes(names)
+    for _ in range(50):
+        least = rng.choice([0, 1, 300, 1000])
+        body = rng.choice(["x", "é", "[xé]", "(?:xx|é)", "(?:x|é)"])
+        count = f"{{{least},{least + rng.choice([0, 1, 299, 2000, 5000])}}}"
+        pattern = (rng.choice(["", "a", "_", "^", r"\b", "[a_]"]) + body + count
+                   + rng.choice(["", r"\z", "$", "b", "(?m:$)", r"\b", "b?$"]))
+        try:
+            compiled = paula.Regex(pattern)
+        except ValueError:  # over the size limit
+            assert ours(dag, pattern) is None, pattern
+            continue
+        assert ours(dag, pattern) == [n for n in names if compiled.is_match(n)], pattern
 
 
 # Words that overlap, are prefixes of each other, end inside one another, are non-ASCII or

@@ -1,5 +1,6 @@
 #include "algorithms/matching.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "algorithms/regex/regex.hpp"
@@ -46,7 +47,15 @@ std::string glob_to_regex(std::string_view glob) {
 
 Result<IndexList> nodes_matching_regex(const StableGraph& graph, std::string_view pattern) {
   // Compile once; errors are returned, never logged.
-  TORVEX_TRY(compiled, regex::Pattern::compile(pattern));
+  TORVEX_TRY(compiled, regex::Pattern::compile(pattern, [&graph] {
+               std::uint64_t longest = 0;
+               for (NodeIndex n = 0; n < graph.node_bound(); ++n) {
+                 interrupt::poll();
+                 if (graph.is_live(n))
+                   longest = std::max<std::uint64_t>(longest, graph.name(n).size());
+               }
+               return longest;
+             }));
   // Keep the live nodes with a match anywhere in their name; stop at the first match. The
   // searcher polls as well, by the time its searches take.
   regex::Searcher searcher(compiled);

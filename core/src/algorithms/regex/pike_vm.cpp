@@ -1,5 +1,8 @@
 #include "algorithms/regex/pike_vm.hpp"
 
+#include <algorithm>
+#include <limits>
+#include <string>
 #include <utility>
 
 #include "interrupt.hpp"
@@ -31,6 +34,60 @@ char32_t next_char(std::string_view text, std::size_t& i) {
   }
   i += len;
   return c;
+}
+
+// `text` with its characters in the opposite order, each malformed byte as 0xFF (no class
+// contains it either, and it joins no neighbour into a character).
+void reverse_characters(std::string_view text, std::string& out) {
+  out.resize(text.size());
+  std::size_t end = text.size();
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t from = i;
+    if (next_char(text, i) == kInvalidByte) {
+      out[--end] = static_cast<char>(0xFF);
+      continue;
+    }
+    end -= i - from;
+    std::copy(text.begin() + static_cast<std::ptrdiff_t>(from),
+              text.begin() + static_cast<std::ptrdiff_t>(i),
+              out.begin() + static_cast<std::ptrdiff_t>(end));
+  }
+}
+
+Look mirrored(Look look) {
+  switch (look) {
+    case Look::kStartText:
+      return Look::kEndText;
+    case Look::kEndText:
+      return Look::kStartText;
+    case Look::kStartLine:
+      return Look::kEndLine;
+    case Look::kEndLine:
+      return Look::kStartLine;
+    case Look::kWordStart:
+      return Look::kWordEnd;
+    case Look::kWordEnd:
+      return Look::kWordStart;
+    case Look::kWordStartHalf:
+      return Look::kWordEndHalf;
+    case Look::kWordEndHalf:
+      return Look::kWordStartHalf;
+    default:
+      return look;  // the word boundaries are their own mirror images
+  }
+}
+
+// Mirrors `node` in place: concatenations in the opposite order, assertions mirrored; false for
+// the CRLF line assertions.
+bool mirror(Node& node) {
+  if (node.kind == Node::Kind::kLook) {
+    if (node.look == Look::kStartLineCrlf || node.look == Look::kEndLineCrlf)
+      return false;
+    node.look = mirrored(node.look);
+  }
+  if (node.kind == Node::Kind::kConcat)
+    std::reverse(node.children.begin(), node.children.end());
+  return std::all_of(node.children.begin(), node.children.end(), mirror);
 }
 
 // No character on that side (the edge of the text).
@@ -137,6 +194,7 @@ std::uint64_t estimate(const Node& node, const std::vector<CharClass>& classes) 
 struct Scratch {
   SparseSet current, next;
   std::vector<std::uint32_t> stack;
+  std::string reversed;  // the text of a reversed program
 };
 
 }  // namespace
@@ -256,8 +314,30 @@ std::optional<PikeProgram> PikeProgram::compile(const Syntax& syntax) {
   return out;
 }
 
+std::optional<PikeProgram> PikeProgram::compile_reversed(const Syntax& syntax) {
+  if (!within_size_limit(syntax))
+    return std::nullopt;
+  Syntax copy = syntax;
+  if (!mirror(copy.root))
+    return std::nullopt;
+  auto out = compile(copy);
+  if (out)
+    out->reversed_ = true;
+  return out;
+}
+
 bool PikeProgram::search(std::string_view text) const {
+  std::size_t reached = 0;
+  return *search_within(text, std::numeric_limits<std::uint64_t>::max(), reached);
+}
+
+std::optional<bool> PikeProgram::search_within(std::string_view text, std::uint64_t max_steps,
+                                               std::size_t& reached) const {
   thread_local Scratch scratch;
+  if (reversed_) {
+    reverse_characters(text, scratch.reversed);
+    text = scratch.reversed;
+  }
   SparseSet& current = scratch.current;
   SparseSet& next = scratch.next;
   std::vector<std::uint32_t>& stack = scratch.stack;
@@ -313,7 +393,13 @@ bool PikeProgram::search(std::string_view text) const {
       std::size_t j = after_end;
       return next_char(text, j);
     }() : kNone;
-    interrupt::poll(1 + current.size());  // a long name can take long on its own
+    const std::uint64_t steps = 1 + current.size();
+    interrupt::poll(steps);  // a long name can take long on its own
+    if (steps > max_steps) {
+      reached = i;
+      return std::nullopt;
+    }
+    max_steps -= steps;
     next.clear();
     before = after;
     for (std::uint32_t k = 0; k < current.size(); ++k) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <limits>
 #include <new>
 
 #include "interrupt.hpp"
@@ -12,6 +14,10 @@
 namespace torvex::algorithms::regex {
 namespace {
 
+// Counts above this are fitted to the longest name, when the caller knows it.
+constexpr std::uint64_t kLargeCount = 256;
+// Counts in the pattern go up to this; a product of two stays far from overflowing.
+constexpr std::uint64_t kMaxCount = 0xFFFFFFFF;
 // RE2 refuses counts above this, also as products of nested counts.
 constexpr std::uint64_t kRe2MaxRepeat = 1000;
 // Optional copies nest in parts of at least this many, in at most kMaxChain levels: RE2
@@ -44,7 +50,9 @@ void append_char(std::string& out, char32_t c) {
 
 class Re2Writer {
  public:
-  explicit Re2Writer(const Syntax& syntax) : syntax_(syntax) {}
+  // mirrored: the chains of optional copies open towards the end of the pattern, for a
+  // pattern that RE2 searches backwards from the end of the text.
+  Re2Writer(const Syntax& syntax, bool mirrored) : syntax_(syntax), mirrored_(mirrored) {}
 
   bool write(const Node& node, std::uint64_t repeat_product, std::string& out) {
     switch (node.kind) {
@@ -155,23 +163,46 @@ class Re2Writer {
       return true;
     }
     const std::uint64_t tail = chunk - 1;  // left > budget >= chunk: the chain is not empty
-    std::uint64_t open = 0;
-    for (std::uint64_t rest = left - tail; rest > 0; ++open) {
-      const std::uint64_t k = std::min(rest, chunk);
-      out += "(?:";
-      if (!write_group(body, product * k, out))
-        return false;
-      out += '{' + std::to_string(k) + '}';
-      rest -= k;
-    }
-    for (; open > 0; --open)
-      out += ")?";
-    if (tail > 0) {
+    auto write_tail = [&] {
+      if (tail == 0)
+        return true;
       if (!write_group(body, product * tail, out))
         return false;
       out += "{0," + std::to_string(tail) + '}';
+      return true;
+    };
+    std::vector<std::uint64_t> parts;
+    for (std::uint64_t rest = left - tail; rest > 0;) {
+      parts.push_back(std::min(rest, chunk));
+      rest -= parts.back();
     }
-    return true;
+    auto write_part = [&](std::uint64_t k) {
+      if (!write_group(body, product * k, out))
+        return false;
+      out += '{' + std::to_string(k) + '}';
+      return true;
+    };
+    if (mirrored_) {
+      // Read from the end: X{0,c-1}(?:(?:...(?:X{s})?...X{c})?X{c})?
+      if (!write_tail())
+        return false;
+      for (std::size_t k = 0; k < parts.size(); ++k)
+        out += "(?:";
+      for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
+        if (!write_part(*it))
+          return false;
+        out += ")?";
+      }
+      return true;
+    }
+    for (const std::uint64_t k : parts) {
+      out += "(?:";
+      if (!write_part(k))
+        return false;
+    }
+    for (std::size_t k = 0; k < parts.size(); ++k)
+      out += ")?";
+    return write_tail();
   }
 
   bool write_group(const Node& node, std::uint64_t product, std::string& out) {
@@ -226,6 +257,7 @@ class Re2Writer {
   }
 
   const Syntax& syntax_;
+  bool mirrored_;
 };
 
 // A character every match contains (the last one a concatenation requires), in UTF-8: a name
@@ -285,6 +317,47 @@ void trim_edges(Node& node) {
   }
 }
 
+// Whether the pattern ends with \z at its top level, where RE2 takes it for an anchor and
+// searches backwards from the end of the text.
+bool ends_with_end_text(const Node& node) {
+  if (node.kind == Node::Kind::kLook)
+    return node.look == Look::kEndText;
+  if (node.kind != Node::Kind::kConcat || node.children.empty())
+    return false;
+  return ends_with_end_text(node.children.back());
+}
+
+// No match within a name of `longest` bytes takes more copies of X than fit in it, so X{n,m}
+// needs no more than max(n, longest / least bytes of X); fewer copies make a smaller program.
+void fit_counts(Node& node, std::uint64_t longest, const std::vector<CharClass>& classes) {
+  for (Node& child : node.children)
+    fit_counts(child, longest, classes);
+  if (node.kind != Node::Kind::kRepeat || node.max == kUnbounded)
+    return;
+  // (X{0,k}){n,m} matches what X{0,k*m} matches: each copy may be empty.
+  if (Node& inner = node.children[0]; inner.kind == Node::Kind::kRepeat && inner.min == 0 &&
+                                      inner.max != kUnbounded && inner.max <= kMaxCount &&
+                                      node.max <= kMaxCount) {
+    node.min = 0;
+    node.max = inner.max * node.max;
+    Node body = std::move(inner.children[0]);
+    node.children[0] = std::move(body);
+  }
+  if (node.max <= node.min)
+    return;
+  const std::uint64_t each = min_match_bytes(node.children[0], classes);
+  if (each > 0 && each < kNeverMatches)
+    node.max = std::max(node.min, std::min(node.max, longest / each));
+}
+
+// The largest finite count of a repetition in `node`.
+std::uint64_t largest_count(const Node& node) {
+  std::uint64_t out = node.kind == Node::Kind::kRepeat && node.max != kUnbounded ? node.max : 0;
+  for (const Node& child : node.children)
+    out = std::max(out, largest_count(child));
+  return out;
+}
+
 bool is_ascii(std::string_view text) {
   for (const char c : text) {
     if (static_cast<unsigned char>(c) >= 0x80)
@@ -295,9 +368,9 @@ bool is_ascii(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::string> to_re2(const Syntax& syntax) {
+std::optional<std::string> to_re2(const Syntax& syntax, bool mirrored) {
   std::string out;
-  Re2Writer writer(syntax);
+  Re2Writer writer(syntax, mirrored);
   if (!writer.write(syntax.root, 1, out))
     return std::nullopt;
   return out;
@@ -307,15 +380,19 @@ Pattern::Pattern(Pattern&&) noexcept = default;
 Pattern& Pattern::operator=(Pattern&&) noexcept = default;
 Pattern::~Pattern() = default;
 
-Result<Pattern> Pattern::compile(std::string_view text) {
+Result<Pattern> Pattern::compile(std::string_view text,
+                                 const std::function<std::uint64_t()>& longest_name) {
   TORVEX_TRY(syntax, parse(text));
   if (!fits_size_limit(syntax))
     return invalid_pattern(kTooLarge);
   Pattern out;
   out.min_length_ = min_match_bytes(syntax.root, syntax.classes);
+  if (longest_name && largest_count(syntax.root) > kLargeCount)
+    fit_counts(syntax.root, longest_name(), syntax.classes);
   out.required_ = required_character(syntax.root, syntax.classes);
   trim_edges(syntax.root);
-  if (const auto re2_text = to_re2(syntax)) {
+  out.re2_from_end_ = ends_with_end_text(syntax.root);
+  if (const auto re2_text = to_re2(syntax, out.re2_from_end_)) {
     RE2::Options options;
     options.set_log_errors(false);
     options.set_never_capture(true);
@@ -344,31 +421,27 @@ Result<Pattern> Pattern::compile(std::string_view text) {
     out.pike_ = PikeProgram::compile(syntax);
     if (!out.pike_)
       return invalid_pattern(kTooLarge);
+    out.syntax_ = std::move(syntax);
   } else if (PikeProgram::within_size_limit(syntax)) {
     out.syntax_ = std::move(syntax);
   }
   return out;
 }
 
-bool Pattern::ruled_out(std::string_view name) const {
-  return name.size() < min_length_ ||
-         (!required_.empty() && name.find(required_) == std::string_view::npos);
-}
-
 bool Pattern::re2_takes(std::string_view name) const {
   return re2_ && (!re2_ascii_only_ || is_ascii(name));
 }
 
-bool Pattern::re2_search(std::string_view name, std::size_t end) const {
-  return re2_->Match(re2::StringPiece(name.data(), name.size()), 0, end, RE2::UNANCHORED, nullptr,
-                     0);
+bool Pattern::re2_search(std::string_view name, std::size_t begin, std::size_t end) const {
+  return re2_->Match(re2::StringPiece(name.data(), name.size()), begin, end, RE2::UNANCHORED,
+                     nullptr, 0);
 }
 
 bool Pattern::search(std::string_view name) const {
   if (ruled_out(name))
     return false;
   if (re2_takes(name))
-    return re2_search(name, name.size());
+    return re2_search(name, 0, name.size());
   return pike_->search(name);
 }
 
@@ -376,23 +449,28 @@ namespace {
 
 // The work of one call, counted in bytes of name.
 constexpr double kCallUnits = 16;
-// Names run on one engine between two looks at the clock, in units of work.
+// Names run on one engine between two looks at the clock, in units of work: at first, and at
+// most.
 constexpr double kBlockUnits = 4096;
+constexpr double kMaxBlockUnits = 65536;
 // The longest an RE2 search should run: it cannot be interrupted.
 constexpr double kMaxRe2Ns = 20e6;
 // The bytes RE2 searches first when it has not been timed yet.
 constexpr double kFirstStart = 64;
+// The first turn of the Pike VM from either end of a long name.
+constexpr std::uint64_t kFirstRaceSteps = 4096;
+// The steps the Pike VM may take on a long name before it has been timed.
+constexpr std::uint64_t kFirstPikeSteps = std::uint64_t{1} << 20;
 // The longest a single name tried on the other engine should take.
 constexpr double kMaxTrialNs = 1e6;
 // What a search costs per byte and instruction at worst, before any has been timed.
 constexpr double kWorstNsPerInstruction = 4;
 // The other engine is tried with this share of the time spent on the preferred one.
-constexpr double kTrialShare = 1.0 / 16;
+constexpr double kTrialShare = 1.0 / 32;
 // An interrupt poll step for this much work.
 constexpr double kNsPerPollStep = 50;
 
-double elapsed_ns(std::chrono::steady_clock::time_point since,
-                  std::chrono::steady_clock::time_point until) {
+double elapsed_ns(Searcher::Clock::time_point since, Searcher::Clock::time_point until) {
   return std::chrono::duration<double, std::nano>(until - since).count();
 }
 
@@ -402,13 +480,19 @@ void poll_for(double spent_ns) {
 
 }  // namespace
 
+Searcher::Clock::time_point Searcher::Clock::now() noexcept {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return time_point(duration(std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec));
+}
+
 void Searcher::Rate::add(double spent_ns, double done_units) {
   ns = ns / 2 + spent_ns;
   units = units / 2 + done_units;
 }
 
 Searcher::Searcher(const Pattern& pattern)
-    : pattern_(pattern), trial_credit_ns_(-20e3 * kTrialShare) {}
+    : pattern_(pattern), block_size_(kBlockUnits), trial_credit_ns_(-20e3 * kTrialShare) {}
 
 const PikeProgram& Searcher::pike() {
   if (pattern_.pike_)
@@ -421,17 +505,25 @@ const PikeProgram& Searcher::pike() {
   return *own_pike_;
 }
 
-bool Searcher::search(std::string_view name) {
-  if (pattern_.ruled_out(name))
-    return false;
+bool Searcher::search_possible(std::string_view name) {
+  const double units = static_cast<double>(name.size()) + kCallUnits;
+  if (name.size() < fast_limit_ && block_units_ + units < block_size_) {
+    // Within a block that search_slow opened: the preferred engine, counted for the block.
+    block_units_ += units;
+    return preferred_ == Engine::kRe2 ? pattern_.re2_search(name, 0, name.size())
+                                      : pike_search(name);
+  }
+  return search_slow(name, units);
+}
+
+bool Searcher::search_slow(std::string_view name, double units) {
   if (!pattern_.re2_takes(name))
-    return pike().search(name);
+    return pike_search(name);
   if (!pattern_.pike_ && !pattern_.syntax_) {  // too large for the Pike VM: RE2 alone
-    const bool found = pattern_.re2_search(name, name.size());
+    const bool found = pattern_.re2_search(name, 0, name.size());
     interrupt::poll(1 + name.size() / 64);
     return found;
   }
-  const double units = static_cast<double>(name.size()) + kCallUnits;
   const double worst = kWorstNsPerInstruction * static_cast<double>(pattern_.re2_size_);
   auto estimate = [&](const Rate& rate) {
     return (rate.known() ? rate.per_unit() : worst) * units;
@@ -441,12 +533,22 @@ bool Searcher::search(std::string_view name) {
   const bool trial = trial_credit_ns_ >= 0 && estimate(other_rate) <= kMaxTrialNs;
   if (!trial && (preferred_ == Engine::kPike || estimate(re2_) <= kMaxRe2Ns)) {
     // The usual case: the preferred engine, timed a block of names at a time.
-    if (block_units_ == 0)
+    if (block_units_ == 0) {
       block_start_ = Clock::now();
+      // The names that go on the preferred engine straight away until the block closes: no
+      // trial is due before then, and RE2 takes the name within its time.
+      const double per_unit = re2_.known() ? re2_.per_unit() : worst;
+      if (trial_credit_ns_ < 0 && preferred_ == Engine::kPike) {
+        fast_limit_ = std::numeric_limits<std::size_t>::max();
+      } else if (trial_credit_ns_ < 0 && !pattern_.re2_ascii_only_) {
+        fast_limit_ = static_cast<std::size_t>(
+            std::clamp(kMaxRe2Ns / std::max(per_unit, 1e-3) - kCallUnits, 0.0, 1e15));
+      }
+    }
     const bool found =
-        preferred_ == Engine::kRe2 ? pattern_.re2_search(name, name.size()) : pike().search(name);
+        preferred_ == Engine::kRe2 ? pattern_.re2_search(name, 0, name.size()) : pike_search(name);
     block_units_ += units;
-    if (block_units_ >= kBlockUnits)
+    if (block_units_ >= block_size_)
       close_block(Clock::now());
     return found;
   }
@@ -459,15 +561,56 @@ bool Searcher::search(std::string_view name) {
 }
 
 void Searcher::close_block(Clock::time_point now) {
+  fast_limit_ = 0;
   if (block_units_ == 0)
     return;
   const double spent = elapsed_ns(block_start_, now);
   (preferred_ == Engine::kRe2 ? re2_ : pike_).add(spent, block_units_);
   trial_credit_ns_ += spent * kTrialShare;
   block_units_ = 0;
+  const Engine before = preferred_;
   if (re2_.known() && pike_.known())
     preferred_ = pike_.per_unit() < re2_.per_unit() ? Engine::kPike : Engine::kRe2;
+  // Blocks grow while the choice stands: the clock of processor time is slow to read.
+  block_size_ = preferred_ == before ? std::min(2 * block_size_, kMaxBlockUnits) : kBlockUnits;
   poll_for(spent);
+}
+
+const PikeProgram* Searcher::reversed_pike() {
+  if (!reversed_tried_) {
+    reversed_tried_ = true;
+    if (pattern_.syntax_)
+      own_reversed_ = PikeProgram::compile_reversed(*pattern_.syntax_);
+  }
+  return own_reversed_ ? &*own_reversed_ : nullptr;
+}
+
+bool Searcher::pike_search(std::string_view name) {
+  return pike_reversed_ ? reversed_pike()->search(name) : pike().search(name);
+}
+
+// The Pike VM from both ends of the name in turn, each with four times the steps of its last
+// turn, until one finishes or `max_steps` are spent; the direction that finished is kept for
+// the names to come. At most a few times the steps of the better direction.
+std::optional<bool> Searcher::pike_race(std::string_view name, std::uint64_t max_steps) {
+  const PikeProgram* reversed = reversed_pike();
+  std::uint64_t spent = 0;
+  for (std::uint64_t budget = kFirstRaceSteps;; budget *= 4) {
+    for (const bool from_end : {false, true}) {
+      if (from_end && !reversed)
+        continue;
+      const std::uint64_t steps = std::min(budget, max_steps - spent);
+      std::size_t reached = 0;
+      const auto found = (from_end ? *reversed : pike()).search_within(name, steps, reached);
+      if (found) {
+        pike_reversed_ = from_end;
+        return found;
+      }
+      spent += steps;
+      if (spent >= max_steps)
+        return std::nullopt;
+    }
+  }
 }
 
 // One name on `engine`, timed on its own.
@@ -475,7 +618,9 @@ bool Searcher::run(Engine engine, std::string_view name) {
   if (engine == Engine::kRe2)
     return re2_bounded(name);
   const auto start = Clock::now();
-  const bool found = pike().search(name);
+  const bool found = static_cast<double>(name.size()) > kFirstStart
+                         ? *pike_race(name, std::numeric_limits<std::uint64_t>::max())
+                         : pike_search(name);
   const double spent = elapsed_ns(start, Clock::now());
   pike_.add(spent, static_cast<double>(name.size()) + kCallUnits);
   if (re2_.known())
@@ -484,45 +629,63 @@ bool Searcher::run(Engine engine, std::string_view name) {
   return found;
 }
 
-// RE2 on ever longer starts of the name, each four times the last, while the last one's time
-// says that the next ends within kMaxRe2Ns; the Pike VM for the name once it does not. A start
-// that took too long is searched once more first: the automaton builds its states the first
-// time and keeps them. A match within a start is a match of the name, as RE2 judges the
-// assertions at the end of a start by the bytes that follow it.
+// RE2 on ever longer starts of the name (ends, for a pattern that RE2 searches from the end of
+// the text), each four times the last, while the last one's time says that the next ends within
+// kMaxRe2Ns; the Pike VM for the name once it does not. A part that took too long is searched
+// once more first: the automaton builds its states the first time and keeps them. A match within
+// a part is a match of the name, as RE2 judges the assertions at the edges of a part by the bytes
+// around it.
 bool Searcher::re2_bounded(std::string_view name) {
-  double end = kFirstStart;
+  // A long name before the Pike VM has been timed: the Pike VM first, for a bounded number of
+  // steps. Where RE2's automaton needs a new state for every byte (a long run inside a large
+  // count), it finishes long before RE2 would; where it has many threads, it gives up early.
+  if (!pike_.known() && static_cast<double>(name.size()) > kFirstStart) {
+    const auto start = Clock::now();
+    const auto found = pike_race(name, kFirstPikeSteps);
+    const double spent = elapsed_ns(start, Clock::now());
+    // Unfinished, the name says little of the Pike VM's speed but that it is slow here.
+    pike_.add(spent, (found ? static_cast<double>(name.size()) : 0) + kCallUnits);
+    poll_for(spent);
+    if (found)
+      return *found;
+  }
+  double length = kFirstStart;
   if (re2_.known()) {
-    end = kMaxRe2Ns / std::max(re2_.per_unit(), 1e-3) - kCallUnits;
-    if (end < kFirstStart)
+    length = kMaxRe2Ns / std::max(re2_.per_unit(), 1e-3) - kCallUnits;
+    if (length < kFirstStart)
       return run(Engine::kPike, name);
   }
   const double size = static_cast<double>(name.size());
+  const bool from_end = pattern_.re2_from_end_;
   bool again = false;
   for (;;) {
-    std::size_t stop = name.size();
-    if (end < size) {
-      stop = static_cast<std::size_t>(end);
-      while (stop > 0 && (static_cast<unsigned char>(name[stop]) & 0xC0) == 0x80)
-        --stop;  // a whole number of characters
+    std::size_t begin = 0, end = name.size();
+    if (length < size) {
+      std::size_t cut = from_end ? name.size() - static_cast<std::size_t>(length)
+                                 : static_cast<std::size_t>(length);
+      while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;  // a whole number of characters
+      (from_end ? begin : end) = cut;
     }
     const auto start = Clock::now();
-    const bool found = pattern_.re2_search(name, stop);
+    const bool found = pattern_.re2_search(name, begin, end);
     const double spent = elapsed_ns(start, Clock::now());
-    re2_.add(spent, static_cast<double>(stop) + kCallUnits);
+    const double searched = static_cast<double>(end - begin);
+    re2_.add(spent, searched + kCallUnits);
     if (pike_.known())
       preferred_ = pike_.per_unit() < re2_.per_unit() ? Engine::kPike : Engine::kRe2;
     poll_for(spent);
-    if (found || stop == name.size())
+    if (found || end - begin == name.size())
       return found;
-    const double next = std::min(size, 4 * static_cast<double>(stop));
-    if (spent * (next + kCallUnits) / (static_cast<double>(stop) + kCallUnits) > kMaxRe2Ns) {
+    const double next = std::min(size, 4 * searched);
+    if (spent * (next + kCallUnits) / (searched + kCallUnits) > kMaxRe2Ns) {
       if (again || spent > kMaxRe2Ns)  // a second look that may take as long again: no
         return run(Engine::kPike, name);
       again = true;
       continue;
     }
     again = false;
-    end = next;
+    length = next;
   }
 }
 
