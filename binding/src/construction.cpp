@@ -267,9 +267,15 @@ PassWorth pass_worth(const CoreDAG& dag) {
 // into Python). An item of no edge form runs none either (it fails at once). Runs no Python
 // code itself.
 bool converts_without_python(PyObject* item) {
-  if (!PyTuple_Check(item))
+  // The common item first, with the type tests that cost no call.
+  const bool exact = PyTuple_CheckExact(item);
+  if (!exact && !PyTuple_Check(item))
     return true;
   const Py_ssize_t size = PyTuple_Size(item);
+  if (exact && size == 2 && PyUnicode_CheckExact(PyTuple_GetItem(item, 0)) &&
+      PyUnicode_CheckExact(PyTuple_GetItem(item, 1))) {
+    return true;
+  }
   if (size < 2 || size > 4)
     return true;
   if (naming_runs_python(PyTuple_GetItem(item, 0)) || naming_runs_python(PyTuple_GetItem(item, 1)))
