@@ -267,9 +267,15 @@ PassWorth pass_worth(const CoreDAG& dag) {
 // into Python). An item of no edge form runs none either (it fails at once). Runs no Python
 // code itself.
 bool converts_without_python(PyObject* item) {
-  if (!PyTuple_Check(item))
+  // The common item first, with the type tests that cost no call.
+  const bool exact = PyTuple_CheckExact(item);
+  if (!exact && !PyTuple_Check(item))
     return true;
   const Py_ssize_t size = PyTuple_Size(item);
+  if (exact && size == 2 && PyUnicode_CheckExact(PyTuple_GetItem(item, 0)) &&
+      PyUnicode_CheckExact(PyTuple_GetItem(item, 1))) {
+    return true;
+  }
   if (size < 2 || size > 4)
     return true;
   if (naming_runs_python(PyTuple_GetItem(item, 0)) || naming_runs_python(PyTuple_GetItem(item, 1)))
@@ -280,10 +286,24 @@ bool converts_without_python(PyObject* item) {
 // The index of the first item of the `limit` from `first` on whose conversion may run Python
 // code, or the index after them (at most the list's length) when there is none.
 Py_ssize_t next_item_running_python(PyObject* edges, Py_ssize_t first, Py_ssize_t limit) {
+  // The first look at each item: its tuple, then the tuple's endpoints, are requested a few items
+  // ahead, so that their misses overlap.
+  constexpr Py_ssize_t kStep = 4;
   const Py_ssize_t end = std::min(PyList_Size(edges), first + limit);
   Py_ssize_t i = first;
-  while (i < end && converts_without_python(PyList_GetItem(edges, i)))
-    ++i;
+  for (; i < end; ++i) {
+    if (i + 2 * kStep < end)
+      __builtin_prefetch(PyList_GetItem(edges, i + 2 * kStep));
+    if (i + kStep < end) {
+      PyObject* ahead = PyList_GetItem(edges, i + kStep);
+      if (PyTuple_CheckExact(ahead) && PyTuple_Size(ahead) >= 2) {
+        __builtin_prefetch(PyTuple_GetItem(ahead, 0));
+        __builtin_prefetch(PyTuple_GetItem(ahead, 1));
+      }
+    }
+    if (!converts_without_python(PyList_GetItem(edges, i)))
+      break;
+  }
   return i;
 }
 
@@ -432,7 +452,9 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     if (converts_without_python(PyList_GetItem(edges, i))) {
       // Looks no further ahead than a pass needs: the batch finds the next such item itself.
       const PassWorth worth = pass_worth(*dag);
+      // A list too short for a pass needs no look.
       const bool pays_for_a_pass =
+          PyList_Size(edges) - i >= worth.items &&
           next_item_running_python(edges, i, worth.items) - i >= worth.items;
       const std::uint64_t spent = dag->search_work() - work_before;
       std::uint64_t searches = kUnlimitedSearch;

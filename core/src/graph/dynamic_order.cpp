@@ -19,14 +19,13 @@ std::size_t backward_limit(const StableGraph& graph) {
 
 void DynamicTopoOrder::reserve_for(NodeIndex n) {
   if (key_.size() <= n)
-    key_.resize(std::size_t{n} + 1, Key{kFirstLevel, 0});
+    key_.resize(std::size_t{n} + 1, Key{kFirstLevel, 0, 0});
 }
 
-void DynamicTopoOrder::begin_search(NodeIndex bound) {
-  if (mark_.size() < bound)
-    mark_.resize(bound, 0);
+void DynamicTopoOrder::begin_search() {
   if (++stamp_ == 0) {
-    std::fill(mark_.begin(), mark_.end(), 0);
+    for (Key& key : key_)
+      key.mark = 0;
     stamp_ = 1;
   }
 }
@@ -47,11 +46,13 @@ bool DynamicTopoOrder::place_without_search(const StableGraph& graph, NodeIndex 
     return true;
   // A node without predecessors can go first, a node without successors last.
   if (graph.first_edge(from, Direction::Incoming) == kEnd) {
-    key_[from] = {std::min(key_[from].level, key_[to].level), --min_position_};
+    key_[from].level = std::min(key_[from].level, key_[to].level);
+    key_[from].position = --min_position_;
     return true;
   }
   if (graph.first_edge(to, Direction::Outgoing) == kEnd) {
-    key_[to] = {key_[from].level, ++max_position_};
+    key_[to].level = key_[from].level;
+    key_[to].position = ++max_position_;
     return true;
   }
   return false;
@@ -62,67 +63,84 @@ bool DynamicTopoOrder::search_backward(const StableGraph& graph, NodeIndex from,
   const std::uint32_t level = key_[from].level;
   backward_.clear();
   stack_.clear();
-  mark_[from] = stamp_;
+  key_[from].mark = stamp_;
   backward_.push_back(from);
   stack_.push_back(from);
+  // Counted here and added to work_ once, on every way out.
   std::size_t scanned = 0;
+  std::size_t popped = 0;
   complete = false;
+  bool acyclic = true;
   while (!stack_.empty()) {
     const NodeIndex u = stack_.back();
     stack_.pop_back();
-    ++work_;
+    ++popped;
     for (EdgeIndex e = graph.first_edge(u, Direction::Incoming); e != kEnd;
          e = graph.next_edge(e, Direction::Incoming)) {
-      if (++scanned > limit)
+      if (scanned == limit) {
+        work_ += popped + scanned;
         return true;
-      ++work_;
+      }
+      ++scanned;
       const NodeIndex w = graph.edge_source(e);
-      if (w == to)
-        return false;
-      if (mark_[w] == stamp_ || key_[w].level != level)
+      if (w == to) {
+        acyclic = false;
+        break;
+      }
+      Key& key = key_[w];
+      if (key.mark == stamp_ || key.level != level)
         continue;
-      mark_[w] = stamp_;
+      key.mark = stamp_;
       backward_.push_back(w);
       stack_.push_back(w);
     }
+    if (!acyclic)
+      break;
   }
-  complete = true;
-  return true;
+  work_ += popped + scanned;
+  complete = acyclic;
+  return acyclic;
 }
 
 bool DynamicTopoOrder::lift_forward(const StableGraph& graph, NodeIndex to, std::uint32_t level) {
   forward_.clear();
   lifted_.clear();
-  stack_.clear();
-  edge_stack_.clear();
-  auto lift = [&](NodeIndex n) {
-    lifted_.emplace_back(n, key_[n].level);
-    key_[n].level = level;
-    stack_.push_back(n);
-    edge_stack_.push_back(graph.first_edge(n, Direction::Outgoing));
-    ++work_;
+  frames_.clear();
+  std::size_t visited = 0;  // nodes lifted and edges scanned, added to work_ once
+  auto lift = [&](NodeIndex n, Key& key) {
+    lifted_.emplace_back(n, key.level);
+    key.level = level;
+    frames_.push_back({n, graph.first_edge(n, Direction::Outgoing)});
+    ++visited;
   };
-  lift(to);
+  lift(to, key_[to]);
   // Depth first, so that the finishing order, reversed, orders the lifted nodes.
-  while (!stack_.empty()) {
-    const EdgeIndex e = edge_stack_.back();
-    if (e == kEnd) {
-      forward_.push_back(stack_.back());
-      stack_.pop_back();
-      edge_stack_.pop_back();
+  while (!frames_.empty()) {
+    EdgeIndex e = frames_.back().edge;
+    NodeIndex next = kEnd;
+    while (e != kEnd && next == kEnd) {
+      ++visited;
+      const NodeIndex w = graph.edge_target(e);
+      e = graph.next_edge(e, Direction::Outgoing);
+      const Key& key = key_[w];
+      if (key.mark == stamp_) {  // w reaches `from`: a cycle
+        work_ += visited;
+        for (auto it = lifted_.rbegin(); it != lifted_.rend(); ++it)
+          key_[it->first].level = it->second;
+        return false;
+      }
+      if (key.level < level)
+        next = w;
+    }
+    if (next == kEnd) {
+      forward_.push_back(frames_.back().node);
+      frames_.pop_back();
       continue;
     }
-    edge_stack_.back() = graph.next_edge(e, Direction::Outgoing);
-    ++work_;
-    const NodeIndex w = graph.edge_target(e);
-    if (mark_[w] == stamp_) {  // w reaches `from`: a cycle
-      for (auto it = lifted_.rbegin(); it != lifted_.rend(); ++it)
-        key_[it->first].level = it->second;
-      return false;
-    }
-    if (key_[w].level < level)
-      lift(w);
+    frames_.back().edge = e;
+    lift(next, key_[next]);
   }
+  work_ += visited;
   return true;
 }
 
@@ -145,7 +163,7 @@ bool DynamicTopoOrder::order_edge(const StableGraph& graph, NodeIndex from, Node
 }
 
 bool DynamicTopoOrder::search_and_place(const StableGraph& graph, NodeIndex from, NodeIndex to) {
-  begin_search(graph.node_bound());
+  begin_search();
   const std::uint32_t level = key_[from].level;
   bool complete = false;
   if (!search_backward(graph, from, to, backward_limit(graph), complete))
@@ -171,7 +189,7 @@ void DynamicTopoOrder::assign(const std::vector<NodeIndex>& order,
   min_position_ = 0;
   max_position_ = 0;
   for (NodeIndex n : order)
-    key_[n] = {kFirstLevel, ++max_position_};
+    key_[n] = {kFirstLevel, 0, ++max_position_};
   for (NodeIndex n : order) {
     const std::uint32_t next = key_[n].level + 1;
     for (const NodeIndex* v = successors.begin(n); v != successors.end(n); ++v)

@@ -24,7 +24,7 @@ class DynamicTopoOrder {
  public:
   // Gives a new node the first level and the position after every other. Requires room (see
   // reserve_for).
-  void on_add_node(NodeIndex n) noexcept { key_[n] = {kFirstLevel, ++max_position_}; }
+  void on_add_node(NodeIndex n) noexcept { key_[n] = {kFirstLevel, 0, ++max_position_}; }
   // Makes room for a node in slot n; call before the store changes.
   void reserve_for(NodeIndex n);
   void reserve(std::size_t slots) { key_.reserve(slots); }
@@ -62,8 +62,11 @@ class DynamicTopoOrder {
 
  private:
   static constexpr std::uint32_t kFirstLevel = 1;
+  // The search's mark sits beside the level (in what would be padding), so that a search reads
+  // one line per node it meets.
   struct Key {
     std::uint32_t level;
+    std::uint32_t mark;  // stamp_: found by the backward search
     std::int64_t position;
     friend bool operator<(const Key& a, const Key& b) noexcept {
       return a.level != b.level ? a.level < b.level : a.position < b.position;
@@ -87,18 +90,21 @@ class DynamicTopoOrder {
   bool lift_forward(const StableGraph& graph, NodeIndex to, std::uint32_t level);
   // Gives `nodes` new positions before every other, keeping their order among themselves.
   void move_to_front(std::vector<NodeIndex>& nodes);
-  void begin_search(NodeIndex bound);
+  void begin_search();
 
   std::vector<Key> key_;
   std::int64_t min_position_ = 0;
   std::int64_t max_position_ = 0;
   // search state, reused between insertions
-  std::vector<std::uint32_t> mark_;  // stamp_: found by the backward search
   std::uint32_t stamp_ = 0;
   std::uint64_t work_ = 0;
   double recent_work_ = 0;
+  struct Frame {
+    NodeIndex node;
+    EdgeIndex edge;  // the next edge of node's outgoing list to follow
+  };
   std::vector<NodeIndex> stack_, backward_, forward_;
-  std::vector<EdgeIndex> edge_stack_;
+  std::vector<Frame> frames_;
   std::vector<std::pair<NodeIndex, std::uint32_t>> lifted_;  // node, level before
 };
 
