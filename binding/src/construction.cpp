@@ -11,9 +11,9 @@
 //       @staticmethod
 //       def builder() -> "torvex.builder.DAGBuilder": ...
 //
-// add_edge runs the cycle test with the interpreter lock released; add_edges does so for items
-// whose conversion may run Python code, and checks the others in batches with the lock held. The
-// bulk forms keep the items before a failing one.
+// add_edge and add_edges run every cycle search with the interpreter lock released (add_edges
+// checks most items in batches, where the constant-time tests and the batch's bookkeeping keep
+// the lock). The bulk forms keep the items before a failing one.
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -38,18 +38,20 @@ py::Ref handle_name(PyObject* given, const NodeHandle& handle) {
   return py::str(handle.name);
 }
 
+// Runs a cycle search without the interpreter lock: it reads only the core graph.
+const SearchWrapper kWithoutGil = [](const std::function<void()>& search) {
+  py::without_gil(search);
+};
+
 // The core's add_edge with a cycle search, when one is needed, run without the interpreter lock.
 Status insert_edge(CoreDAG& dag, const NodeArg& from, const NodeArg& to,
                    std::optional<double> weight, std::optional<std::string_view> label) {
-  static const SearchWrapper without_gil = [](const std::function<void()>& search) {
-    py::without_gil(search);
-  };
   TORVEX_TRY(from_name, into_name(from, dag));
   TORVEX_TRY(to_name, into_name(to, dag));
   std::optional<std::string> label_text;
   if (label)
     label_text.emplace(*label);
-  return dag.add_edge(from_name, to_name, weight, std::move(label_text), without_gil);
+  return dag.add_edge(from_name, to_name, weight, std::move(label_text), kWithoutGil);
 }
 
 // --- add_node / node_ref -------------------------------------------------------------------
@@ -363,7 +365,7 @@ constexpr std::uint64_t kUnlimitedSearch = ~std::uint64_t{0};
 // that item. Otherwise the method's result (null with the error set).
 std::optional<PyObject*> add_edges_as_batch(CoreDAG& dag, PyObject* edges, Py_ssize_t first,
                                             std::uint64_t searches, Py_ssize_t& next) {
-  EdgeBatch batch(dag, searches);
+  EdgeBatch batch(dag, searches, &kWithoutGil);
   bool malformed = false;
   bool interrupted = false;
   py::Ref stopping;  // a KeyboardInterrupt or the like from an item's conversion

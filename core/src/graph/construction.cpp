@@ -151,7 +151,15 @@ bool EdgeBatch::checked_alone(NodeIndex from, NodeIndex to) {
     all_checked_ = false;
   if (!all_checked_)
     return true;
-  return order.order_edge(store_.graph_, from, to);
+  if (order.order_edge_without_search(store_.graph_, from, to))
+    return true;
+  bool placed = false;
+  const std::function<void()> search = [&] { placed = order.order_edge(store_.graph_, from, to); };
+  if (around_search_ != nullptr && *around_search_)
+    (*around_search_)(search);
+  else
+    search();
+  return placed;
 }
 
 Status EdgeBatch::add(std::string_view from, std::string_view to, std::optional<double> weight,

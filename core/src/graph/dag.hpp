@@ -183,11 +183,15 @@ class GraphStore {
 // that are left to finish(). A short batch then costs no pass over the whole graph.
 class EdgeBatch {
  public:
-  explicit EdgeBatch(GraphStore& store, std::uint64_t search_budget = 0) noexcept
+  // Edges are checked on their own until the incremental order's searches have cost
+  // `search_budget`; each search runs inside `around_search` (when given), as in add_edge.
+  explicit EdgeBatch(GraphStore& store, std::uint64_t search_budget = 0,
+                     const SearchWrapper* around_search = nullptr) noexcept
       : store_(store),
         start_generation_(store.generation()),
         search_budget_(search_budget),
-        work_start_(store.search_work()) {}
+        work_start_(store.search_work()),
+        around_search_(around_search) {}
   // A batch left unfinished (an exception passed through its owner) is taken out again, so the
   // store never keeps a cycle or an order that is out of date.
   ~EdgeBatch();
@@ -225,6 +229,7 @@ class EdgeBatch {
   std::uint64_t start_generation_;
   std::uint64_t search_budget_;
   std::uint64_t work_start_;
+  const SearchWrapper* around_search_;
   bool all_checked_ = true;  // every edge added so far was checked on its own
   std::vector<EdgeIndex> added_;
 };
