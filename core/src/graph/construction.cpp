@@ -86,7 +86,7 @@ TorvexError GraphStore::cycle_error(NodeIndex from, NodeIndex to, const IndexLis
 }
 
 std::optional<IndexList> GraphStore::find_cycle_path(NodeIndex from, NodeIndex to) {
-  if (order_.order_edge(graph_, from, to))
+  if (order_.order_edge_by_search(graph_, from, to))
     return std::nullopt;
   // Rare: the edge is refused, and the report names the breadth-first path.
   return algorithms::would_create_cycle(graph_, from, to, &scratch_);
@@ -154,7 +154,9 @@ bool EdgeBatch::checked_alone(NodeIndex from, NodeIndex to) {
   if (order.order_edge_without_search(store_.graph_, from, to))
     return true;
   bool placed = false;
-  const std::function<void()> search = [&] { placed = order.order_edge(store_.graph_, from, to); };
+  const std::function<void()> search = [&] {
+    placed = order.order_edge_by_search(store_.graph_, from, to);
+  };
   if (around_search_ != nullptr && *around_search_)
     (*around_search_)(search);
   else

@@ -158,7 +158,8 @@ class GraphStore {
                          std::shared_ptr<const T> form) const;
 
   // The cycle test of add_edge: the breadth-first path of would_create_cycle when the edge would
-  // close a cycle, else nothing; keeps the incremental order ready for the edge.
+  // close a cycle, else nothing; keeps the incremental order ready for the edge. For an edge
+  // that the order's constant-time tests did not settle.
   std::optional<IndexList> find_cycle_path(NodeIndex from, NodeIndex to);
   TorvexError cycle_error(NodeIndex from, NodeIndex to, const IndexList& path) const;
 

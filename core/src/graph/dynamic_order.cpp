@@ -152,10 +152,13 @@ void DynamicTopoOrder::move_to_front(std::vector<NodeIndex>& nodes) {
 }
 
 bool DynamicTopoOrder::order_edge(const StableGraph& graph, NodeIndex from, NodeIndex to) {
+  return order_edge_without_search(graph, from, to) || order_edge_by_search(graph, from, to);
+}
+
+bool DynamicTopoOrder::order_edge_by_search(const StableGraph& graph, NodeIndex from,
+                                            NodeIndex to) {
   if (from == to)
     return false;
-  if (order_edge_without_search(graph, from, to))
-    return true;
   const std::uint64_t work_before = work_;
   const bool placed = search_and_place(graph, from, to);
   note_work(work_ - work_before);

@@ -39,6 +39,8 @@ class DynamicTopoOrder {
   // order agrees, or an endpoint is a source or a sink and is moved). False means order_edge
   // must search.
   bool order_edge_without_search(const StableGraph& graph, NodeIndex from, NodeIndex to);
+  // The rest of order_edge, for a caller whose order_edge_without_search said false.
+  bool order_edge_by_search(const StableGraph& graph, NodeIndex from, NodeIndex to);
 
   // Whether a comes before b in the order.
   bool precedes(NodeIndex a, NodeIndex b) const noexcept { return key_[a] < key_[b]; }
